@@ -1,0 +1,13 @@
+#include "app/MessageBoxRunLog.h"
+
+#include "recorderlibs/VkMessageBox.h"
+
+void MessageBoxRunLog::Error(const std::string& text)
+{
+    VkMessageBox(m_hOwner, text.c_str(), "Error", MB_ICONEXCLAMATION | MB_OK);
+}
+
+void MessageBoxRunLog::Message(const std::string& text)
+{
+    VkMessageBox(m_hOwner, text.c_str(), "", MB_OK);
+}

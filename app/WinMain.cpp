@@ -1,0 +1,12 @@
+#include "app/MediaprepApp.h"
+
+#include <windows.h>
+
+namespace {
+CMediaprepApp theApp;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return theApp.Run();
+}

@@ -1,0 +1,70 @@
+// File chores for tests: fresh scratch directories and whole-file reads.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace testfiles {
+
+inline void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string full = path + "\\" + name;
+            ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(full);
+            else
+                ::DeleteFileA(full.c_str());
+        } while (::FindNextFileA(find, &entry));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(path.c_str());
+}
+
+// A new empty directory under the system's temporary directory (on C:),
+// removed with everything in it when the object goes.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        static std::atomic<int> counter{0};
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        m_path = std::string(temp) + "mptest-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                 std::to_string(counter++);
+        RemoveTree(m_path);
+        ::CreateDirectoryA(m_path.c_str(), nullptr);
+    }
+    ~ScratchDir() { RemoveTree(m_path); }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "\\" + name; }
+
+private:
+    std::string m_path;
+};
+
+inline std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(const std::string& path)
+{
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace testfiles

@@ -1,0 +1,47 @@
+"""Common ground of the Python tests: the build directory, the sandbox module
+and a few checks that many scenarios share."""
+
+import argparse
+import os
+import sys
+import unittest
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tools"))
+
+import sandbox  # noqa: E402  (tools/sandbox.py)
+
+BUILD = Path(os.environ.get("SANDBOX_BUILD", REPO / "build" / "mingw")).resolve()
+DATABASE_KEY = r"HKLM\Software\Corvane-VG\Kestrix\Database"
+RUN_LOG = r"C:\Windows\Kestrix\MediaprepLogs\Mediaprep.log"
+
+
+def exe(name):
+    return BUILD / name
+
+
+def main():
+    """unittest.main that first takes --build DIR off the command line."""
+    global BUILD
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--build")
+    args, rest = parser.parse_known_args()
+    if args.build:
+        BUILD = Path(args.build).resolve()
+        os.environ["SANDBOX_BUILD"] = str(BUILD)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+def tree(directory):
+    """Every file and directory below `directory`, as sorted relative paths
+    (directories end in '/')."""
+    directory = Path(directory)
+    found = []
+    for dirpath, dirnames, filenames in os.walk(directory):
+        rel = Path(dirpath).relative_to(directory)
+        for d in dirnames:
+            found.append(str(rel / d) + "/")
+        for f in filenames:
+            found.append(str(rel / f))
+    return sorted(p[2:] if p.startswith("./") else p for p in found)

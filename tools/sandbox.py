@@ -1,0 +1,662 @@
+"""The Wine sandbox in which every Mediaprep program and test runs.
+
+Mediaprep wipes every fixed and network drive from D: to Z:. A default Wine
+prefix maps Z: to the Linux root, so one careless run would wipe this machine.
+This module owns one Wine prefix per build directory and guarantees that,
+whenever a Windows program starts, every drive letter from D: to Z: resolves
+inside the sandbox tree of that build directory. It refuses to run otherwise.
+
+Used as a module by the Python tests (Prefix, Session, Display) and as a
+command through tools/sandbox (see `tools/sandbox --help`), also as CMake's
+CROSSCOMPILING_EMULATOR for the test executables.
+
+Layout under the build directory:
+    wineprefix/           the prefix (C: is wineprefix/drive_c, B: the build directory)
+    sandbox/              the only place drive letters may point into
+    sandbox/.locks/       prefix.lock (shared while a program runs, exclusive to
+                          rebuild or restart the prefix), drives.lock (held by the
+                          one session that maps drives or changes the registry)
+    sandbox/.state.json   the drive types the running wineserver was started with
+"""
+
+import contextlib
+import fcntl
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent
+DATA_LETTERS = "defghijklmnopqrstuvwxyz"
+# Wine's names for drive types in HKLM\Software\Wine\Drives.
+DRIVE_TYPES = {"fixed": "hd", "network": "network", "removable": "floppy", "cdrom": "cdrom"}
+WINE_DRIVES_KEY = r"HKLM\Software\Wine\Drives"
+
+
+class SandboxError(Exception):
+    """The sandbox refused to do something unsafe, or could not set itself up."""
+
+
+@dataclass
+class RunResult:
+    code: int | None
+    stdout: str
+    stderr: str
+    timed_out: bool = False
+
+
+def _default_build_dir():
+    return Path(os.environ.get("SANDBOX_BUILD", REPO / "build" / "mingw"))
+
+
+def _inside(path, root):
+    path, root = os.path.realpath(path), os.path.realpath(root)
+    return path != root and os.path.commonpath([path, root]) == root
+
+
+def _mount_points_under(root):
+    """Mount points at or below root, deepest first."""
+    root = os.path.realpath(root)
+    found = []
+    with open("/proc/self/mountinfo", encoding="utf-8") as f:
+        for line in f:
+            point = line.split()[4].encode().decode("unicode_escape")
+            if point == root or point.startswith(root + "/"):
+                found.append(point)
+    return sorted(set(found), key=len, reverse=True)
+
+
+def _unmount_all_under(root):
+    for point in _mount_points_under(root):
+        subprocess.run(["umount", "-l", point], check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _rmtree(path):
+    """Remove a tree that Windows programs may have left read-only."""
+    def onerror(func, p, _exc):
+        try:
+            os.chmod(p, 0o700)
+            os.chmod(os.path.dirname(p), 0o700)
+            func(p)
+        except OSError:
+            pass
+    if os.path.lexists(path):
+        if os.path.islink(path):
+            os.unlink(path)
+        else:
+            shutil.rmtree(path, onerror=onerror)
+
+
+class _FileLock:
+    def __init__(self, path):
+        self.path = Path(path)
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        self.fd = None
+
+    def acquire(self, exclusive):
+        if self.fd is None:
+            self.fd = os.open(self.path, os.O_RDWR | os.O_CREAT, 0o644)
+        fcntl.flock(self.fd, fcntl.LOCK_EX if exclusive else fcntl.LOCK_SH)
+
+    def release(self):
+        if self.fd is not None:
+            fcntl.flock(self.fd, fcntl.LOCK_UN)
+            os.close(self.fd)
+            self.fd = None
+
+    @contextlib.contextmanager
+    def held(self, exclusive):
+        self.acquire(exclusive)
+        try:
+            yield
+        finally:
+            self.release()
+
+
+class Prefix:
+    """The Wine prefix of one build directory."""
+
+    def __init__(self, build_dir=None):
+        self.build = Path(build_dir or _default_build_dir()).resolve()
+        self.path = self.build / "wineprefix"
+        self.root = self.build / "sandbox"
+        self.dosdevices = self.path / "dosdevices"
+        self.state_file = self.root / ".state.json"
+        self.prefix_lock = _FileLock(self.root / ".locks" / "prefix.lock")
+        self.drives_lock_path = self.root / ".locks" / "drives.lock"
+
+    # -- environment -----------------------------------------------------
+    def env(self, display=None, extra=None):
+        env = dict(os.environ)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINESERVER", "WINELOADER"):
+            env.pop(name, None)
+        env["WINEPREFIX"] = str(self.path)
+        env["WINEARCH"] = "win64"
+        env["WINEDEBUG"] = os.environ.get("SANDBOX_WINEDEBUG", "-all")
+        # No Mono or Gecko download prompts on a machine without network.
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+        if display:
+            env["DISPLAY"] = display
+        if extra:
+            env.update(extra)
+        return env
+
+    def wineserver(self, *args, timeout=60):
+        return subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+
+    # -- creation --------------------------------------------------------
+    def ensure(self):
+        """Create the prefix once; afterwards only check that it is ready."""
+        self.root.mkdir(parents=True, exist_ok=True)
+        marker = self.path / ".mediaprep-sandbox"
+        if marker.exists():
+            return
+        with self.prefix_lock.held(exclusive=True):
+            if marker.exists():
+                return
+            _rmtree(self.path)
+            self.path.parent.mkdir(parents=True, exist_ok=True)
+            subprocess.run(["wineboot", "-i"], env=self.env(), check=False, timeout=300,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.wineserver("-w", timeout=300)
+            if not (self.path / "system.reg").exists():
+                raise SandboxError(f"wineboot did not create a prefix in {self.path}")
+            # Before anything else can start: the new prefix's Z: is the Linux root.
+            self.remove_data_letters()
+            self._link("b:", self.build)
+            self._wine_raw(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                            "/t", "REG_SZ", "/d", "N", "/f"])
+            self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f"])
+            self.wineserver("-k")
+            self.wineserver("-w")
+            self._write_state({"drive_types": {}})
+            marker.write_text("ready\n")
+
+    def _link(self, name, target):
+        link = self.dosdevices / name
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(str(target), link)
+
+    def remove_data_letters(self):
+        """Remove every drive letter D: to Z:, whoever made it."""
+        if not self.dosdevices.is_dir():
+            return
+        for entry in os.listdir(self.dosdevices):
+            if re.fullmatch(r"[d-z]:", entry, re.IGNORECASE):
+                os.unlink(self.dosdevices / entry)
+
+    # -- the safety check ------------------------------------------------
+    def check(self):
+        """Refuse to go on unless every drive letter stays inside the sandbox."""
+        if not self.dosdevices.is_dir():
+            raise SandboxError(f"refusing to run: {self.path} is not a sandbox prefix")
+        problems = []
+        for entry in sorted(os.listdir(self.dosdevices)):
+            m = re.fullmatch(r"([a-z]):", entry, re.IGNORECASE)
+            if not m:
+                continue  # raw devices (d::), serial and printer ports
+            letter = m.group(1).lower()
+            target = os.path.realpath(self.dosdevices / entry)
+            if letter == "c":
+                ok = target == os.path.realpath(self.path / "drive_c")
+            elif letter == "b":
+                ok = target == os.path.realpath(self.build)
+            else:
+                ok = _inside(target, self.root)
+            if not ok:
+                problems.append(f"{letter.upper()}: resolves to {target}")
+        if problems:
+            raise SandboxError(
+                "refusing to run: drive letters outside the sandbox directory "
+                f"{self.root}: " + "; ".join(problems)
+                + ". Run 'tools/sandbox reset' or remove the prefix " + str(self.path))
+
+    # -- drive types (read by Wine's mount manager only when it starts) ---
+    def _read_state(self):
+        try:
+            return json.loads(self.state_file.read_text())
+        except (OSError, ValueError):
+            return {"drive_types": {}}
+
+    def _write_state(self, state):
+        tmp = self.state_file.with_suffix(".tmp")
+        tmp.write_text(json.dumps(state))
+        os.replace(tmp, self.state_file)
+
+    def apply_drive_types(self, wanted):
+        """Make the registry hold exactly `wanted` ({'f': 'network'}) and restart
+        the wineserver when that changes what its mount manager knows."""
+        state = self._read_state()
+        if state.get("drive_types", {}) == wanted:
+            return
+        with self.prefix_lock.held(exclusive=True):
+            self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f"])
+            for letter, kind in sorted(wanted.items()):
+                self._wine_raw(["reg", "add", WINE_DRIVES_KEY, "/v", f"{letter}:", "/t",
+                                "REG_SZ", "/d", kind, "/f"])
+            self.wineserver("-k")
+            self.wineserver("-w")
+            state["drive_types"] = dict(wanted)
+            self._write_state(state)
+
+    # -- running ---------------------------------------------------------
+    def _wine_raw(self, args, timeout=120, display=None, env_extra=None, cwd=None):
+        """Start a Windows program. Callers hold the prefix lock and have run check()."""
+        self.check()
+        self._keep_server_warm()
+        # Output goes to files, not pipes: processes that Wine starts beside the
+        # program (the wineserver, its services) inherit the handles and would
+        # hold a pipe open long after the program has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen(["wine", *args], env=self.env(display, env_extra),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    cwd=cwd or str(self.build))
+            try:
+                proc.wait(timeout=timeout)
+                timed_out = False
+            except subprocess.TimeoutExpired:
+                # The wine loader execs into the Windows process, so this pid is
+                # the program itself; the wineserver then takes down anything
+                # the program started.
+                proc.kill()
+                proc.wait()
+                # Other programs may be running in this prefix: wait until they
+                # are done (the caller's shared lock becomes an exclusive one).
+                self.prefix_lock.acquire(exclusive=True)
+                self.wineserver("-k")
+                timed_out = True
+            out.seek(0)
+            err.seek(0)
+            return RunResult(None if timed_out else proc.returncode,
+                             out.read().decode("utf-8", "replace"),
+                             err.read().decode("utf-8", "replace"), timed_out)
+
+    def _keep_server_warm(self):
+        """A wineserver that outlives single runs saves a second per start; one
+        that is running already makes this a no-op."""
+        subprocess.Popen(["wineserver", "-p60"], env=self.env(), stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=30)
+
+    def run(self, program, args=(), timeout=120, display=None, env=None, cwd=None):
+        """Run a Windows program (Linux path or Windows path) with a timeout."""
+        self.ensure()
+        with self.prefix_lock.held(exclusive=False):
+            return self._wine_raw([str(program), *map(str, args)], timeout=timeout,
+                                  display=display, env_extra=env, cwd=cwd)
+
+    def reg_query(self, key, name):
+        """The data of a registry value as `wine reg query` prints it, or None."""
+        r = self.run("reg", ["query", key, "/v", name], timeout=60)
+        if r.code != 0:
+            return None
+        for line in r.stdout.splitlines():
+            parts = line.lstrip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                data = parts[2] if len(parts) == 3 else ""
+                if parts[1] == "REG_DWORD":
+                    return int(data, 16)
+                return data
+        return None
+
+    def cpath(self, windows_path):
+        """The Linux path of a C: path, matching each component without case."""
+        m = re.fullmatch(r"[cC]:\\?(.*)", windows_path)
+        if not m:
+            raise SandboxError(f"not a C: path: {windows_path}")
+        return _lookup_nocase(self.path / "drive_c", m.group(1))
+
+
+def _lookup_nocase(base, rest):
+    path = Path(base)
+    for part in [p for p in rest.split("\\") if p]:
+        match = None
+        if path.is_dir():
+            for entry in os.listdir(path):
+                if entry.lower() == part.lower():
+                    match = entry
+                    break
+        path = path / (match or part)
+    return path
+
+
+class Session:
+    """Exclusive use of the drive letters and the registry of one prefix.
+
+    with Session(build) as s:
+        e = s.map_drive("e")                         # fixed drive on a fresh directory
+        s.map_drive("f", "network")
+        s.map_drive("g", "fixed", size="150m")       # a size-limited tmpfs
+        s.map_drive("h", readonly=True)
+        s.reg_set(r"HKLM\\Software\\X", "V", 1)
+        r = s.run(s.prefix.build / "Mediaprep.exe", ["/clean"])
+    Everything mapped or mounted is undone on exit, also after an exception or
+    an interrupt; a session killed outright is cleaned up by the next one.
+    """
+
+    def __init__(self, build_dir=None, keep=None):
+        self.prefix = Prefix(build_dir)
+        self.keep = os.environ.get("SANDBOX_KEEP") == "1" if keep is None else keep
+        self.drives = {}       # letter -> (directory, type)
+        self.dir = None
+        self._lock = None
+        self._old_handlers = {}
+
+    # -- lifecycle -------------------------------------------------------
+    def __enter__(self):
+        self.prefix.ensure()
+        self._lock = _FileLock(self.prefix.drives_lock_path)
+        self._lock.acquire(exclusive=True)
+        try:
+            self._install_signal_handlers()
+            self.reset_stale()
+            self.dir = Path(tempfile.mkdtemp(prefix=f"s{os.getpid()}-", dir=self.prefix.root))
+        except BaseException:
+            self._lock.release()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            for letter in list(self.drives):
+                self.unmap(letter)
+            if self.dir is not None:
+                _unmount_all_under(self.dir)
+                if not self.keep:
+                    _rmtree(self.dir)
+        finally:
+            self._restore_signal_handlers()
+            self._lock.release()
+        return False
+
+    def _install_signal_handlers(self):
+        def interrupted(signum, _frame):
+            raise KeyboardInterrupt(f"signal {signum}")
+        for sig in (signal.SIGTERM, signal.SIGHUP):
+            try:
+                self._old_handlers[sig] = signal.signal(sig, interrupted)
+            except ValueError:
+                pass  # not the main thread: the caller handles its signals
+
+    def _restore_signal_handlers(self):
+        for sig, handler in self._old_handlers.items():
+            signal.signal(sig, handler)
+        self._old_handlers = {}
+
+    def reset_stale(self):
+        """Undo whatever an earlier session left: it can no longer be running,
+        because we hold the drives lock."""
+        self.prefix.remove_data_letters()
+        _unmount_all_under(self.prefix.root)
+        for entry in self.prefix.root.iterdir():
+            if entry.name.startswith("s") and entry.is_dir() and re.match(r"s\d+-", entry.name):
+                _rmtree(entry)
+
+    # -- drives ----------------------------------------------------------
+    def map_drive(self, letter, kind="fixed", directory=None, size=None, readonly=False):
+        """Map a drive letter to a directory of this session (or a given one
+        inside the sandbox). Returns the Linux directory."""
+        letter = letter.lower().rstrip(":")
+        if len(letter) != 1 or letter not in DATA_LETTERS:
+            raise SandboxError(f"only D: to Z: can be mapped, not {letter.upper()}:")
+        if kind not in DRIVE_TYPES:
+            raise SandboxError(f"unknown drive type {kind!r}")
+        if letter in self.drives:
+            raise SandboxError(f"{letter.upper()}: is mapped already")
+        if directory is None:
+            directory = self.dir / letter.upper()
+            directory.mkdir()
+        directory = Path(directory).resolve()
+        if not _inside(directory, self.prefix.root):
+            raise SandboxError(f"refusing to map {letter.upper()}: to {directory}: "
+                               f"outside the sandbox directory {self.prefix.root}")
+        directory.mkdir(parents=True, exist_ok=True)
+        if size:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755",
+                            "tmpfs", str(directory)], check=True)
+        link = self.prefix.dosdevices / f"{letter}:"
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(str(directory), link)
+        self.drives[letter] = (directory, kind)
+        if readonly:
+            self.make_readonly(letter)
+        return directory
+
+    def make_readonly(self, letter):
+        """Turn a mapped drive read-only (after the test has filled it)."""
+        directory, _ = self.drives[letter.lower().rstrip(":")]
+        if str(directory) not in _mount_points_under(directory):
+            subprocess.run(["mount", "--bind", str(directory), str(directory)], check=True)
+            subprocess.run(["mount", "-o", "remount,bind,ro", str(directory)], check=True)
+        else:
+            subprocess.run(["mount", "-o", "remount,ro", str(directory)], check=True)
+
+    def unmap(self, letter):
+        letter = letter.lower().rstrip(":")
+        directory, _ = self.drives.pop(letter)
+        link = self.prefix.dosdevices / f"{letter}:"
+        if os.path.lexists(link):
+            os.unlink(link)
+        _unmount_all_under(directory)
+
+    def drive(self, letter):
+        return self.drives[letter.lower().rstrip(":")][0]
+
+    # -- registry --------------------------------------------------------
+    def reg_set(self, key, name, value, kind=None):
+        if kind is None:
+            kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
+        data = str(value & 0xFFFFFFFF) if kind == "REG_DWORD" else str(value)
+        r = self._wine(["reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"])
+        if r.code != 0:
+            raise SandboxError(f"reg add {key} {name} failed: {r.stdout} {r.stderr}")
+
+    def reg_get(self, key, name):
+        self._apply_types()
+        return self.prefix.reg_query(key, name)
+
+    def reg_delete(self, key, name=None):
+        args = ["reg", "delete", key, "/f"] if name is None else ["reg", "delete", key, "/v", name, "/f"]
+        self._wine(args)
+
+    # -- running ---------------------------------------------------------
+    def _apply_types(self):
+        wanted = {l: DRIVE_TYPES[k] for l, (_, k) in self.drives.items() if k != "fixed"}
+        self.prefix.apply_drive_types(wanted)
+
+    def _wine(self, args, **kw):
+        self._apply_types()
+        with self.prefix.prefix_lock.held(exclusive=False):
+            return self.prefix._wine_raw(args, **kw)
+
+    def run(self, program, args=(), timeout=120, display=None, env=None, cwd=None):
+        return self._wine([str(program), *map(str, args)], timeout=timeout,
+                          display=display, env_extra=env, cwd=cwd)
+
+    def cpath(self, windows_path):
+        m = re.fullmatch(r"([a-zA-Z]):\\?(.*)", windows_path)
+        if m and m.group(1).lower() in self.drives:
+            return _lookup_nocase(self.drive(m.group(1)), m.group(2))
+        return self.prefix.cpath(windows_path)
+
+
+class Display:
+    """A private Xvfb server for programs that open windows."""
+
+    def __init__(self, width=1024, height=768):
+        self.size = f"{width}x{height}x24"
+        self.proc = None
+        self.name = None
+
+    def __enter__(self):
+        for n in range(90, 200):
+            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+                self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", self.size,
+                                              "-nolisten", "tcp"],
+                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                deadline = time.time() + 10
+                while time.time() < deadline and self.proc.poll() is None:
+                    if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                        self.name = f":{n}"
+                        return self
+                    time.sleep(0.05)
+                self.proc.kill()
+                self.proc.wait()
+        raise SandboxError("could not start Xvfb")
+
+    def __exit__(self, *exc):
+        if self.proc:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        return False
+
+    def windows(self, class_regex=None, name_regex=None):
+        """Visible X windows matching a class or name (xdotool search)."""
+        args = ["xdotool", "search", "--onlyvisible"]
+        args += ["--class", class_regex] if class_regex else ["--name", name_regex]
+        r = subprocess.run(args, env=dict(os.environ, DISPLAY=self.name),
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        return [w for w in r.stdout.split() if w]
+
+
+# -- the command ---------------------------------------------------------
+
+USAGE = """usage: tools/sandbox [--build DIR] COMMAND ...
+
+commands:
+  prefix                       create the prefix if needed and print its path
+  check                        the safety check that precedes every run
+  run [OPTIONS] -- PROGRAM [ARGS...]
+      --drive SPEC             map a drive for this run: LETTER[:TYPE][:size=N][:ro]
+                               TYPE is fixed (default), network, removable or cdrom
+      --session                take the drives and registry lock even without drives
+      --timeout SECONDS        kill the program after this long (default 600)
+      --keep-cr                pass the program's CR LF line ends through unchanged
+  reg set KEY NAME VALUE [REG_SZ|REG_DWORD]
+  reg get KEY NAME
+  reg delete KEY [NAME]
+  cpath 'C:\\...'              the Linux path of a C: path
+  reset                        unmap every drive and unmount everything left behind
+
+SANDBOX_DRIVES (space-separated SPECs) and SANDBOX_SESSION=1 in the environment
+act like --drive and --session; ctest sets them for tests that need drives.
+"""
+
+
+def _parse_drive(spec):
+    parts = spec.split(":")
+    opts = {"letter": parts[0], "kind": "fixed", "size": None, "readonly": False}
+    for p in parts[1:]:
+        if p in DRIVE_TYPES:
+            opts["kind"] = p
+        elif p.startswith("size="):
+            opts["size"] = p[5:]
+        elif p == "ro":
+            opts["readonly"] = True
+        elif p:
+            raise SandboxError(f"bad drive spec {spec!r}")
+    return opts
+
+
+def _cmd_run(build, argv):
+    drives, session, timeout, keep_cr = [], False, 600, False
+    drives += [d for d in os.environ.get("SANDBOX_DRIVES", "").split() if d]
+    session = os.environ.get("SANDBOX_SESSION") == "1"
+    while argv and argv[0] != "--":
+        opt = argv.pop(0)
+        if opt == "--drive":
+            drives.append(argv.pop(0))
+        elif opt == "--session":
+            session = True
+        elif opt == "--timeout":
+            timeout = float(argv.pop(0))
+        elif opt == "--keep-cr":
+            keep_cr = True
+        else:
+            raise SandboxError(f"unknown run option {opt}")
+    if not argv or argv[0] != "--" or len(argv) < 2:
+        raise SandboxError("run needs -- PROGRAM")
+    program, args = argv[1], argv[2:]
+    if drives or session:
+        with Session(build) as s:
+            for spec in drives:
+                s.map_drive(**_parse_drive(spec))
+            r = s.run(program, args, timeout=timeout, cwd=os.getcwd())
+    else:
+        r = Prefix(build).run(program, args, timeout=timeout, cwd=os.getcwd())
+    out, err = r.stdout, r.stderr
+    if not keep_cr:
+        out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
+    sys.stdout.write(out)
+    sys.stderr.write(err)
+    if r.timed_out:
+        sys.stderr.write(f"sandbox: {program} killed after {timeout:g} s\n")
+        return 124
+    return r.code
+
+
+def main(argv):
+    build = None
+    if argv[:1] == ["--build"]:
+        build, argv = argv[1], argv[2:]
+    if not argv or argv[0] in ("-h", "--help"):
+        sys.stdout.write(USAGE)
+        return 0 if argv else 2
+    cmd, rest = argv[0], argv[1:]
+    try:
+        if cmd == "prefix":
+            p = Prefix(build)
+            p.ensure()
+            p.check()
+            print(p.path)
+        elif cmd == "check":
+            p = Prefix(build)
+            p.check()
+            print("sandbox: every drive letter D: to Z: lies inside", p.root)
+        elif cmd == "run":
+            return _cmd_run(build, rest)
+        elif cmd == "reg":
+            with Session(build) as s:
+                if rest[0] == "set":
+                    kind = rest[4] if len(rest) > 4 else None
+                    value = int(rest[3], 0) if kind == "REG_DWORD" else rest[3]
+                    s.reg_set(rest[1], rest[2], value, kind)
+                elif rest[0] == "get":
+                    v = s.reg_get(rest[1], rest[2])
+                    if v is None:
+                        return 1
+                    print(v)
+                elif rest[0] == "delete":
+                    s.reg_delete(rest[1], rest[2] if len(rest) > 2 else None)
+                else:
+                    raise SandboxError(f"unknown reg command {rest[0]}")
+        elif cmd == "cpath":
+            print(Prefix(build).cpath(rest[0]))
+        elif cmd == "reset":
+            with Session(build):
+                pass
+            print("sandbox: no drive letters mapped, nothing mounted")
+        else:
+            sys.stderr.write(USAGE)
+            return 2
+    except SandboxError as e:
+        sys.stderr.write(f"sandbox: {e}\n")
+        return 3
+    except KeyboardInterrupt:
+        sys.stderr.write("sandbox: interrupted\n")
+        return 130
+    return 0
