@@ -3,7 +3,16 @@
 // reporting through the run log.
 #pragma once
 
+#include <string>
+
 class RunLog;
 
 // Always returns true; failures go to the log.
 bool RunPreparation(RunLog& log);
+
+// Empties the directory of a settings path ("C:\Kestrix\PreAlarm\"), or
+// creates it when it does not exist.
+void PrepareIndexDirectory(const std::string& path, RunLog& log);
+
+// Tells the recorder's software that the database uses separate directories.
+void SetMultipleDirFlag();
