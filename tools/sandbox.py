@@ -483,11 +483,83 @@ class Session:
         return self._wine([str(program), *map(str, args)], timeout=timeout,
                           display=display, env_extra=env, cwd=cwd)
 
+    def start(self, program, args=(), display=None, env=None):
+        """Start a Windows program without waiting for it (to hold a file open
+        while another program runs, say). The safety check runs first, as for
+        every start; call wait() or kill() on the result."""
+        self._apply_types()
+        lock = _FileLock(self.prefix.prefix_lock.path)
+        lock.acquire(exclusive=False)
+        try:
+            self.prefix.check()
+            self.prefix._keep_server_warm()
+            return Started(self.prefix, ["wine", str(program), *map(str, args)],
+                           self.prefix.env(display, env), lock)
+        except BaseException:
+            lock.release()
+            raise
+
     def cpath(self, windows_path):
         m = re.fullmatch(r"([a-zA-Z]):\\?(.*)", windows_path)
         if m and m.group(1).lower() in self.drives:
             return _lookup_nocase(self.drive(m.group(1)), m.group(2))
         return self.prefix.cpath(windows_path)
+
+
+class Started:
+    """A Windows program that runs beside the test (see Session.start)."""
+
+    def __init__(self, prefix, command, env, lock):
+        self.prefix = prefix
+        self._lock = lock
+        self._out = tempfile.TemporaryFile()
+        self._err = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=self._out,
+                                     stderr=self._err, cwd=str(prefix.build))
+
+    def output_so_far(self):
+        size = os.fstat(self._out.fileno()).st_size
+        return os.pread(self._out.fileno(), size, 0).decode("utf-8", "replace")
+
+    def wait_for_output(self, text, timeout=30):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.output_so_far():
+                return True
+            if self.proc.poll() is not None:
+                return text in self.output_so_far()
+            time.sleep(0.05)
+        return False
+
+    def wait(self, timeout=120):
+        timed_out = False
+        try:
+            self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            timed_out = True
+        return self._finish(timed_out)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        return self._finish(True)
+
+    def _finish(self, timed_out):
+        if self._lock is None:
+            return self._result
+        self._out.seek(0)
+        self._err.seek(0)
+        self._result = RunResult(None if timed_out else self.proc.returncode,
+                                 self._out.read().decode("utf-8", "replace"),
+                                 self._err.read().decode("utf-8", "replace"), timed_out)
+        self._out.close()
+        self._err.close()
+        self._lock.release()
+        self._lock = None
+        return self._result
 
 
 class Display:

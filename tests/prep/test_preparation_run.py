@@ -1,0 +1,220 @@
+"""The preparation run end to end: the real Mediaprep.exe /clean on simulated
+recorders in the Wine sandbox, checked from Linux: the run log byte for byte,
+every drive's tree, every description file and the registry."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+import mptest  # noqa: E402
+from mptest import sandbox, tree  # noqa: E402
+from recorder import (ZERO_GUID, Recorder, description, guid_text, prepared_description_checks,  # noqa: E402
+                      recordings, subvolume_description, write)
+
+SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
+LOG_HEAD = "Configuring Kestrix Drives\r\n"
+DIRECTORIES = ["Alarm/", "Images/", "Index/"]
+
+
+def failure(path):
+    return f"Error:Failure to initialize drive {path}.  Mediaprep not completely successful.\r\n\r\n"
+
+
+class Scenario(unittest.TestCase):
+    db_guid = None
+    settings = "recorder"
+
+    def setUp(self):
+        self.session = sandbox.Session().__enter__()
+        self.addCleanup(self.session.__exit__, None, None, None)
+        from recorder import RECORDER_SETTINGS
+        self.rec = Recorder(self.session, self.db_guid,
+                            RECORDER_SETTINGS if self.settings == "recorder" else None)
+        self.removable = self.rec.drive("y", "removable", size_kb=None)
+        self.rec.add_canary(self.removable / "clip0001.avi")
+        self.rec.add_canary(self.removable / "export" / "notes.txt")
+
+    def tearDown(self):
+        self.assertEqual([], self.rec.dead_canaries())
+
+    def assertPrepared(self, letter, active_volumes, position=None):
+        info = self.rec.info(letter)
+        prepared_description_checks(self, info, self.rec.registry("GUID"), active_volumes, SIZE_KB)
+        if position is not None:
+            self.assertEqual(position, info["Position"], letter)
+        # The previous generation exists when the description was written more
+        # than once since the wipe (not for the last volume prepared).
+        found = [p for p in tree(self.session.drive(letter)) if p != "VolumeInfoOld.xml"]
+        self.assertEqual(sorted(DIRECTORIES + ["VolumeInfo.xml"]), found, letter)
+        return info
+
+
+class OnlyTheSystemDrive(Scenario):
+    def test_no_report_but_directories_and_flag(self):
+        pre_alarm = self.session.cpath("C:\\Kestrix\\PreAlarm")
+        write(pre_alarm / "cam01" / "a.jpg", b"old")
+        write(pre_alarm / "b.jpg", b"old")
+        self.session.unmap("y")  # nothing but C: at all
+        self.rec.run()
+        self.assertEqual(LOG_HEAD, self.rec.log())
+        self.assertEqual([], tree(pre_alarm))
+        self.assertEqual([], tree(self.session.cpath("C:\\Kestrix\\Restore")))
+        self.assertEqual(1, self.rec.registry("MultipleDir"))
+        self.assertRegex(self.rec.registry("GUID"), r"^\{[0-9A-F-]{36}\}$")
+
+
+class MixedRecorder(Scenario):
+    db_guid = guid_text()
+
+    def test_statuses_positions_and_report(self):
+        other_db = guid_text()
+        rec = self.rec
+        rec.drive("e")                                           # blank
+        old = rec.drive("f")                                     # old recordings, no description
+        recordings(old, 3, images=".", index=".")
+        foreign = rec.drive("g")                                 # a volume of another database
+        write(foreign / "VolumeInfo.xml", description(NumFiles=12, Position=1, VolumeGUID=guid_text(),
+                                                      DBGUID=other_db, ActiveVolumes=3, AllocatedSpaceKB=SIZE_KB))
+        recordings(foreign, 4)
+        ours = rec.drive("h", "network")                         # an active volume of this database
+        write(ours / "VolumeInfo.xml", description(NumFiles=12, Position=0, VolumeGUID=guid_text(), StartFile=0,
+                                                   RecordFile=3, DBGUID=self.db_guid, ActiveVolumes=1,
+                                                   AllocatedSpaceKB=SIZE_KB))
+        recordings(ours, 4)
+        optical = rec.drive("j", "cdrom", size_kb=None)
+        rec.add_canary(optical / "disc.txt")
+        small = rec.drive("k", size_kb=200 * 1024)               # below the minimum size
+        readonly = rec.drive("l")
+        rec.add_canary(readonly / "kept.txt")
+        self.session.make_readonly("l")
+        split = rec.drive("m")                                   # a drive of subvolumes
+        write(split / "VolumeInfo.xml", subvolume_description("\\Vol1", "\\Vol2"))
+        (split / "Vol1").mkdir()
+        (split / "Vol2").mkdir()
+        old_tree = tree(old)
+
+        rec.run()
+
+        # After the releasing rescan the list reads: foreign volumes by position
+        # (M: -1, H: 0, G: 1), then the blank drives; each initialisation puts its
+        # volume right behind the recording one (M:, at position 0).
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
+        m = self.assertPrepared("m", 4, position=0)
+        self.assertEqual((0, 0), (m["StartFile"], m["RecordFile"]))
+        for letter, position in (("e", 1), ("g", 2), ("h", 3)):
+            info = self.assertPrepared(letter, 4, position)
+            self.assertEqual((-1, -1), (info["StartFile"], info["RecordFile"]), letter)
+        guids = {rec.info(d)["VolumeGUID"] for d in "eghm"}
+        self.assertEqual(4, len(guids))
+        self.assertEqual(self.db_guid, rec.registry("GUID"))
+        self.assertEqual(1, rec.registry("MultipleDir"))
+
+        # The drive with old files but no description keeps them; the scan
+        # left it a fresh description.
+        self.assertEqual(sorted(old_tree + ["VolumeInfo.xml"]), tree(old))
+        self.assertEqual(description(), (old / "VolumeInfo.xml").read_bytes())
+        self.assertEqual([], tree(small))
+        self.assertEqual(["kept.txt"], tree(readonly))
+
+
+class DefaultSettings(Scenario):
+    settings = None
+
+    def test_every_drive_fails_at_its_root_and_c_is_protected(self):
+        blank = self.rec.drive("e")
+        foreign = self.rec.drive("f")
+        write(foreign / "VolumeInfo.xml", description(NumFiles=12, Position=0, DBGUID=guid_text(),
+                                                      VolumeGUID=guid_text(), ActiveVolumes=1))
+        recordings(foreign, 2, images=".", index=".")
+        self.rec.run()
+        self.assertEqual(LOG_HEAD + failure("F:") + failure("E:") + "Message: Data drives found:\r\n"
+                         + "Error:Attempting to delete C:\\\r\n" * 2, self.rec.log())
+        # Both were emptied before the directory creation failed.
+        self.assertEqual([], tree(blank))
+        self.assertEqual([], tree(foreign))
+        self.assertEqual(1, self.rec.registry("MultipleDir"))
+        self.assertIsNotNone(self.rec.registry("GUID"))
+        self.assertIsNone(self.rec.registry("ImagePath"))
+
+
+class UndeletableFile(Scenario):
+    db_guid = guid_text()
+
+    def test_the_drive_is_reported_and_the_run_goes_on(self):
+        held = self.rec.drive("e")
+        write(held / "VolumeInfo.xml", description(NumFiles=12, Position=0, DBGUID=guid_text(),
+                                                   VolumeGUID=guid_text(), ActiveVolumes=1))
+        recordings(held, 3)
+        self.rec.drive("f")
+        holder = self.session.start(mptest.exe("mptesthelper.exe"), ["hold", r"E:\Images\IMG0001.AVI", "120"])
+        try:
+            self.assertTrue(holder.wait_for_output("held"))
+            self.rec.run()
+        finally:
+            holder.kill()
+        self.assertEqual(LOG_HEAD + failure("E:") + "Message: Data drives found: F:\r\n", self.rec.log())
+        self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
+        self.assertPrepared("f", 1, position=0)
+
+
+class SecondRun(Scenario):
+    db_guid = guid_text()
+
+    def test_active_volumes_are_released_and_prepared_again(self):
+        for letter in "efg":
+            self.rec.drive(letter)
+        self.rec.run()
+        first = {d: self.rec.info(d) for d in "efg"}
+        self.assertEqual({0, 1, 2}, {info["Position"] for info in first.values()})
+        write(self.session.drive("e") / "Images" / "IMG0000.AVI", b"recorded since")
+
+        self.rec.run()
+        second = {d: self.rec.info(d) for d in "efg"}
+        for d in "efg":
+            self.assertPrepared(d, 3)
+            self.assertNotEqual(first[d]["VolumeGUID"], second[d]["VolumeGUID"])
+        self.assertEqual(self.db_guid, self.rec.registry("GUID"))
+        # Prepared again in the order of the old positions: 0 keeps 0, the one
+        # at 1 goes to 2 when the one at 2 is placed behind the recording volume.
+        by_old = sorted("efg", key=lambda d: first[d]["Position"])
+        self.assertEqual([0, 2, 1], [second[d]["Position"] for d in by_old])
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: "
+                         + " ".join(f"{d.upper()}:" for d in by_old) + "\r\n", self.rec.log())
+
+
+class Placement(Scenario):
+    db_guid = guid_text()
+
+    def test_three_blank_drives_without_active_volumes(self):
+        for letter in "efg":
+            self.rec.drive(letter)
+        self.rec.run()
+        log = self.rec.log()
+        self.assertTrue(log.startswith(LOG_HEAD + "Message: Data drives found: "), log)
+        order = [p[0].lower() for p in log.splitlines()[1].split(": ", 2)[2].split()]
+        self.assertEqual(["e", "f", "g"], sorted(order))
+        # First 0 (with the record and start files), second 1, third also 1,
+        # which moves the second to 2.
+        self.assertEqual([0, 2, 1], [self.rec.info(d)["Position"] for d in order])
+        first = self.rec.info(order[0])
+        self.assertEqual((0, 0), (first["StartFile"], first["RecordFile"]))
+
+
+class MinimumSize(Scenario):
+    db_guid = guid_text()
+
+    def test_the_boundary_of_the_minimum_size(self):
+        # 205,829 KB is the minimum for 20 MB files; tmpfs sizes come in 4 KB pages.
+        below = self.rec.drive("e", size_kb=205828)
+        self.rec.drive("f", size_kb=205832)
+        self.rec.run()
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: F:\r\n", self.rec.log())
+        self.assertEqual([], tree(below))
+        info = self.rec.info("f")
+        self.assertEqual(205832, info["AllocatedSpaceKB"])
+        self.assertEqual(int(205832 * 0.995) // 20480, info["NumFiles"])
+
+
+if __name__ == "__main__":
+    mptest.main()

@@ -1,0 +1,134 @@
+"""A simulated Kestrix recorder in a sandbox session, for the scenario tests:
+data drives with recorder-like contents, the database settings in the
+registry, canaries that must survive every run, and readers for what the run
+leaves behind (run log, description files, drive trees)."""
+
+import os
+import re
+import uuid
+from pathlib import Path
+
+import mptest
+from mptest import sandbox
+
+DB_KEY = mptest.DATABASE_KEY
+RUN_LOG = mptest.RUN_LOG
+ZERO_GUID = "{00000000-0000-0000-0000-000000000000}"
+FIELDS = ["Excluded", "Label", "NumFiles", "FileNumOffset", "Position", "VolumeGUID", "StartFile",
+          "RecordFile", "DBGUID", "ActiveVolumes", "AllocatedSpaceKB"]
+
+# Settings as a recorder has them: separate directories for the database.
+RECORDER_SETTINGS = {
+    "ImagePath": "\\Images\\",
+    "IndexPath": "\\Index\\",
+    "AlarmPath": "\\Alarm\\",
+    "PreAlarmPath": "C:\\Kestrix\\PreAlarm\\",
+    "RestorePath": "C:\\Kestrix\\Restore\\",
+}
+
+
+def guid_text():
+    return "{" + str(uuid.uuid4()).upper() + "}"
+
+
+def description(**values):
+    """The bytes of a single-volume VolumeInfo.xml; missing fields take the
+    values of a fresh record."""
+    fresh = {"Excluded": 0, "Label": "", "NumFiles": -1, "FileNumOffset": 0, "Position": -1,
+             "VolumeGUID": ZERO_GUID, "StartFile": -1, "RecordFile": -1, "DBGUID": ZERO_GUID,
+             "ActiveVolumes": -1, "AllocatedSpaceKB": -1}
+    fresh.update(values)
+    lines = ["<VolumeInformation>"] + [f"<{k}>{fresh[k]}</{k}>" for k in FIELDS] + ["</VolumeInformation>"]
+    return "".join(line + "\r\n" for line in lines).encode()
+
+
+def subvolume_description(*entries):
+    lines = ["<SubVolumes>"] + [f"<SubVolume>{e}</SubVolume>" for e in entries] + ["</SubVolumes>"]
+    return "".join(line + "\r\n" for line in lines).encode()
+
+
+def parse_description(data):
+    """Fields of a single-volume description, as text; None when not one."""
+    text = data.decode("latin-1")
+    found = dict(re.findall(r"<(\w+)>([^<]*)</\1>", text))
+    if not all(k in found for k in FIELDS):
+        return None
+    return {k: (found[k] if k in ("Label", "VolumeGUID", "DBGUID") else int(found[k])) for k in FIELDS}
+
+
+def write(path, data=b""):
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(data if isinstance(data, bytes) else data.encode())
+
+
+def recordings(root, count, images="Images", index="Index"):
+    """Old image files, key indexes and a master index, as a recorder leaves them."""
+    root = Path(root)
+    for n in range(count):
+        write(root / images / f"IMG{n:04d}.AVI", os.urandom(4096))
+        write(root / index / f"KEY{n:04d}.NDX", os.urandom(256))
+    write(root / index / "MASTER.NDX", b"\x30\x00\x00\x00\x00\x00" + bytes(688 * count))
+
+
+class Recorder:
+    """Drives, registry and canaries of one scenario; use inside a Session."""
+
+    def __init__(self, session, db_guid=None, settings=RECORDER_SETTINGS):
+        self.s = session
+        self.db_guid = db_guid
+        self.canaries = {}
+        self.s.reg_delete(DB_KEY)
+        if settings is not None:
+            for name, value in settings.items():
+                self.s.reg_set(DB_KEY, name, value)
+        if db_guid:
+            self.s.reg_set(DB_KEY, "GUID", db_guid)
+        log = self.s.cpath(RUN_LOG)
+        if log.exists():
+            log.unlink()
+        # Canaries: the system drive and a Linux directory beside the drives.
+        self.add_canary(self.s.cpath("C:\\mediaprep-canary.txt"))
+        self.add_canary(self.s.dir / "beside-the-drives" / "canary.txt")
+
+    def add_canary(self, path, data=None):
+        data = data or os.urandom(64)
+        write(path, data)
+        self.canaries[Path(path)] = data
+
+    def drive(self, letter, kind="fixed", size_kb=262144, readonly=False):
+        """A drive on its own tmpfs of size_kb KB (so that sizes are exact)."""
+        return self.s.map_drive(letter, kind, size=f"{size_kb}k" if size_kb else None, readonly=readonly)
+
+    def run(self, args=("/clean",), timeout=300):
+        result = self.s.run(mptest.exe("Mediaprep.exe"), list(args), timeout=timeout)
+        assert not result.timed_out, "Mediaprep.exe did not finish"
+        return result
+
+    def log(self):
+        path = self.s.cpath(RUN_LOG)
+        return path.read_bytes().decode("latin-1") if path.exists() else None
+
+    def info(self, letter, name="VolumeInfo.xml"):
+        path = self.s.drive(letter) / name
+        return parse_description(path.read_bytes()) if path.exists() else None
+
+    def registry(self, name):
+        return self.s.reg_get(DB_KEY, name)
+
+    def dead_canaries(self):
+        return [str(p) for p, data in self.canaries.items() if not p.exists() or p.read_bytes() != data]
+
+
+def prepared_description_checks(test, info, db_guid, active_volumes, size_kb):
+    """What every volume prepared by the run carries."""
+    test.assertIsNotNone(info)
+    test.assertEqual(0, info["Excluded"])
+    test.assertEqual("", info["Label"])
+    test.assertEqual(int(int(size_kb * 0.995) // 20480), info["NumFiles"])
+    test.assertEqual(0, info["FileNumOffset"])
+    test.assertEqual(db_guid, info["DBGUID"])
+    test.assertEqual(active_volumes, info["ActiveVolumes"])
+    test.assertEqual(size_kb, info["AllocatedSpaceKB"])
+    test.assertNotEqual(ZERO_GUID, info["VolumeGUID"])
+    test.assertRegex(info["VolumeGUID"], r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
