@@ -88,10 +88,12 @@ public:
     // deleted to `counter`. Stops at the first failure and returns false.
     //
     // Links (junctions, symbolic links) are removed themselves, never
-    // followed: what they point to is left alone. Where the system resolves
-    // a link on opening instead (Wine does so with host symbolic links), the
-    // link cannot be removed without harming its target, and the deletion
-    // stops there with failure.
+    // entered or followed: what they point to is left alone. Where the
+    // system resolves a link on opening instead (Wine does so with host
+    // symbolic links, and shows those to files as plain files), nothing that
+    // resolves to a place outside the directory is changed or deleted: the
+    // deletion stops there with failure, and the counting pass leaves its
+    // attributes alone.
     bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter);
 
     // The handler's state. Guarded by HandlerLock: code outside the handler

@@ -61,6 +61,8 @@ bool SaveVolumeInfo(const VolumeRecord& record)
 
 bool LoadVolumeInfo(VolumeRecord& record)
 {
+    if (record.path.empty())
+        return false;
     VolumeRecord fromCurrent = record;
     bool currentWhole = false;
     if (ReadDescription(fromCurrent, VolumeInfoPath(record.path, kVolumeInfoFileName), currentWhole)) {

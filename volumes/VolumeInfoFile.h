@@ -27,7 +27,7 @@ bool SaveVolumeInfo(const VolumeRecord& record);
 
 // Fills the record from VolumeInfo.xml or, failing that, VolumeInfoOld.xml.
 // When the fallback is used, fields read from the first file stay unless the
-// second one gives them.
+// second one gives them. A record without a path is refused, as above.
 bool LoadVolumeInfo(VolumeRecord& record);
 
 // Reads one description file into the record (see ReadVolumeInfoDocument).

@@ -86,31 +86,54 @@ win32::UniqueFileHandle OpenEntry(const std::string& path, DWORD access)
                                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-bool VolumeSerialOf(HANDLE handle, DWORD& serial)
+// The path the system resolved a handle to, in its normalised DOS form
+// such as \\?\E:\Images\x.dat or \\?\UNC\server\share\x.dat.
+bool FinalPath(HANDLE handle, std::string& path)
 {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(handle, &info))
-        return false;
-    serial = info.dwVolumeSerialNumber;
-    return true;
+    std::string buffer(MAX_PATH, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleA(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            return false;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            path = buffer;
+            return true;
+        }
+        buffer.assign(length + 1, '\0');
+    }
+    return false;
 }
 
-bool DirectorySerial(const std::string& directory, DWORD& serial)
+// What every entry below the directory resolves to begins with, backslash included.
+bool ResolvedPrefix(const std::string& directory, std::string& prefix)
 {
     // "E:" alone names the drive's current directory; with a backslash, its root.
     const win32::UniqueFileHandle handle(::CreateFileA(Join(directory, "").c_str(), FILE_READ_ATTRIBUTES,
                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return handle && VolumeSerialOf(handle.get(), serial);
+    if (!handle || !FinalPath(handle.get(), prefix))
+        return false;
+    if (prefix.empty() || prefix.back() != '\\')
+        prefix += '\\';
+    return true;
 }
 
-// What the handle opened lies on the volume being wiped. A host symbolic
-// link that Wine resolves while opening lands on another drive (or on none),
-// and must not be touched through this handle.
-bool OnVolume(HANDLE handle, DWORD serial)
+// What the handle opened lies below the directory being wiped. Opened with
+// FILE_FLAG_OPEN_REPARSE_POINT, a link is the link itself and lies there; a
+// host symbolic link that Wine resolves while opening lands elsewhere (on
+// another drive, or on none), and must not be touched through this handle.
+bool LiesUnder(HANDLE handle, const std::string& prefix)
 {
-    DWORD actual = 0;
-    return VolumeSerialOf(handle, actual) && actual == serial;
+    std::string path;
+    if (!FinalPath(handle, path) || path.size() <= prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (AsciiLower(path[i]) != AsciiLower(prefix[i]))
+            return false;
+    }
+    return true;
 }
 
 bool SetAttributes(HANDLE handle, DWORD attributes)
@@ -129,22 +152,22 @@ bool DeleteOnClose(win32::UniqueFileHandle& handle)
     return handle.reset();
 }
 
-void UnprotectFile(const std::string& path, DWORD serial)
+void UnprotectFile(const std::string& path, const std::string& root)
 {
     const win32::UniqueFileHandle handle = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (handle && OnVolume(handle.get(), serial))
+    if (handle && LiesUnder(handle.get(), root))
         SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
 }
 
-bool DeleteFileEntry(const std::string& path, DWORD serial)
+bool DeleteFileEntry(const std::string& path, const std::string& root)
 {
     win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
         handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
     if (!handle)
         return false;
-    if (!OnVolume(handle.get(), serial)) {
-        ::SetLastError(ERROR_NOT_SAME_DEVICE);
+    if (!LiesUnder(handle.get(), root)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
         return false;
     }
     SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
@@ -170,7 +193,7 @@ bool RemoveLink(const std::string& path)
     return DeleteOnClose(handle);
 }
 
-std::int32_t CountBelow(const std::string& directory, DWORD serial)
+std::int32_t CountBelow(const std::string& directory, const std::string& root)
 {
     Listing listing;
     if (!listing.Start(directory, "*.*"))
@@ -183,7 +206,7 @@ std::int32_t CountBelow(const std::string& directory, DWORD serial)
         case WipeEntry::Skipped:
             break;
         case WipeEntry::Directory: {
-            const std::int32_t below = CountBelow(path, serial);
+            const std::int32_t below = CountBelow(path, root);
             if (below == -1)
                 return -1;
             count += below;
@@ -196,7 +219,7 @@ std::int32_t CountBelow(const std::string& directory, DWORD serial)
                 ++count;
             break;
         case WipeEntry::File:
-            UnprotectFile(path, serial);
+            UnprotectFile(path, root);
             ++count;
             break;
         }
@@ -204,7 +227,7 @@ std::int32_t CountBelow(const std::string& directory, DWORD serial)
     return listing.failed() ? -1 : count;
 }
 
-bool DeleteBelow(const std::string& directory, DWORD serial, std::int32_t& counter)
+bool DeleteBelow(const std::string& directory, const std::string& root, std::int32_t& counter)
 {
     Listing listing;
     if (!listing.Start(directory, "*.*"))
@@ -216,7 +239,7 @@ bool DeleteBelow(const std::string& directory, DWORD serial, std::int32_t& count
         case WipeEntry::Skipped:
             break;
         case WipeEntry::Directory:
-            if (!DeleteBelow(path, serial, counter))
+            if (!DeleteBelow(path, root, counter))
                 return false;
             // A read-only directory cannot be removed.
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
@@ -231,7 +254,7 @@ bool DeleteBelow(const std::string& directory, DWORD serial, std::int32_t& count
                 ++counter;
             break;
         case WipeEntry::File:
-            if (!DeleteFileEntry(path, serial))
+            if (!DeleteFileEntry(path, root))
                 return false;
             ++counter;
             break;
@@ -289,16 +312,16 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
 
 std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory)
 {
-    DWORD serial = 0;
-    if (!DirectorySerial(directory, serial))
+    std::string root;
+    if (!ResolvedPrefix(directory, root))
         return -1;
-    return CountBelow(directory, serial);
+    return CountBelow(directory, root);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter)
 {
-    DWORD serial = 0;
-    if (!DirectorySerial(directory, serial))
+    std::string root;
+    if (!ResolvedPrefix(directory, root))
         return false;
-    return DeleteBelow(directory, serial, counter);
+    return DeleteBelow(directory, root, counter);
 }

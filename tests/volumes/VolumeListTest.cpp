@@ -102,18 +102,19 @@ TEST_F(VolumeListTest, GlobalNumbersRunOverTheActiveVolumesInListOrder)
     Add(VolumeStatus::Active, 0);       // a volume with no files takes none either
     Add(VolumeStatus::Active, 5, 10);   // local numbers 10..14
     const std::int32_t total = handler.GetTotalFileCount();
+    std::int32_t volume = -1, local = -1, global = -1;
     ASSERT_EQ(155, total);
 
     const struct {
         std::int32_t global, volume, local;
     } mapped[] = {{0, 0, 0}, {99, 0, 99}, {100, 2, 0}, {149, 2, 49}, {150, 4, 10}, {154, 4, 14}};
     for (const auto& m : mapped) {
-        std::int32_t volume = -1, local = -1;
         ASSERT_TRUE(handler.GlobalToLocalFile(m.global, volume, local)) << m.global;
         EXPECT_EQ(m.volume, volume) << m.global;
         EXPECT_EQ(m.local, local) << m.global;
     }
-    std::int32_t volume = 77, local = 77;
+    volume = 77;
+    local = 77;
     EXPECT_FALSE(handler.GlobalToLocalFile(total, volume, local));
     EXPECT_FALSE(handler.GlobalToLocalFile(-1, volume, local));
     EXPECT_EQ(77, volume);
@@ -122,7 +123,6 @@ TEST_F(VolumeListTest, GlobalNumbersRunOverTheActiveVolumesInListOrder)
     // Every number survives the way there and back; after the highest, the
     // recorder goes on at 0, the first file of the first volume.
     for (std::int32_t g = 0; g < total; ++g) {
-        std::int32_t global = -1;
         ASSERT_TRUE(handler.GlobalToLocalFile(g, volume, local));
         ASSERT_TRUE(handler.LocalToGlobalFile(global, volume, local));
         ASSERT_EQ(g, global);
@@ -131,21 +131,23 @@ TEST_F(VolumeListTest, GlobalNumbersRunOverTheActiveVolumesInListOrder)
     EXPECT_EQ(0, volume);
     EXPECT_EQ(0, local);
 
-    std::int32_t global = -5;
+    global = -5;
     EXPECT_FALSE(handler.LocalToGlobalFile(global, 1, 0));  // Blank
     EXPECT_FALSE(handler.LocalToGlobalFile(global, 5, 0));  // no such volume
     EXPECT_EQ(-5, global);
     ASSERT_TRUE(handler.LocalToGlobalFile(global, 3, 0));
     EXPECT_EQ(150, global);  // where its numbers would begin
-}
 
-TEST_F(VolumeListTest, AnOffsetShiftsLocalNumbersOfTheFirstVolume)
-{
-    Add(VolumeStatus::Active, 5, 10);
-    std::int32_t volume = -1, local = -1, global = -1;
-    ASSERT_TRUE(handler.GlobalToLocalFile(0, volume, local));
+    // The offset of a first volume shifts its local numbers.
+    VolumeHandler first{DatabaseSettings(), DatabaseId()};
+    VolumeRecord record;
+    record.status = VolumeStatus::Active;
+    record.numFiles = 5;
+    record.fileNumOffset = 10;
+    first.AppendVolume(record);
+    ASSERT_TRUE(first.GlobalToLocalFile(0, volume, local));
     EXPECT_EQ(10, local);
-    ASSERT_TRUE(handler.LocalToGlobalFile(global, 0, 14));
+    ASSERT_TRUE(first.LocalToGlobalFile(global, 0, 14));
     EXPECT_EQ(4, global);
 }
 

@@ -213,6 +213,27 @@ TEST_F(VolumeRootTest, AFileHeldOpenElsewhereStopsTheDeletionWithFailure)
     EXPECT_EQ(9 - files, counter);
 }
 
+// Where the platform makes real links (Windows; Wine 8 reports success for
+// CreateSymbolicLinkA and creates nothing), the wipe removes the link and
+// leaves its target alone.
+TEST_F(VolumeRootTest, ALinkMadeByThePlatformIsRemovedWithoutItsTarget)
+{
+    MakeDir("F:\\Target");
+    MakeFile("F:\\Target\\kept.dat");
+    MakeFile("F:\\kept.dat");
+    MakeDir("E:\\Images");
+    ::CreateSymbolicLinkA("E:\\Images\\ToTarget", "F:\\Target", SYMBOLIC_LINK_FLAG_DIRECTORY);
+    ::CreateSymbolicLinkA("E:\\Images\\ToFile", "F:\\kept.dat", 0);
+    if (!testfiles::Exists("E:\\Images\\ToTarget") && !testfiles::Exists("E:\\Images\\ToFile"))
+        return;  // no links on this platform: test_wipe.py covers host links
+
+    handler.CountAndUnprotectFiles("E:");
+    std::int32_t counter = 0;
+    EXPECT_TRUE(handler.DeleteVolumeContents("E:", counter));
+    EXPECT_EQ(Names{}, Tree("E:"));
+    EXPECT_EQ((Names{"Target\\", "Target\\kept.dat", "kept.dat"}), Tree("F:"));
+}
+
 TEST(WipeEntryDecision, LinksAreNeverEnteredAndNamesDecideOnlyForDirectories)
 {
     const DWORD dir = FILE_ATTRIBUTE_DIRECTORY;
