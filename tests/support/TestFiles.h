@@ -67,4 +67,21 @@ inline bool Exists(const std::string& path)
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+inline void WriteAll(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The directory of the running test executable (without a trailing
+// backslash): test data copied beside it at build time is found from here.
+inline std::string ModuleDirectory()
+{
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    const std::string::size_type slash = directory.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : directory.substr(0, slash);
+}
+
 }  // namespace testfiles

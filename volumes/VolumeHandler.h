@@ -1,0 +1,116 @@
+// The list of the image database's volumes and the operations on it.
+//
+// Records are held by value and copied out. Every operation takes
+// HandlerLock for its whole duration; operations call each other (and write
+// descriptions) while holding it, which the re-entrant lock allows. An
+// operation that needs both locks takes ChangeLock first, then HandlerLock.
+//
+// Volume indexes and file numbers are 32-bit signed; -1 means none.
+// Global file numbers run 0, 1, 2, ... over the Active volumes in list order
+// (numFiles numbers each), and go round to 0 after the highest.
+#pragma once
+
+#include "prep/DatabaseSettings.h"
+#include "recorderlibs/CriticalSection.h"
+#include "volumes/Guid.h"
+#include "volumes/VolumeRecord.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class VolumeHandler {
+public:
+    // A handler over the given settings and database GUID whose list starts
+    // empty: it reads no registry and looks at no drive. Fill the list with
+    // AppendVolume.
+    VolumeHandler(const DatabaseSettings& settings, const GUID& databaseGuid);
+    virtual ~VolumeHandler();
+    VolumeHandler(const VolumeHandler&) = delete;
+    VolumeHandler& operator=(const VolumeHandler&) = delete;
+
+    // Appends a copy of the record (status and all) and returns its index.
+    std::int32_t AppendVolume(const VolumeRecord& record);
+
+    // Copies the entry out: 1, or 0 for an index outside the list.
+    int GetVolume(std::int32_t index, VolumeRecord& record);
+
+    VolumeStatus GetVolumeStatus(std::int32_t index);  // NoVolume outside the list
+    bool GetVolumePath(std::int32_t index, std::string& path);
+    // Total size of the volume's drive in KB; -1 for Missing, Failed, an index
+    // outside the list, or a size that cannot be had.
+    std::int32_t GetVolumeSizeKB(std::int32_t index);
+    std::int32_t GetActiveVolumeCount();  // records with status Active
+    std::int32_t GetTotalFileCount();     // numFiles summed over Active records that have files
+
+    // Sizes the volume for the database: allocatedSpaceKB = spaceKB, numFiles =
+    // the image files that fit into 99.5 % of it. The description is not written.
+    bool SetAllocatedSpace(std::int32_t index, std::int32_t spaceKB);
+
+    bool GlobalToLocalFile(std::int32_t global, std::int32_t& volume, std::int32_t& local);
+    bool LocalToGlobalFile(std::int32_t& global, std::int32_t volume, std::int32_t local);
+
+    // The first Active record that claims the start (record) file, or -1.
+    std::int32_t FindStartFileVolume();
+    std::int32_t FindRecordFileVolume();
+    // The global number of the start (record) file, or -1; remembers the
+    // claiming volume's index.
+    std::int32_t GetStartFile();
+    std::int32_t GetRecordFile();
+    // Moves the claim to the volume holding the global number and rewrites
+    // the descriptions concerned; false when the number maps to no volume.
+    bool SetStartFile(std::int32_t global);
+    bool SetRecordFile(std::int32_t global);
+
+    // Stamps every Active record with ActiveVolumeCount and DatabaseGuid and
+    // rewrites its description; false if any write failed.
+    bool UpdateDatabaseInfo();
+
+    // "Active: <count> <text>" to the Mediaprep trace at level 3 or more.
+    void LogActiveVolumes(const std::string& text);
+
+    // The volume path followed by ImagePath (IndexPath), ending in a backslash.
+    void GetImageDirectory(const VolumeRecord& record, std::string& directory);
+    void GetIndexDirectory(const VolumeRecord& record, std::string& directory);
+
+    // Whether the root can be written (a test file is created and removed),
+    // and whether it holds anything but the description files, RECYCLED and
+    // System Volume Information.
+    static bool ProbeVolumeRoot(const std::string& root, bool& hasOtherEntries);
+
+    // Every file below the directory loses its read-only, hidden and system
+    // attributes and is counted; -1 when a directory cannot be listed.
+    std::int32_t CountAndUnprotectFiles(const std::string& directory);
+
+    // Deletes every file and directory below the directory except System
+    // Volume Information (at any depth) and directories whose names begin
+    // with a full stop; the directory itself stays. Adds the number of files
+    // deleted to `counter`. Stops at the first failure and returns false.
+    //
+    // Links (junctions, symbolic links) are removed themselves, never
+    // entered or followed: what they point to is left alone. Where the
+    // system resolves a link on opening instead (Wine does so with host
+    // symbolic links, and shows those to files as plain files), nothing that
+    // resolves to a place outside the directory is changed or deleted: the
+    // deletion stops there with failure, and the counting pass leaves its
+    // attributes alone.
+    bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter);
+
+    // The handler's state. Guarded by HandlerLock: code outside the handler
+    // takes it (std::lock_guard) before touching any of these.
+    GUID DatabaseGuid{};
+    std::int32_t ActiveVolumeCount = 0;   // positions in the database's volume sequence
+    std::int32_t StartVolumeIndex = -1;   // remembered holder of the start file
+    std::int32_t RecordVolumeIndex = -1;  // remembered holder of the record file
+    std::vector<VolumeRecord> Volumes;
+    DatabaseSettings Settings;
+    CriticalSection HandlerLock;  // re-entrant
+    CriticalSection ChangeLock;   // held for a whole initialisation; taken before HandlerLock
+
+private:
+    bool IsIndex(std::int32_t index) const;
+    std::int64_t FilesBefore(std::int32_t index) const;
+    bool SetClaimedFile(std::int32_t global, std::int32_t VolumeRecord::*claim, std::int32_t& rememberedIndex);
+    std::int32_t GetClaimedFile(std::int32_t VolumeRecord::*claim, std::int32_t& rememberedIndex);
+    std::int32_t FindClaimingVolume(std::int32_t VolumeRecord::*claim) const;
+};
