@@ -2,6 +2,7 @@
 
 #include "app/RunLog.h"
 #include "recorderlibs/Win32Handle.h"
+#include "volumes/ContainedTree.h"
 
 #include <cstring>
 
@@ -29,7 +30,7 @@ void ReportFailedDelete(RunLog& log, const std::string& path)
     log.Error("Failed to delete: " + path);
 }
 
-void ClearEntry(const std::string& directory, const WIN32_FIND_DATAA& entry, RunLog& log)
+void ClearEntry(const std::string& directory, const ContainedTree& tree, const WIN32_FIND_DATAA& entry, RunLog& log)
 {
     // The first two entries are passed over by position; on a listing that
     // returns "." or ".." later, they must still never be entered or deleted.
@@ -40,16 +41,20 @@ void ClearEntry(const std::string& directory, const WIN32_FIND_DATAA& entry, Run
         ReportProtected(log);
         return;
     }
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        // A junction or directory link is removed as a link: what it points to
-        // lies outside the directory being cleared.
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            ClearDirectory(path + "\\", log);
-        if (::RemoveDirectoryA(path.c_str()) != 1)
-            ReportFailedDelete(log, path);
-    } else if (::DeleteFileA(path.c_str()) != 1) {
-        ReportFailedDelete(log, path);
+    bool removed = false;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A junction or link is removed as a link: what it points to lies
+        // outside the directory being cleared.
+        removed = ContainedTree::RemoveLink(path);
+    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        ClearDirectory(path + "\\", log);
+        removed = ::RemoveDirectoryA(path.c_str()) == 1;
+    } else {
+        // Read-only files are not made writable: they are reported.
+        removed = tree.DeleteFile(path, false);
     }
+    if (!removed)
+        ReportFailedDelete(log, path);
 }
 
 }  // namespace
@@ -66,12 +71,13 @@ void ClearDirectory(const std::string& directory, RunLog& log)
 
     WIN32_FIND_DATAA entry;
     win32::UniqueFindHandle listing(::FindFirstFileA((directory + "*.*").c_str(), &entry));
-    if (!listing)
+    ContainedTree tree;
+    if (!listing || !tree.Attach(directory))
         return;
     // The listing's first two entries are taken to be "." and "..".
     ::FindNextFileA(listing.get(), &entry);
     while (::FindNextFileA(listing.get(), &entry))
-        ClearEntry(directory, entry, log);
+        ClearEntry(directory, tree, entry, log);
 }
 
 bool CreateIndexDirectory(const std::string& path, RunLog& log)

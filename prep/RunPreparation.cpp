@@ -4,13 +4,19 @@
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
 #include "recorderlibs/CRegistry.h"
+#include "volumes/VolumeHandler.h"
+#include "volumes/VolumeInfoFile.h"
 
 #include <io.h>
+
+#include <cstdio>
 
 bool RunPreparation(RunLog& log)
 {
     DatabaseSettings settings;
     settings.ReadFromRegistry();
+
+    PrepareDrives(log);
 
     // The pre-alarm directory first, even when both paths name the same one.
     PrepareIndexDirectory(settings.PreAlarmPath, log);
@@ -18,6 +24,48 @@ bool RunPreparation(RunLog& log)
 
     SetMultipleDirFlag();
     return true;
+}
+
+void PrepareDrives(RunLog& log)
+{
+    VolumeHandler handler;  // scans at once
+    handler.ScanDrives(0, 0);
+
+    // Release this database's volumes: their descriptions stop naming it, so
+    // the next scan finds them foreign and they are prepared like the rest.
+    const std::int32_t activeCount = handler.GetActiveVolumeCount();
+    for (std::int32_t i = 0; i < activeCount; ++i) {
+        VolumeRecord released;
+        if (handler.GetVolume(i, released)) {
+            released.dbGuid = GUID{};
+            SaveVolumeInfo(released);
+        }
+    }
+    handler.ScanDrives(0, 0);
+
+    const std::int32_t count = handler.GetVolumeCount();
+    if (count == 0)
+        return;
+    std::string found = "Data drives found:";
+    for (std::int32_t i = 0; i < count; ++i) {
+        const VolumeStatus status = handler.GetVolumeStatus(i);
+        if (status == VolumeStatus::Active || status == VolumeStatus::BlankWithData ||
+            status == VolumeStatus::Failed || status == VolumeStatus::NoVolume)
+            continue;
+        const std::int32_t sizeKB = handler.GetVolumeSizeKB(i);
+        std::string name;
+        if (!handler.GetVolumePath(i, name))
+            continue;
+        if (!handler.InitializeVolume(i, sizeKB)) {
+            char text[1024];
+            std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
+                          name.c_str());
+            log.Error(text);
+            continue;
+        }
+        found += " " + name;
+    }
+    log.Message(found);
 }
 
 void PrepareIndexDirectory(const std::string& path, RunLog& log)

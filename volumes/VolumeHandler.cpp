@@ -80,6 +80,12 @@ std::int32_t VolumeHandler::GetVolumeSizeKB(std::int32_t index)
                                                 : static_cast<std::int32_t>(totalKB);
 }
 
+std::int32_t VolumeHandler::GetVolumeCount()
+{
+    Lock lock(HandlerLock);
+    return static_cast<std::int32_t>(Volumes.size());
+}
+
 std::int32_t VolumeHandler::GetActiveVolumeCount()
 {
     Lock lock(HandlerLock);

@@ -15,12 +15,17 @@
 #include "volumes/Guid.h"
 #include "volumes/VolumeRecord.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 class VolumeHandler {
 public:
+    // Reads the database settings and scans every drive at once, with the
+    // last-files check and subvolumes examined one by one.
+    VolumeHandler();
     // A handler over the given settings and database GUID whose list starts
     // empty: it reads no registry and looks at no drive. Fill the list with
     // AppendVolume.
@@ -28,6 +33,29 @@ public:
     virtual ~VolumeHandler();
     VolumeHandler(const VolumeHandler&) = delete;
     VolumeHandler& operator=(const VolumeHandler&) = delete;
+
+    // Rebuilds the list from the fixed and network drives D: to Z:: the
+    // database GUID from the registry (made and stored when missing), a
+    // status for every drive that can carry a volume, the list in volume
+    // order with positions repaired and Missing placeholders for positions no
+    // drive supplied; then the active descriptions are rewritten. checkIndex:
+    // volumes of this database have their newest files checked.
+    // splitSubVolumes: a drive made of subvolumes is listed as its subvolumes.
+    void ScanDrives(int checkIndex, int splitSubVolumes);
+
+    // Makes a Blank, BlankWithData, Foreign or CheckFailed entry an empty,
+    // active volume of this database: sized from sizeKB, new volume GUID,
+    // everything below its root deleted but System Volume Information, the
+    // alarm, index and image directories created, placed right behind the
+    // volume being recorded to. 1 on success, 0 on failure (nothing is
+    // logged; after a failed deletion the drive may be partly emptied).
+    int InitializeVolume(std::int32_t index, std::int32_t sizeKB);
+
+    std::int32_t GetVolumeCount();  // entries of any status, placeholders included
+
+    // How the scan learns a drive's total size (CVkUtility::GetTotalSpaceKB);
+    // tests put a drive of any size in its place.
+    static BOOL (*TotalSpaceQuery)(const char* path, DWORD& totalKB);
 
     // Appends a copy of the record (status and all) and returns its index.
     std::int32_t AppendVolume(const VolumeRecord& record);
@@ -108,6 +136,10 @@ public:
     CriticalSection ChangeLock;   // held for a whole initialisation; taken before HandlerLock
 
 private:
+    int ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes);
+    bool CheckLastFiles(const VolumeRecord& record);
+    void ReconcileStartAndRecordFiles();
+
     bool IsIndex(std::int32_t index) const;
     std::int64_t FilesBefore(std::int32_t index) const;
     bool SetClaimedFile(std::int32_t global, std::int32_t VolumeRecord::*claim, std::int32_t& rememberedIndex);

@@ -24,6 +24,8 @@ bool IsDataDriveType(UINT driveType)
 
 }  // namespace
 
+BOOL (*VolumeHandler::TotalSpaceQuery)(const char* path, DWORD& totalKB) = CVkUtility::GetTotalSpaceKB;
+
 VolumeHandler::VolumeHandler()
 {
     Settings.ReadFromRegistry();
@@ -105,7 +107,7 @@ int VolumeHandler::ExamineVolume(VolumeRecord& record, int checkIndex, int split
     }
 
     DWORD totalKB = 0;
-    if (!CVkUtility::GetTotalSpaceKB((record.path + "\\").c_str(), totalKB))
+    if (!TotalSpaceQuery((record.path + "\\").c_str(), totalKB))
         return 0;
     if (totalKB < MinimumVolumeSizeKB(Settings.FileSizeMB))
         return 0;

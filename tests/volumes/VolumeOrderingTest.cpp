@@ -22,7 +22,11 @@ std::vector<std::string> Describe(const std::vector<VolumeRecord>& volumes)
 {
     std::vector<std::string> out;
     for (const VolumeRecord& v : volumes)
-        out.push_back((v.path.empty() ? std::string("Missing") : v.path) + std::to_string(v.position));
+    {
+        std::string item = v.path.empty() ? std::string("Missing") : v.path;
+        item += std::to_string(v.position);
+        out.push_back(item);
+    }
     return out;
 }
 
@@ -32,7 +36,11 @@ std::vector<std::string> Sequence(const std::vector<VolumeRecord>& volumes)
 {
     std::vector<std::string> out;
     for (const VolumeRecord& v : volumes)
-        out.push_back(std::string(1, "ABDFMXCN"[static_cast<int>(v.status)]) + std::to_string(v.position));
+    {
+        std::string item(1, "ABDFMXCN"[static_cast<int>(v.status)]);
+        item += std::to_string(v.position);
+        out.push_back(item);
+    }
     return out;
 }
 

@@ -1,0 +1,53 @@
+// File operations confined to one directory tree.
+//
+// Deleting is the one thing this program does to what it did not write, so
+// every deletion goes through a handle whose resolved path is checked to lie
+// inside the tree being emptied. Links (junctions, symbolic links) are
+// removed themselves, never followed. Where the system resolves a link while
+// opening it (Wine does so with host symbolic links: deleting, moving or
+// changing the attributes of the link acts on its target), the operation is
+// refused and reported as failed rather than done to the target.
+#pragma once
+
+#include "recorderlibs/Win32Handle.h"
+
+#include <string>
+
+// The directory, a backslash unless it ends in one, and the name.
+std::string JoinPath(const std::string& directory, const std::string& name);
+
+// A directory listing that tells "empty" from "cannot be listed": the root of
+// a drive has no "." and "..", so an empty root lists nothing at all.
+class DirectoryListing {
+public:
+    bool Start(const std::string& directory, const char* pattern);
+    // False at the end; failed() tells an end from a listing error.
+    bool Next(WIN32_FIND_DATAA& entry);
+    bool failed() const { return m_failed; }
+
+private:
+    win32::UniqueFindHandle m_find;
+    WIN32_FIND_DATAA m_entry{};
+    bool m_pending = false;
+    bool m_failed = false;
+};
+
+class ContainedTree {
+public:
+    // Resolves where the tree itself lies; false when it cannot be opened.
+    bool Attach(const std::string& directory);
+
+    // Attributes to normal (read-only, hidden and system cleared), when the
+    // entry lies inside the tree.
+    void Unprotect(const std::string& path) const;
+
+    // Deletes a file entry that lies inside the tree; with `unprotect` its
+    // attributes go to normal first (a read-only file is refused otherwise).
+    bool DeleteFile(const std::string& path, bool unprotect) const;
+
+    // Removes a link itself; refused when the system would act on the target.
+    static bool RemoveLink(const std::string& path);
+
+private:
+    std::string m_prefix;  // resolved path of the tree, ending in a backslash
+};
