@@ -101,10 +101,24 @@ class _FileLock:
         self.path.parent.mkdir(parents=True, exist_ok=True)
         self.fd = None
 
-    def acquire(self, exclusive):
+    def acquire(self, exclusive, timeout=None):
+        """Take the lock; with a timeout, give up after that many seconds and
+        return False."""
         if self.fd is None:
             self.fd = os.open(self.path, os.O_RDWR | os.O_CREAT, 0o644)
-        fcntl.flock(self.fd, fcntl.LOCK_EX if exclusive else fcntl.LOCK_SH)
+        mode = fcntl.LOCK_EX if exclusive else fcntl.LOCK_SH
+        if timeout is None:
+            fcntl.flock(self.fd, mode)
+            return True
+        deadline = time.time() + timeout
+        while True:
+            try:
+                fcntl.flock(self.fd, mode | fcntl.LOCK_NB)
+                return True
+            except BlockingIOError:
+                if time.time() >= deadline:
+                    return False
+                time.sleep(0.05)
 
     def release(self):
         if self.fd is not None:
@@ -249,11 +263,53 @@ class Prefix:
             state["drive_types"] = dict(wanted)
             self._write_state(state)
 
+    # -- the desktop ----------------------------------------------------
+    def desktop_processes(self):
+        """Wine's desktop processes (explorer.exe /desktop) of this prefix, as
+        (pid, DISPLAY or None)."""
+        found = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                cmdline = Path(f"/proc/{pid}/cmdline").read_bytes().lower()
+                if b"explorer.exe" not in cmdline or b"/desktop" not in cmdline:
+                    continue
+                environ = Path(f"/proc/{pid}/environ").read_bytes().split(b"\0")
+            except OSError:
+                continue
+            values = dict(e.split(b"=", 1) for e in environ if b"=" in e)
+            if values.get(b"WINEPREFIX", b"").decode(errors="replace") != str(self.path):
+                continue
+            found.append((int(pid), values.get(b"DISPLAY", b"").decode(errors="replace") or None))
+        return found
+
+    def _wait_for_desktop(self, display, timeout=30):
+        """Every window of a prefix goes through the display driver of its one
+        desktop process, whichever program started that. A desktop process
+        left by a program without a display (or on another display) ends about
+        a second after its last program; a program started on `display`
+        before then would open its windows nowhere."""
+        deadline = time.time() + timeout
+        while True:
+            foreign = [p for p in self.desktop_processes() if p[1] != display]
+            if not foreign:
+                return
+            if time.time() >= deadline:
+                owners = ", ".join(f"pid {pid} on {shown or 'no display'}" for pid, shown in foreign)
+                raise SandboxError(
+                    f"Wine's desktop process of {self.path} belongs to another display ({owners}) "
+                    f"and did not end within {timeout} s: is a program without a display "
+                    "holding a window open?")
+            time.sleep(0.1)
+
     # -- running ---------------------------------------------------------
     def _wine_raw(self, args, timeout=120, display=None, env_extra=None, cwd=None):
         """Start a Windows program. Callers hold the prefix lock and have run check()."""
         self.check()
         self._keep_server_warm()
+        if display:
+            self._wait_for_desktop(display)
         # Output goes to files, not pipes: processes that Wine starts beside the
         # program (the wineserver, its services) inherit the handles and would
         # hold a pipe open long after the program has ended.
@@ -294,6 +350,36 @@ class Prefix:
             return self._wine_raw([str(program), *map(str, args)], timeout=timeout,
                                   display=display, env_extra=env, cwd=cwd)
 
+    def start(self, program, args=(), display=None, env=None, cwd=None):
+        """Start a Windows program and return at once (see Started)."""
+        self.ensure()
+        return self._start_raw([str(program), *map(str, args)], display=display,
+                               env_extra=env, cwd=cwd)
+
+    def _start_raw(self, args, display=None, env_extra=None, cwd=None):
+        # A descriptor of its own: the shared lock is held until the program
+        # has ended, whatever the caller runs meanwhile.
+        lock = _FileLock(self.prefix_lock.path)
+        lock.acquire(exclusive=False)
+        try:
+            self.check()
+            self._keep_server_warm()
+            if display:
+                self._wait_for_desktop(display)
+            out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+            try:
+                proc = subprocess.Popen(["wine", *args], env=self.env(display, env_extra),
+                                        stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                        cwd=cwd or str(self.build))
+            except BaseException:
+                out.close()
+                err.close()
+                raise
+        except BaseException:
+            lock.release()
+            raise
+        return Started(self, args[0], proc, out, err, lock)
+
     def reg_query(self, key, name):
         """The data of a registry value as `wine reg query` prints it, or None."""
         r = self.run("reg", ["query", key, "/v", name], timeout=60)
@@ -329,6 +415,64 @@ def _lookup_nocase(base, rest):
     return path
 
 
+class Started:
+    """A Windows program that runs beside the caller (Prefix.start,
+    Session.start), for tests that watch or drive it while it runs.
+
+    started = s.start(exe, [], display=d.name)
+    ...                                          # look at its windows
+    r = started.wait(timeout=30)                 # RunResult; killed on timeout
+    """
+
+    def __init__(self, prefix, program, proc, out, err, lock):
+        self.prefix = prefix
+        self.program = program
+        self.proc = proc
+        self._out, self._err = out, err
+        self._lock = lock
+        self.result = None
+
+    def running(self):
+        return self.result is None and self.proc.poll() is None
+
+    def wait(self, timeout=120):
+        """Wait for the end of the program; kill it after `timeout` seconds."""
+        if self.result is not None:
+            return self.result
+        timed_out = False
+        try:
+            self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            timed_out = True
+        self._lock.release()
+        if timed_out:
+            self._end_what_it_started()
+        self._out.seek(0)
+        self._err.seek(0)
+        self.result = RunResult(None if timed_out else self.proc.returncode,
+                                self._out.read().decode("utf-8", "replace"),
+                                self._err.read().decode("utf-8", "replace"), timed_out)
+        self._out.close()
+        self._err.close()
+        return self.result
+
+    def kill(self):
+        """End the program now (if it still runs) and give its RunResult."""
+        return self.wait(timeout=0)
+
+    def _end_what_it_started(self):
+        # Like a run that overran: the wineserver takes down what the program
+        # started, but only when no other program of the prefix is running.
+        lock = _FileLock(self.prefix.prefix_lock.path)
+        if lock.acquire(exclusive=True, timeout=60):
+            try:
+                self.prefix.wineserver("-k")
+            finally:
+                lock.release()
+
+
 class Session:
     """Exclusive use of the drive letters and the registry of one prefix.
 
@@ -350,6 +494,7 @@ class Session:
         self.dir = None
         self._lock = None
         self._old_handlers = {}
+        self._started = []
 
     # -- lifecycle -------------------------------------------------------
     def __enter__(self):
@@ -367,6 +512,9 @@ class Session:
 
     def __exit__(self, *exc):
         try:
+            # Nothing of this session may outlive its drives.
+            for started in self._started:
+                started.kill()
             for letter in list(self.drives):
                 self.unmap(letter)
             if self.dir is not None:
@@ -483,6 +631,16 @@ class Session:
         return self._wine([str(program), *map(str, args)], timeout=timeout,
                           display=display, env_extra=env, cwd=cwd)
 
+    def start(self, program, args=(), display=None, env=None, cwd=None):
+        """Start a program and return at once (see Started). Map every drive
+        before: a changed drive type restarts the wineserver, which waits for
+        running programs. Whatever still runs when the session ends is killed."""
+        self._apply_types()
+        started = self.prefix._start_raw([str(program), *map(str, args)], display=display,
+                                         env_extra=env, cwd=cwd)
+        self._started.append(started)
+        return started
+
     def cpath(self, windows_path):
         m = re.fullmatch(r"([a-zA-Z]):\\?(.*)", windows_path)
         if m and m.group(1).lower() in self.drives:
@@ -516,6 +674,12 @@ class Display:
 
     def __exit__(self, *exc):
         if self.proc:
+            # Let the Wine processes of this display (the program's windows,
+            # Wine's desktop process) close their connections first: an X
+            # server that vanishes under them leaves them to die of an X error.
+            deadline = time.time() + 15
+            while self.clients() and time.time() < deadline:
+                time.sleep(0.05)
             self.proc.terminate()
             try:
                 self.proc.wait(timeout=5)
@@ -524,6 +688,78 @@ class Display:
                 self.proc.wait()
         return False
 
+    def clients(self):
+        """How many X clients are connected to this display (the server's
+        accepted connections on its socket)."""
+        if not self.name:
+            return 0
+        n = self.name.lstrip(":")
+        paths = {f"/tmp/.X11-unix/X{n}", f"@/tmp/.X11-unix/X{n}"}
+        count = 0
+        with open("/proc/net/unix", encoding="utf-8") as f:
+            next(f)
+            for line in f:
+                parts = line.split()
+                # Flags 0x10000 (accepting) marks the listening sockets.
+                if len(parts) >= 8 and parts[7] in paths and not int(parts[3], 16) & 0x10000:
+                    count += 1
+        return count
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.name
+        return env
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *map(str, args)], env=self.env(), timeout=30,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def key(self, *keys):
+        """Type keys as a user would (xdotool names: Return, Escape, alt+space, a)."""
+        for k in keys:
+            r = self.xdotool("key", "--clearmodifiers", k)
+            if r.returncode != 0:
+                raise SandboxError(f"xdotool key {k} failed: {r.stderr.strip()}")
+
+    def click(self, x, y):
+        """A left click at screen coordinates."""
+        r = self.xdotool("mousemove", "--sync", int(x), int(y), "click", "1")
+        if r.returncode != 0:
+            raise SandboxError(f"xdotool click at {x},{y} failed: {r.stderr.strip()}")
+
+    def screenshot(self, path, region=None):
+        """The whole screen (or region = (left, top, right, bottom)) as an image file."""
+        Path(path).parent.mkdir(parents=True, exist_ok=True)
+        args = ["import", "-window", "root"]
+        if region:
+            args += ["-crop", _geometry(region), "+repage"]
+        subprocess.run([*args, str(path)], env=self.env(), check=True, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return Path(path)
+
+    def pixels(self, region):
+        """The RGB bytes of a region of the screen, row by row."""
+        r = subprocess.run(["import", "-window", "root", "-crop", _geometry(region), "+repage",
+                            "-depth", "8", "rgb:-"], env=self.env(), timeout=60,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True)
+        return r.stdout
+
+    def wait_painted(self, region, timeout=30):
+        """Wait until a region of the screen shows more than one colour (a
+        window is mapped black or in its background colour before it paints)
+        and looks the same in two grabs in a row (painting has settled).
+        Returns False on timeout."""
+        deadline = time.time() + timeout
+        previous = None
+        while True:
+            data = self.pixels(region)
+            if data == previous and len(set(data[i:i + 3] for i in range(0, len(data), 3))) > 1:
+                return True
+            previous = data
+            if time.time() >= deadline:
+                return False
+            time.sleep(0.05)
+
     def windows(self, class_regex=None, name_regex=None):
         """Visible X windows matching a class or name (xdotool search)."""
         args = ["xdotool", "search", "--onlyvisible"]
@@ -531,6 +767,11 @@ class Display:
         r = subprocess.run(args, env=dict(os.environ, DISPLAY=self.name),
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         return [w for w in r.stdout.split() if w]
+
+
+def _geometry(region):
+    left, top, right, bottom = (int(v) for v in region)
+    return f"{max(right - left, 1)}x{max(bottom - top, 1)}+{left}+{top}"
 
 
 # -- the command ---------------------------------------------------------
