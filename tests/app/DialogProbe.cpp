@@ -96,9 +96,13 @@ std::string DescribeDialog(HWND dialog)
     ::MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(dialog, &pid);
-    char head[256];
-    std::snprintf(head, sizeof head, "{\"hwnd\": %llu, \"pid\": %lu, \"style\": %lu, \"exstyle\": %lu, ",
-                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)), pid,
+    char head[320];
+    std::snprintf(head, sizeof head,
+                  "{\"hwnd\": %llu, \"owner\": %llu, \"pid\": %lu, \"enabled\": %s, \"style\": %lu, "
+                  "\"exstyle\": %lu, ",
+                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
+                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(::GetWindow(dialog, GW_OWNER))), pid,
+                  ::IsWindowEnabled(dialog) ? "true" : "false",
                   static_cast<unsigned long>(::GetWindowLongA(dialog, GWL_STYLE)),
                   static_cast<unsigned long>(::GetWindowLongA(dialog, GWL_EXSTYLE)));
     std::string out = head;

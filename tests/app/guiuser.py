@@ -143,14 +143,23 @@ def texts_of(dialog):
 
 # -- what a run may change ------------------------------------------------
 
+def tree_contents(root, label):
+    """Every file below root with its contents, and every directory; {} when
+    root does not exist."""
+    state = {}
+    if not Path(root).exists():
+        return state
+    for rel in mptest.tree(root):
+        path = Path(root) / rel
+        state[f"{label}/{rel}"] = None if rel.endswith("/") else path.read_bytes()
+    return state
+
+
 def drive_contents(session):
     """Every mapped drive's files with their contents, directories too."""
     state = {}
     for letter in sorted(session.drives):
-        root = session.drive(letter)
-        for rel in mptest.tree(root):
-            path = Path(root) / rel
-            state[f"{letter.upper()}:/{rel}"] = None if rel.endswith("/") else path.read_bytes()
+        state.update(tree_contents(session.drive(letter), f"{letter.upper()}:"))
     return state
 
 

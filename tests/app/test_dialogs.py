@@ -11,7 +11,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from guiuser import (Desktop, control_of, drive_contents, product_version,  # noqa: E402
-                     registry_export, registry_import)
+                     registry_export, registry_import, texts_of, tree_contents)
+from mptest import sandbox  # noqa: E402
 
 PROGRAM = r"B:\Mediaprep.exe"  # the build directory is B: in the sandbox
 KESTRIX_KEY = r"HKLM\Software\Corvane-VG\Kestrix"
@@ -187,6 +188,87 @@ class Resources(DialogTest):
         self.assertTrue(further[0]["text"])
 
         self.assertEqual("&About Mediaprep...", self.desk.probe("string", PROGRAM, "101"))
+
+
+class SharedDesktop(DialogTest):
+    FURNISH = False
+
+    def test_the_dialog_comes_right_after_a_program_that_had_no_display(self):
+        # A program that opens a window without a display leaves Wine's
+        # desktop process on no display for a second; the sandbox waits for
+        # it to go before it starts a program on a display.
+        r = self.session.run(mptest.exe("dlgprobe.exe"), ["template", PROGRAM, "102"], timeout=60)
+        self.assertNotEqual(0, r.code)  # no display: the probe's own dialog cannot be made
+        program = self.desk.start()
+        self.desk.wait_dialog(child=PANEL, timeout=20)
+        self.desk.key("Escape")
+        self.assertEqual(0, program.wait(timeout=30).code)
+
+
+# The OK run on directories of C: (no data drive mapped, so the drive part of
+# the run finds nothing to report): the pre-alarm directory holds files to
+# clear, the restore directory's parent is missing, which the run reports.
+DIRECTORY_SETTINGS = {
+    "PreAlarmPath": "C:\\mptest-prealarm\\",
+    "RestorePath": "C:\\mptest-missing\\Restore\\",
+    "GUID": "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}",
+}
+CREATE_FAILURE = "Failed attempting to create: C:\\mptest-missing\\Restore\\"
+
+
+def forget_settings():
+    with sandbox.Session() as s:
+        s.reg_delete(KESTRIX_KEY + r"\Database")
+
+
+class OkRun(unittest.TestCase):
+    def furnish(self, session):
+        prealarm = session.cpath(r"C:\mptest-prealarm")
+        for name in ("mptest-prealarm", "mptest-missing"):
+            sandbox._rmtree(session.cpath("C:\\" + name))
+            self.addCleanup(sandbox._rmtree, session.cpath("C:\\" + name))
+        (prealarm / "old").mkdir(parents=True)
+        (prealarm / "alarm-0001.jpg").write_bytes(b"jpeg" * 100)
+        (prealarm / "old" / "alarm-0000.jpg").write_bytes(b"jpeg" * 100)
+        registry_import(session, KESTRIX_KEY + r"\Database", DIRECTORY_SETTINGS)
+
+    def state(self, session):
+        return {**tree_contents(session.cpath(r"C:\mptest-prealarm"), "prealarm"),
+                **tree_contents(session.cpath(r"C:\mptest-missing"), "missing"),
+                "registry": registry_export(session, KESTRIX_KEY)}
+
+    def test_ok_shows_each_report_over_the_dialog_and_ends_as_a_silent_run_would(self):
+        with sandbox.Session() as s:
+            self.addCleanup(forget_settings)
+            self.furnish(s)
+            r = s.run(mptest.exe("Mediaprep.exe"), ["/clean"], timeout=120)
+            self.assertEqual(0, r.code, r.stderr)
+            silent = self.state(s)
+            self.assertIn(("Error:" + CREATE_FAILURE).encode(), s.cpath(mptest.RUN_LOG).read_bytes())
+
+        with Desktop(self.id().split(".")[-1]) as desk:
+            self.furnish(desk.session)
+            self.assertNotEqual(silent, self.state(desk.session))
+            program = desk.start()
+            dialog = desk.wait_dialog(child=PANEL)
+            desk.key("Return")  # OK is the default button
+
+            box = desk.wait_dialog(caption="Error")
+            self.assertIn(CREATE_FAILURE, texts_of(box))
+            self.assertEqual(dialog["hwnd"], box["owner"])
+            self.assertTrue(any(c["class"].lower() == "static" and c["style"] & SS_TYPEMASK == SS_ICON
+                                for c in box["children"]), "no icon in the Error box")
+            under = [d for d in desk.dialogs() if d["hwnd"] == dialog["hwnd"]]
+            self.assertEqual(1, len(under), "the dialog went before the run ended")
+            self.assertFalse(under[0]["enabled"])
+            desk.screenshot("error", box)
+            desk.key("Return")
+
+            result = program.wait(timeout=60)
+            self.assertFalse(result.timed_out, f"still on the screen: {desk.dialogs()}")
+            self.assertEqual(0, result.code)
+            self.assertEqual([], desk.dialogs())
+            self.assertEqual(silent, self.state(desk.session))
 
 
 if __name__ == "__main__":
