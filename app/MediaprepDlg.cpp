@@ -7,6 +7,9 @@
 
 namespace {
 
+static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000,
+              "a system-menu command of our own: low four bits clear, below the system's commands");
+
 constexpr COLORREF kPanelColour = RGB(192, 192, 192);
 constexpr int kPanelPoints = 10;
 constexpr int kButtonPoints = 8;
