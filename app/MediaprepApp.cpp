@@ -2,8 +2,11 @@
 
 #include "app/CommandLineInfo.h"
 #include "app/FileRunLog.h"
+#include "app/MediaprepDlg.h"
 #include "prep/RunPreparation.h"
 #include "recorderlibs/DbgLogger.h"
+
+#include <commctrl.h>
 
 bool CMediaprepApp::InitInstance()
 {
@@ -16,9 +19,17 @@ bool CMediaprepApp::InitInstance()
     if (commandLine.m_bClean) {
         FileRunLog log(kRunLogPath);
         RunPreparation(log);
+    } else {
+        // The manifest asks for version 6 of the common controls; loading
+        // them before the first window is the documented way to get them.
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+        ::InitCommonControlsEx(&controls);
+
+        // The dialog runs the preparation itself when the user presses OK.
+        CMediaprepDlg dialog;
+        dialog.PublishWindowTo(m_hMainWnd);
+        dialog.DoModal();
     }
-    // Interactive mode (the confirmation dialog) is not built yet: the
-    // program ends without touching anything.
     return false;
 }
 

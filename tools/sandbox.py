@@ -6,9 +6,10 @@ This module owns one Wine prefix per build directory and guarantees that,
 whenever a Windows program starts, every drive letter from D: to Z: resolves
 inside the sandbox tree of that build directory. It refuses to run otherwise.
 
-Used as a module by the Python tests (Prefix, Session, Display) and as a
-command through tools/sandbox (see `tools/sandbox --help`), also as CMake's
-CROSSCOMPILING_EMULATOR for the test executables.
+Used as a module by the Python tests (Prefix, Session, Started, and Display
+from xdisplay.py) and as a command through tools/sandbox (see
+`tools/sandbox --help`), also as CMake's CROSSCOMPILING_EMULATOR for the test
+executables.
 
 Layout under the build directory:
     wineprefix/           the prefix (C: is wineprefix/drive_c, B: the build directory)
@@ -32,6 +33,8 @@ import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
+
+from xdisplay import Display, DisplayError  # noqa: F401  (part of this module's interface)
 
 REPO = Path(__file__).resolve().parent.parent
 DATA_LETTERS = "defghijklmnopqrstuvwxyz"
@@ -101,10 +104,24 @@ class _FileLock:
         self.path.parent.mkdir(parents=True, exist_ok=True)
         self.fd = None
 
-    def acquire(self, exclusive):
+    def acquire(self, exclusive, timeout=None):
+        """Take the lock; with a timeout, give up after that many seconds and
+        return False."""
         if self.fd is None:
             self.fd = os.open(self.path, os.O_RDWR | os.O_CREAT, 0o644)
-        fcntl.flock(self.fd, fcntl.LOCK_EX if exclusive else fcntl.LOCK_SH)
+        mode = fcntl.LOCK_EX if exclusive else fcntl.LOCK_SH
+        if timeout is None:
+            fcntl.flock(self.fd, mode)
+            return True
+        deadline = time.time() + timeout
+        while True:
+            try:
+                fcntl.flock(self.fd, mode | fcntl.LOCK_NB)
+                return True
+            except BlockingIOError:
+                if time.time() >= deadline:
+                    return False
+                time.sleep(0.05)
 
     def release(self):
         if self.fd is not None:
@@ -249,11 +266,53 @@ class Prefix:
             state["drive_types"] = dict(wanted)
             self._write_state(state)
 
+    # -- the desktop ----------------------------------------------------
+    def desktop_processes(self):
+        """Wine's desktop processes (explorer.exe /desktop) of this prefix, as
+        (pid, DISPLAY or None)."""
+        found = []
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                cmdline = Path(f"/proc/{pid}/cmdline").read_bytes().lower()
+                if b"explorer.exe" not in cmdline or b"/desktop" not in cmdline:
+                    continue
+                environ = Path(f"/proc/{pid}/environ").read_bytes().split(b"\0")
+            except OSError:
+                continue
+            values = dict(e.split(b"=", 1) for e in environ if b"=" in e)
+            if values.get(b"WINEPREFIX", b"").decode(errors="replace") != str(self.path):
+                continue
+            found.append((int(pid), values.get(b"DISPLAY", b"").decode(errors="replace") or None))
+        return found
+
+    def _wait_for_desktop(self, display, timeout=30):
+        """Every window of a prefix goes through the display driver of its one
+        desktop process, whichever program started that. A desktop process
+        left by a program without a display (or on another display) ends about
+        a second after its last program; a program started on `display`
+        before then would open its windows nowhere."""
+        deadline = time.time() + timeout
+        while True:
+            foreign = [p for p in self.desktop_processes() if p[1] != display]
+            if not foreign:
+                return
+            if time.time() >= deadline:
+                owners = ", ".join(f"pid {pid} on {shown or 'no display'}" for pid, shown in foreign)
+                raise SandboxError(
+                    f"Wine's desktop process of {self.path} belongs to another display ({owners}) "
+                    f"and did not end within {timeout} s: is a program without a display "
+                    "holding a window open?")
+            time.sleep(0.1)
+
     # -- running ---------------------------------------------------------
     def _wine_raw(self, args, timeout=120, display=None, env_extra=None, cwd=None):
         """Start a Windows program. Callers hold the prefix lock and have run check()."""
         self.check()
         self._keep_server_warm()
+        if display:
+            self._wait_for_desktop(display)
         # Output goes to files, not pipes: processes that Wine starts beside the
         # program (the wineserver, its services) inherit the handles and would
         # hold a pipe open long after the program has ended.
@@ -294,6 +353,36 @@ class Prefix:
             return self._wine_raw([str(program), *map(str, args)], timeout=timeout,
                                   display=display, env_extra=env, cwd=cwd)
 
+    def start(self, program, args=(), display=None, env=None, cwd=None):
+        """Start a Windows program and return at once (see Started)."""
+        self.ensure()
+        return self._start_raw([str(program), *map(str, args)], display=display,
+                               env_extra=env, cwd=cwd)
+
+    def _start_raw(self, args, display=None, env_extra=None, cwd=None):
+        # A descriptor of its own: the shared lock is held until the program
+        # has ended, whatever the caller runs meanwhile.
+        lock = _FileLock(self.prefix_lock.path)
+        lock.acquire(exclusive=False)
+        try:
+            self.check()
+            self._keep_server_warm()
+            if display:
+                self._wait_for_desktop(display)
+            out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+            try:
+                proc = subprocess.Popen(["wine", *args], env=self.env(display, env_extra),
+                                        stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                        cwd=cwd or str(self.build))
+            except BaseException:
+                out.close()
+                err.close()
+                raise
+        except BaseException:
+            lock.release()
+            raise
+        return Started(self, args[0], proc, out, err, lock)
+
     def reg_query(self, key, name):
         """The data of a registry value as `wine reg query` prints it, or None."""
         r = self.run("reg", ["query", key, "/v", name], timeout=60)
@@ -329,6 +418,77 @@ def _lookup_nocase(base, rest):
     return path
 
 
+class Started:
+    """A Windows program that runs beside the caller (Prefix.start,
+    Session.start), for tests that watch or drive it while it runs.
+
+    started = s.start(exe, [], display=d.name)
+    ...                                          # look at its windows
+    r = started.wait(timeout=30)                 # RunResult; killed on timeout
+    """
+
+    def __init__(self, prefix, program, proc, out, err, lock):
+        self.prefix = prefix
+        self.program = program
+        self.proc = proc
+        self._out, self._err = out, err
+        self._lock = lock
+        self.result = None
+
+    def running(self):
+        return self.result is None and self.proc.poll() is None
+
+    def wait_for_output(self, text, timeout=30):
+        """Wait until the program has written `text` to its standard output
+        (a helper telling that it holds a file, say); False if it never does."""
+        deadline = time.time() + timeout
+        while self.result is None and time.time() < deadline:
+            size = os.fstat(self._out.fileno()).st_size
+            if text in os.pread(self._out.fileno(), size, 0).decode("utf-8", "replace"):
+                return True
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        return self.result is not None and text in self.result.stdout
+
+    def wait(self, timeout=120):
+        """Wait for the end of the program; kill it after `timeout` seconds."""
+        if self.result is not None:
+            return self.result
+        timed_out = False
+        try:
+            self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            timed_out = True
+        self._lock.release()
+        if timed_out:
+            self._end_what_it_started()
+        self._out.seek(0)
+        self._err.seek(0)
+        self.result = RunResult(None if timed_out else self.proc.returncode,
+                                self._out.read().decode("utf-8", "replace"),
+                                self._err.read().decode("utf-8", "replace"), timed_out)
+        self._out.close()
+        self._err.close()
+        return self.result
+
+    def kill(self):
+        """End the program now (if it still runs) and give its RunResult."""
+        return self.wait(timeout=0)
+
+    def _end_what_it_started(self):
+        # Like a run that overran: the wineserver takes down what the program
+        # started, but only when no other program of the prefix is running.
+        lock = _FileLock(self.prefix.prefix_lock.path)
+        if lock.acquire(exclusive=True, timeout=60):
+            try:
+                self.prefix.wineserver("-k")
+            finally:
+                lock.release()
+
+
 class Session:
     """Exclusive use of the drive letters and the registry of one prefix.
 
@@ -350,6 +510,7 @@ class Session:
         self.dir = None
         self._lock = None
         self._old_handlers = {}
+        self._started = []
 
     # -- lifecycle -------------------------------------------------------
     def __enter__(self):
@@ -367,6 +528,9 @@ class Session:
 
     def __exit__(self, *exc):
         try:
+            # Nothing of this session may outlive its drives.
+            for started in self._started:
+                started.kill()
             for letter in list(self.drives):
                 self.unmap(letter)
             if self.dir is not None:
@@ -483,126 +647,21 @@ class Session:
         return self._wine([str(program), *map(str, args)], timeout=timeout,
                           display=display, env_extra=env, cwd=cwd)
 
-    def start(self, program, args=(), display=None, env=None):
-        """Start a Windows program without waiting for it (to hold a file open
-        while another program runs, say). The safety check runs first, as for
-        every start; call wait() or kill() on the result."""
+    def start(self, program, args=(), display=None, env=None, cwd=None):
+        """Start a program and return at once (see Started). Map every drive
+        before: a changed drive type restarts the wineserver, which waits for
+        running programs. Whatever still runs when the session ends is killed."""
         self._apply_types()
-        lock = _FileLock(self.prefix.prefix_lock.path)
-        lock.acquire(exclusive=False)
-        try:
-            self.prefix.check()
-            self.prefix._keep_server_warm()
-            return Started(self.prefix, ["wine", str(program), *map(str, args)],
-                           self.prefix.env(display, env), lock)
-        except BaseException:
-            lock.release()
-            raise
+        started = self.prefix._start_raw([str(program), *map(str, args)], display=display,
+                                         env_extra=env, cwd=cwd)
+        self._started.append(started)
+        return started
 
     def cpath(self, windows_path):
         m = re.fullmatch(r"([a-zA-Z]):\\?(.*)", windows_path)
         if m and m.group(1).lower() in self.drives:
             return _lookup_nocase(self.drive(m.group(1)), m.group(2))
         return self.prefix.cpath(windows_path)
-
-
-class Started:
-    """A Windows program that runs beside the test (see Session.start)."""
-
-    def __init__(self, prefix, command, env, lock):
-        self.prefix = prefix
-        self._lock = lock
-        self._out = tempfile.TemporaryFile()
-        self._err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=self._out,
-                                     stderr=self._err, cwd=str(prefix.build))
-
-    def output_so_far(self):
-        size = os.fstat(self._out.fileno()).st_size
-        return os.pread(self._out.fileno(), size, 0).decode("utf-8", "replace")
-
-    def wait_for_output(self, text, timeout=30):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if text in self.output_so_far():
-                return True
-            if self.proc.poll() is not None:
-                return text in self.output_so_far()
-            time.sleep(0.05)
-        return False
-
-    def wait(self, timeout=120):
-        timed_out = False
-        try:
-            self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            timed_out = True
-        return self._finish(timed_out)
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        return self._finish(True)
-
-    def _finish(self, timed_out):
-        if self._lock is None:
-            return self._result
-        self._out.seek(0)
-        self._err.seek(0)
-        self._result = RunResult(None if timed_out else self.proc.returncode,
-                                 self._out.read().decode("utf-8", "replace"),
-                                 self._err.read().decode("utf-8", "replace"), timed_out)
-        self._out.close()
-        self._err.close()
-        self._lock.release()
-        self._lock = None
-        return self._result
-
-
-class Display:
-    """A private Xvfb server for programs that open windows."""
-
-    def __init__(self, width=1024, height=768):
-        self.size = f"{width}x{height}x24"
-        self.proc = None
-        self.name = None
-
-    def __enter__(self):
-        for n in range(90, 200):
-            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-                self.proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", self.size,
-                                              "-nolisten", "tcp"],
-                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                deadline = time.time() + 10
-                while time.time() < deadline and self.proc.poll() is None:
-                    if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                        self.name = f":{n}"
-                        return self
-                    time.sleep(0.05)
-                self.proc.kill()
-                self.proc.wait()
-        raise SandboxError("could not start Xvfb")
-
-    def __exit__(self, *exc):
-        if self.proc:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        return False
-
-    def windows(self, class_regex=None, name_regex=None):
-        """Visible X windows matching a class or name (xdotool search)."""
-        args = ["xdotool", "search", "--onlyvisible"]
-        args += ["--class", class_regex] if class_regex else ["--name", name_regex]
-        r = subprocess.run(args, env=dict(os.environ, DISPLAY=self.name),
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        return [w for w in r.stdout.split() if w]
 
 
 # -- the command ---------------------------------------------------------

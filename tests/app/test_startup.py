@@ -10,6 +10,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
+from guiuser import Desktop  # noqa: E402
 
 
 def run_watching_windows(session, display, args):
@@ -56,13 +57,21 @@ class SilentStart(unittest.TestCase):
             self.assertEqual(set(), windows, args)
             self.log.write_bytes(b"stale\r\n")
 
-    def test_without_the_switch_no_log_is_written(self):
-        for args in ([], ["clean"], ["/cleanup"]):
-            if self.log.exists():
-                self.log.unlink()
-            result = self.session.run(mptest.exe("Mediaprep.exe"), args, timeout=60)
-            self.assertEqual(0, result.code, args)
-            self.assertFalse(self.log.exists(), args)
+
+
+class InteractiveStart(unittest.TestCase):
+    def test_without_the_switch_the_confirmation_dialog_comes_and_no_log_is_written(self):
+        with Desktop("interactive-start") as desk:
+            log = desk.session.cpath(mptest.RUN_LOG)
+            for args in ([], ["clean"], ["/cleanup"], ["\\clean"]):
+                if log.exists():
+                    log.unlink()
+                program = desk.start(*args)
+                desk.wait_dialog(child=1004)
+                desk.key("Escape")
+                result = program.wait(timeout=30)
+                self.assertEqual(0, result.code, args)
+                self.assertFalse(log.exists(), args)
 
 
 if __name__ == "__main__":

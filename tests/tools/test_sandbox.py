@@ -173,6 +173,35 @@ class Running(unittest.TestCase):
             # The prefix is usable again afterwards.
             self.assertEqual(0, s.run(HELPER, ["drives"]).code)
 
+    def test_a_started_program_runs_beside_the_caller_and_is_killed_on_timeout(self):
+        with sandbox.Session() as s:
+            s.map_drive("e")
+            quick = s.start(HELPER, ["touch", r"E:\started.txt"])
+            self.assertEqual(0, quick.wait(timeout=60).code)
+            self.assertTrue((s.drive("e") / "started.txt").exists())
+
+            slow = s.start(HELPER, ["sleep", "120"])
+            # Other programs run meanwhile.
+            self.assertEqual(0, s.run(HELPER, ["drives"]).code)
+            self.assertTrue(slow.running())
+            r = slow.wait(timeout=1)
+            self.assertTrue(r.timed_out)
+            self.assertIsNone(r.code)
+            self.assertFalse(slow.running())
+            self.assertIs(r, slow.wait())
+
+    def test_whatever_still_runs_when_the_session_ends_is_killed(self):
+        with sandbox.Session() as s:
+            s.map_drive("e")
+            held = s.start(HELPER, ["hold", r"E:\held.dat", "120"])
+            deadline = time.monotonic() + 60
+            while not (s.drive("e") / "held.dat").exists() and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertTrue(held.running())
+        self.assertFalse(held.running())
+        self.assertIsNotNone(held.proc.poll())
+        self.assertTrue(held.result.timed_out)
+
     def test_registry_values_and_c_paths(self):
         key = r"HKLM\Software\Corvane-VG\Kestrix\SandboxTest"
         with sandbox.Session() as s:
