@@ -37,6 +37,8 @@ class Scenario(unittest.TestCase):
 
     def tearDown(self):
         self.assertEqual([], self.rec.dead_canaries())
+        if self.settings == "recorder":
+            self.assertEqual({"PreAlarm": [], "Restore": []}, self.rec.kestrix_directories())
 
     def assertPrepared(self, letter, active_volumes, position=None):
         info = self.rec.info(letter)
@@ -52,15 +54,29 @@ class Scenario(unittest.TestCase):
 
 class OnlyTheSystemDrive(Scenario):
     def test_no_report_but_directories_and_flag(self):
-        pre_alarm = self.session.cpath("C:\\Kestrix\\PreAlarm")
-        write(pre_alarm / "cam01" / "a.jpg", b"old")
-        write(pre_alarm / "b.jpg", b"old")
         self.session.unmap("y")  # nothing but C: at all
         self.rec.run()
         self.assertEqual(LOG_HEAD, self.rec.log())
-        self.assertEqual([], tree(pre_alarm))
-        self.assertEqual([], tree(self.session.cpath("C:\\Kestrix\\Restore")))
         self.assertEqual(1, self.rec.registry("MultipleDir"))
+
+    def test_links_in_the_pre_alarm_directory_are_never_followed(self):
+        # Host links that Wine shows inside C:\Kestrix\PreAlarm: one to a
+        # directory and one to a file, both outside it. Wine cannot remove such
+        # a link without acting on its target, so each one is reported.
+        outside = self.session.dir / "outside"
+        self.rec.add_canary(outside / "recording.avi")
+        pre_alarm = self.session.cpath("C:\\Kestrix\\PreAlarm")
+        os.symlink(outside, pre_alarm / "linked-dir")
+        os.symlink(outside / "recording.avi", pre_alarm / "linked-file.jpg")
+        self.rec.run()
+        lines = self.rec.log().split("\r\n")
+        self.assertEqual(["Configuring Kestrix Drives", ""], [lines[0], lines[-1]])
+        self.assertEqual(sorted(f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{name}"
+                                for name in ("linked-dir", "linked-file.jpg")), sorted(lines[1:-1]))
+        self.assertEqual(["recording.avi"], tree(outside))
+        self.assertEqual(["linked-dir", "linked-file.jpg"], sorted(os.listdir(pre_alarm)))
+        for link in ("linked-dir", "linked-file.jpg"):
+            os.unlink(pre_alarm / link)
         self.assertRegex(self.rec.registry("GUID"), r"^\{[0-9A-F-]{36}\}$")
 
 

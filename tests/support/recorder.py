@@ -87,6 +87,12 @@ class Recorder:
         log = self.s.cpath(RUN_LOG)
         if log.exists():
             log.unlink()
+        # The recorder's own directory on C:, with old pre-alarm files and no
+        # restore directory: the run empties the one and creates the other.
+        kestrix = self.s.cpath("C:\\Kestrix")
+        sandbox._rmtree(kestrix)
+        write(kestrix / "PreAlarm" / "cam01" / "pre0001.jpg", os.urandom(256))
+        write(kestrix / "PreAlarm" / "pre0002.jpg", os.urandom(256))
         # Canaries: the system drive and a Linux directory beside the drives.
         self.add_canary(self.s.cpath("C:\\mediaprep-canary.txt"))
         self.add_canary(self.s.dir / "beside-the-drives" / "canary.txt")
@@ -115,6 +121,15 @@ class Recorder:
 
     def registry(self, name):
         return self.s.reg_get(DB_KEY, name)
+
+    def kestrix_directories(self):
+        """What the pre-alarm and restore directories hold after a run (None
+        for a directory that does not exist)."""
+        found = {}
+        for name in ("PreAlarm", "Restore"):
+            path = self.s.cpath("C:\\Kestrix\\" + name)
+            found[name] = mptest.tree(path) if path.is_dir() else None
+        return found
 
     def dead_canaries(self):
         return [str(p) for p, data in self.canaries.items() if not p.exists() or p.read_bytes() != data]

@@ -87,7 +87,7 @@ TEST(VolumeOrdering, RepairAndPlaceholdersFollowTheActiveSequence)
         {"no active volume at all",
          {Entry("E:", S::Blank, -1), Entry("F:", S::Foreign, 7)},
          0,
-         {"B-1", "F7"}},
+         {"F7", "B-1"}},
     };
     for (Case& c : cases) {
         SortVolumes(c.volumes);

@@ -89,7 +89,8 @@ TEST_F(VolumeScanTest, InitializationRefusesWhatItMustNotWipe)
         EXPECT_EQ(0, handler.InitializeVolume(index, 262144)) << index;
     EXPECT_EQ("recording", testfiles::ReadAll("E:\\keep.txt"));
     EXPECT_EQ("system", testfiles::ReadAll("C:\\mediaprep-keep.txt"));
-    EXPECT_EQ(0, handler.GetActiveVolumeCount());
+    EXPECT_EQ(1, handler.GetActiveVolumeCount());  // the one appended as Active
+    EXPECT_EQ(0, handler.ActiveVolumeCount);
     EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(systemIndex));
     ::DeleteFileA("C:\\mediaprep-keep.txt");
 }
