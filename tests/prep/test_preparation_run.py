@@ -174,6 +174,32 @@ class UndeletableFile(Scenario):
         self.assertPrepared("f", 1, position=0)
 
 
+class UnreleasableVolume(Scenario):
+    db_guid = guid_text()
+
+    def test_missing_placeholders_are_reported_with_an_empty_path(self):
+        # A volume of this database whose description cannot be rewritten (it
+        # is held open; the previous generation still reads) keeps its claim
+        # of three active volumes: the two positions no drive supplies stay
+        # Missing, and the run reports them with their empty path.
+        ours = self.rec.drive("e")
+        claim = description(NumFiles=12, Position=0, VolumeGUID=guid_text(), StartFile=0, RecordFile=0,
+                            DBGUID=self.db_guid, ActiveVolumes=3, AllocatedSpaceKB=SIZE_KB)
+        write(ours / "VolumeInfo.xml", claim)
+        write(ours / "VolumeInfoOld.xml", claim)
+        recordings(ours, 2)
+        before = tree(ours)
+        holder = self.session.start(mptest.exe("mptesthelper.exe"), ["hold", r"E:\VolumeInfo.xml", "120"])
+        try:
+            self.assertTrue(holder.wait_for_output("held"))
+            self.rec.run()
+        finally:
+            holder.kill()
+        self.assertEqual(LOG_HEAD + failure("") * 2 + "Message: Data drives found:\r\n", self.rec.log())
+        self.assertEqual(before, tree(ours))
+        self.assertEqual(claim, (ours / "VolumeInfoOld.xml").read_bytes())
+
+
 class SecondRun(Scenario):
     db_guid = guid_text()
 
