@@ -1,11 +1,8 @@
 #include "volumes/ContainedTree.h"
 
-namespace {
+#include "volumes/TextCase.h"
 
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+namespace {
 
 // Opens the entry itself: a link, not what it points to, where the system
 // can tell them apart.
@@ -58,13 +55,7 @@ bool ResolvedPrefix(const std::string& directory, std::string& prefix)
 bool LiesUnder(HANDLE handle, const std::string& prefix)
 {
     std::string path;
-    if (!FinalPath(handle, path) || path.size() <= prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLower(path[i]) != AsciiLower(prefix[i]))
-            return false;
-    }
-    return true;
+    return FinalPath(handle, path) && path.size() > prefix.size() && StartsWithNoCase(path, prefix);
 }
 
 bool SetAttributes(HANDLE handle, DWORD attributes)

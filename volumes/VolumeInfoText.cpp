@@ -1,5 +1,7 @@
 #include "volumes/VolumeInfoText.h"
 
+#include "volumes/TextCase.h"
+
 #include <cstdio>
 #include <limits>
 
@@ -21,22 +23,6 @@ int DigitValue(char c, unsigned base)
     else if (c >= 'A' && c <= 'Z')
         value = c - 'A' + 10;
     return value >= 0 && static_cast<unsigned>(value) < base ? value : -1;
-}
-
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 // One %<width>X conversion at `pos`. False on a matching failure or the end

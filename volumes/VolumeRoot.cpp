@@ -5,28 +5,12 @@
 
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/ContainedTree.h"
+#include "volumes/TextCase.h"
 #include "volumes/VolumeHandler.h"
 
 namespace {
 
 constexpr const char* kSystemVolumeInformation = "System Volume Information";
-
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(const std::string& a, const char* b)
-{
-    const std::string other(b);
-    if (a.size() != other.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(other[i]))
-            return false;
-    }
-    return true;
-}
 
 std::int32_t CountBelow(const std::string& directory, const ContainedTree& tree)
 {

@@ -102,6 +102,14 @@ class Desktop:
             raise AssertionError(f"still on the screen after {timeout} s: {remaining}")
 
     # -- the user -----------------------------------------------------------
+    def wait_program_end(self, test, program, timeout=60):
+        """The program ends by itself, with exit code 0 and no window left."""
+        result = program.wait(timeout=timeout)
+        test.assertFalse(result.timed_out, f"still on the screen: {self.dialogs()}")
+        test.assertEqual(0, result.code)
+        test.assertEqual([], self.dialogs())
+        return result
+
     def key(self, *keys):
         self.display.key(*keys)
 

@@ -136,10 +136,7 @@ class OkOnARecorder(unittest.TestCase):
             desk.screenshot("found", found)
             desk.key("Return")
 
-            result = program.wait(timeout=60)
-            self.assertFalse(result.timed_out, f"still on the screen: {desk.dialogs()}")
-            self.assertEqual(0, result.code)
-            self.assertEqual([], desk.dialogs())
+            desk.wait_program_end(self, program)
             self.assertEqual(silent, state(desk.session))
 
 
