@@ -173,6 +173,16 @@ bool FileBufferManager::IsAnyIOPending()
     return false;
 }
 
+bool FileBufferManager::IsAnyTransferOutstanding()
+{
+    Guard table(m_tableLock);
+    Guard state(BufferStateLock());
+    for (std::int32_t block = 0; block < TableSize(); ++block)
+        if (Owns(block) && m_table[static_cast<std::size_t>(block)]->HasTransferOutstanding())
+            return true;
+    return false;
+}
+
 bool FileBufferManager::IsReadPendingInRange(std::int32_t first, std::int32_t last)
 {
     Guard table(m_tableLock);

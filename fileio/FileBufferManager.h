@@ -50,6 +50,9 @@ public:
     // answers whether it is a read, mode 1 whether it is a write, mode 2 true.
     bool IsIOPendingForRange(std::int32_t first, std::int32_t last, int mode);
     bool IsAnyIOPending();
+    // Whether any owned block has a transfer in flight or a packet of a
+    // finished one still to come off the port.
+    bool IsAnyTransferOutstanding();
     // Whether any owned block of the range has a read in flight.
     bool IsReadPendingInRange(std::int32_t first, std::int32_t last);
 

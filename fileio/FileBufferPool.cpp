@@ -41,7 +41,11 @@ FileBuffer::FileBuffer(std::size_t blockSize, HANDLE poolEvent, FileBufferPool* 
       m_poolEvent(poolEvent),
       m_holdCount(0),
       m_dirty(DirtyState::Clean),
-      m_pool(pool)
+      m_pool(pool),
+      m_issued(false),
+      m_sequence(0),
+      m_issuer(0),
+      m_packetsToSkip(0)
 {
 }
 
@@ -57,11 +61,18 @@ void FileBuffer::Reset() noexcept
     m_dirty = DirtyState::Clean;
     m_privateEvent.reset();
     m_error = 0;
+    m_issued = false;
 }
 
 void FileBuffer::SignalFree() const noexcept
 {
     m_pool->NoteRelease(*this);
+}
+
+void FileBuffer::NoteIfFree() const noexcept
+{
+    if (IsFree())
+        SignalFree();
 }
 
 void FileBuffer::Hold()
@@ -77,8 +88,7 @@ void FileBuffer::Release()
         return;  // never below zero, whatever a caller does
     if (--m_holdCount == 0) {
         m_privateEvent.reset();
-        if (!IsDirty())
-            SignalFree();
+        NoteIfFree();
     }
 }
 
@@ -86,8 +96,7 @@ void FileBuffer::SetDirty(DirtyState state)
 {
     std::lock_guard<CriticalSection> lock(BufferStateLock());
     m_dirty = state;
-    if (state == DirtyState::Clean && m_holdCount == 0)
-        SignalFree();
+    NoteIfFree();
 }
 
 FileBufferPool::FileBufferPool(std::uint32_t count, std::uint32_t blockSize, WriteBackSink* sink)

@@ -63,6 +63,16 @@ public:
     std::uint32_t m_holdCount;
     DirtyState m_dirty;
     FileBufferPool* m_pool;
+    // The platform accepted the transfer in flight; m_sequence tells the
+    // transfers of the buffer apart, so that a late issuer cannot mark a
+    // newer one.
+    bool m_issued;
+    std::uint32_t m_sequence;
+    DWORD m_issuer;  // the thread that issued it
+    // Transfers completed without their packet (see SequentialFile): that
+    // many packets for this buffer are still to come off the port and are
+    // skipped. Until then the buffer is not free.
+    std::uint32_t m_packetsToSkip;
 
     FileBuffer(const FileBuffer&) = delete;
     FileBuffer& operator=(const FileBuffer&) = delete;
@@ -73,13 +83,17 @@ public:
     }
     char* Memory() const noexcept { return m_memory.get(); }
     bool IsDirty() const noexcept { return m_dirty != DirtyState::Clean; }
-    bool IsFree() const noexcept { return m_holdCount == 0 && !IsDirty(); }
+    bool IsFree() const noexcept { return m_holdCount == 0 && !IsDirty() && m_packetsToSkip == 0; }
+    // A transfer in flight, or a packet of a finished one still to come.
+    bool HasTransferOutstanding() const noexcept { return m_inFlight || m_packetsToSkip != 0; }
 
     void Hold();
     // The last release closes the private event; a clean buffer then becomes
     // free and the pool is told.
     void Release();
     void SetDirty(DirtyState state);
+    // Tells the pool when the buffer has become free (under BufferStateLock()).
+    void NoteIfFree() const noexcept;
 
 private:
     friend class FileBufferPool;

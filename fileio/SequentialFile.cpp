@@ -234,7 +234,7 @@ void SequentialFile::WaitForIdle()
 {
     ++m_idleWaiters;
     ::ResetEvent(m_ioEvent.get());
-    while (m_blocks.IsAnyIOPending()) {
+    while (m_blocks.IsAnyTransferOutstanding()) {
         ::WaitForSingleObject(m_ioEvent.get(), 100);
         ::ResetEvent(m_ioEvent.get());
     }
@@ -324,6 +324,7 @@ HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t of
 {
     RuntimeCheck(buffer != nullptr, "Null buffer sent to LoadBuffer().");
     StateLock state(BufferStateLock());
+    SettleFinishedRead(buffer);
     if (mode == 1 && (buffer->m_state == BufferState::Valid || buffer->m_inFlight)) {
         buffer->Release();
         return nullptr;
@@ -346,21 +347,23 @@ HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t of
         buffer->m_overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
         buffer->m_operation = mode == 0 ? BufferOperation::DemandRead : BufferOperation::ReadAhead;
         buffer->m_inFlight = true;
+        const std::uint32_t sequence = PrepareIssue(buffer);
         ++(mode == 0 ? m_demandReads : m_readAheads);
         state.unlock();
         const BOOL issued = ::ReadFile(m_handle.get(), buffer->Memory(), m_blocks.BlockSize(), nullptr,
                                        &buffer->m_overlapped);
         const DWORD error = issued ? ERROR_SUCCESS : ::GetLastError();
         state.lock();
-        if (!issued && error != ERROR_IO_PENDING) {
-            // Refused at once: no completion will come. A block wholly past the
-            // end of the file is simply one without data.
-            if (error == ERROR_HANDLE_EOF) {
-                ProcessIOCompletion(buffer, 0, 0);
-            } else {
-                ProcessIOCompletion(buffer, 0, error);
-                throw AppException("LoadBuffer():  ReadFile error.", kAppErrorRead, error, kUnit, __LINE__);
-            }
+        if (issued || error == ERROR_IO_PENDING) {
+            if (buffer->m_sequence == sequence)
+                buffer->m_issued = true;
+        } else if (error == ERROR_HANDLE_EOF) {
+            // Refused at once, so no completion will come; a block wholly past
+            // the end of the file is simply one without data.
+            CompleteTransfer(buffer, 0, 0);
+        } else {
+            CompleteTransfer(buffer, 0, error);
+            throw AppException("LoadBuffer():  ReadFile error.", kAppErrorRead, error, kUnit, __LINE__);
         }
     }
     return mode == 0 ? buffer->m_privateEvent.get() : nullptr;
@@ -406,6 +409,7 @@ void SequentialFile::SaveRangeAsync(std::int32_t first, std::int32_t last)
 
 void SequentialFile::SaveBuffer(FileBuffer* buffer, std::uint64_t offset)
 {
+    std::uint32_t sequence = 0;
     {
         Guard state(BufferStateLock());
         if (buffer->m_state != BufferState::Valid || !buffer->IsDirty() || buffer->m_inFlight)
@@ -419,79 +423,137 @@ void SequentialFile::SaveBuffer(FileBuffer* buffer, std::uint64_t offset)
         }
         buffer->m_operation = BufferOperation::Write;
         buffer->m_inFlight = true;
+        sequence = PrepareIssue(buffer);
     }
-    IssueWrite(buffer);
+    IssueWrite(buffer, sequence);
+}
+
+std::uint32_t SequentialFile::PrepareIssue(FileBuffer* buffer)
+{
+    // Pending from now on, for whoever looks at the header before the
+    // platform does.
+    buffer->m_overlapped.Internal = static_cast<ULONG_PTR>(STATUS_PENDING);
+    buffer->m_issued = false;
+    buffer->m_issuer = ::GetCurrentThreadId();
+    if (++buffer->m_sequence == 0)
+        buffer->m_sequence = 1;  // 0 means "no write to issue" to the callers
+    return buffer->m_sequence;
 }
 
 // The buffer is marked as a write in flight; issues it without the lock.
-void SequentialFile::IssueWrite(FileBuffer* buffer)
+void SequentialFile::IssueWrite(FileBuffer* buffer, std::uint32_t sequence)
 {
     ++m_writes;
     const BOOL issued =
         ::WriteFile(m_handle.get(), buffer->Memory(), m_blocks.BlockSize(), nullptr, &buffer->m_overlapped);
     const DWORD error = issued ? ERROR_SUCCESS : ::GetLastError();
-    if (!issued && error != ERROR_IO_PENDING) {
-        ProcessIOCompletion(buffer, 0, error);
-        throw AppException("SaveBuffer():  WriteFile error.", kAppErrorWrite, error, kUnit, __LINE__);
+    Guard state(BufferStateLock());
+    if (issued || error == ERROR_IO_PENDING) {
+        if (buffer->m_sequence == sequence)
+            buffer->m_issued = true;
+        return;
     }
+    CompleteTransfer(buffer, 0, error);
+    throw AppException("SaveBuffer():  WriteFile error.", kAppErrorWrite, error, kUnit, __LINE__);
 }
 
 void SequentialFile::ProcessIOCompletion(FileBuffer* buffer, DWORD bytes, DWORD error)
 {
     RuntimeCheck(buffer != nullptr, "ProcessIOCompletion(): Got null buffer.");
-    bool writeAgain = false;
+    std::uint32_t writeAgain = 0;
     {
         Guard state(BufferStateLock());
-        if (buffer->m_inFlight) {
-            const bool isWrite = buffer->m_operation == BufferOperation::Write;
-            // A read wholly past the end of the file found no data; that is
-            // not a failure. A write that lands short means the drive is full.
-            if (!isWrite && error == ERROR_HANDLE_EOF) {
-                error = 0;
-                bytes = 0;
-            }
-            if (isWrite && error == 0 && bytes < m_blocks.BlockSize())
-                error = ERROR_DISK_FULL;
-            buffer->m_error = error;
-            buffer->m_inFlight = false;
-            if (error != 0) {
-                buffer->m_state = BufferState::Failed;
-                if (!isWrite)
-                    buffer->m_validBytes = 0;
-            } else {
-                buffer->m_validBytes = bytes;
-                buffer->m_state = BufferState::Valid;
-            }
-            if (buffer->m_operation == BufferOperation::ReadAhead)
-                buffer->Release();
-            if (isWrite) {
-                if (error != 0) {
-                    DWORD none = 0;
-                    m_lastError.compare_exchange_strong(none, error);
-                } else if (buffer->m_dirty == DirtyState::DirtiedInFlight) {
-                    buffer->m_dirty = DirtyState::Dirty;
-                    if (!m_discarding) {
-                        // Marked in flight before the lock goes, so that nobody
-                        // sees this file idle before the second write is issued.
-                        buffer->m_overlapped.Internal = 0;
-                        buffer->m_overlapped.InternalHigh = 0;
-                        buffer->m_overlapped.hEvent = nullptr;
-                        buffer->m_inFlight = true;
-                        ++m_rewrites;
-                        writeAgain = true;
-                    }
-                } else {
-                    buffer->SetDirty(DirtyState::Clean);
-                }
-            } else if (buffer->m_privateEvent) {
-                ::SetEvent(buffer->m_privateEvent.get());
-            }
+        if (buffer->m_packetsToSkip > 0) {
+            // Its transfer was completed already (SettleFinishedRead).
+            --buffer->m_packetsToSkip;
+            buffer->NoteIfFree();
+            if (m_idleWaiters.load() > 0)
+                ::SetEvent(m_ioEvent.get());
+            return;
         }
-        if (m_idleWaiters.load() > 0)
-            ::SetEvent(m_ioEvent.get());
+        writeAgain = CompleteTransferLocked(buffer, bytes, error);
     }
-    if (writeAgain)
-        IssueWrite(buffer);
+    if (writeAgain != 0)
+        IssueWrite(buffer, writeAgain);
+}
+
+bool SequentialFile::SettleFinishedRead(FileBuffer* buffer)
+{
+    if (!buffer->m_inFlight || !buffer->m_issued || buffer->m_operation == BufferOperation::Write ||
+        buffer->m_issuer != ::GetCurrentThreadId() || !HasOverlappedIoCompleted(&buffer->m_overlapped))
+        return false;
+    DWORD bytes = 0;
+    DWORD error = 0;
+    if (!::GetOverlappedResult(m_handle.get(), &buffer->m_overlapped, &bytes, FALSE))
+        error = ::GetLastError();
+    if (error == ERROR_IO_INCOMPLETE)
+        return false;
+    ++buffer->m_packetsToSkip;
+    CompleteTransferLocked(buffer, bytes, error);  // a read: never written again
+    return true;
+}
+
+void SequentialFile::CompleteTransfer(FileBuffer* buffer, DWORD bytes, DWORD error)
+{
+    std::uint32_t writeAgain = 0;
+    {
+        Guard state(BufferStateLock());
+        writeAgain = CompleteTransferLocked(buffer, bytes, error);
+    }
+    if (writeAgain != 0)
+        IssueWrite(buffer, writeAgain);
+}
+
+std::uint32_t SequentialFile::CompleteTransferLocked(FileBuffer* buffer, DWORD bytes, DWORD error)
+{
+    std::uint32_t writeAgain = 0;
+    if (buffer->m_inFlight) {
+        const bool isWrite = buffer->m_operation == BufferOperation::Write;
+        // A read wholly past the end of the file found no data; that is not a
+        // failure. A write that lands short means the drive is full.
+        if (!isWrite && error == ERROR_HANDLE_EOF) {
+            error = 0;
+            bytes = 0;
+        }
+        if (isWrite && error == 0 && bytes < m_blocks.BlockSize())
+            error = ERROR_DISK_FULL;
+        buffer->m_error = error;
+        buffer->m_inFlight = false;
+        if (error != 0) {
+            buffer->m_state = BufferState::Failed;
+            if (!isWrite)
+                buffer->m_validBytes = 0;
+        } else {
+            buffer->m_validBytes = bytes;
+            buffer->m_state = BufferState::Valid;
+        }
+        if (buffer->m_operation == BufferOperation::ReadAhead)
+            buffer->Release();
+        if (isWrite) {
+            if (error != 0) {
+                DWORD none = 0;
+                m_lastError.compare_exchange_strong(none, error);
+            } else if (buffer->m_dirty == DirtyState::DirtiedInFlight) {
+                buffer->m_dirty = DirtyState::Dirty;
+                if (!m_discarding) {
+                    // Marked in flight before the lock goes, so that nobody
+                    // sees this file idle before the second write is issued.
+                    buffer->m_overlapped.InternalHigh = 0;
+                    buffer->m_overlapped.hEvent = nullptr;
+                    buffer->m_inFlight = true;
+                    writeAgain = PrepareIssue(buffer);
+                    ++m_rewrites;
+                }
+            } else {
+                buffer->SetDirty(DirtyState::Clean);
+            }
+        } else if (buffer->m_privateEvent) {
+            ::SetEvent(buffer->m_privateEvent.get());
+        }
+    }
+    if (m_idleWaiters.load() > 0)
+        ::SetEvent(m_ioEvent.get());
+    return writeAgain;
 }
 
 void SequentialFile::CompletionCallback(DWORD error, DWORD bytes, ULONG_PTR key, OVERLAPPED* overlapped)

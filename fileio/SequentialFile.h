@@ -113,7 +113,18 @@ private:
     void ReadAhead(std::int32_t last);
     void SaveRangeAsync(std::int32_t first, std::int32_t last);
     void SaveBuffer(FileBuffer* buffer, std::uint64_t offset);
-    void IssueWrite(FileBuffer* buffer);
+    std::uint32_t PrepareIssue(FileBuffer* buffer);
+    void IssueWrite(FileBuffer* buffer, std::uint32_t sequence);
+    // A read the platform has finished whose packet the completion thread
+    // has not taken yet is completed at once by the thread that needs it,
+    // instead of waiting for that thread (under BufferStateLock()).
+    // Only the thread that issued the read settles it: it sees the header
+    // whole, as the platform left it when the call returned.
+    bool SettleFinishedRead(FileBuffer* buffer);
+    void CompleteTransfer(FileBuffer* buffer, DWORD bytes, DWORD error);
+    // The completion itself; returns the sequence of a second write to issue
+    // (after the lock is released), or 0.
+    std::uint32_t CompleteTransferLocked(FileBuffer* buffer, DWORD bytes, DWORD error);
     void WaitForIdle();
     void FinishClose();
 

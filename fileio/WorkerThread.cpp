@@ -66,6 +66,7 @@ bool WorkerThread::StartIfStopped()
 
 bool WorkerThread::StartLocked()
 {
+    m_stopRequested = false;
     ::ResetEvent(m_stopEvent.get());
     unsigned threadId = 0;
     const std::uintptr_t handle = ::_beginthreadex(nullptr, 0, &WorkerThread::Entry, this, CREATE_SUSPENDED, &threadId);
@@ -88,6 +89,7 @@ void WorkerThread::StopLocked()
 {
     if (!m_thread)
         return;
+    m_stopRequested = true;
     ::SetEvent(m_stopEvent.get());
     WakeForStop();
     // The thread cannot wait for its own end.
@@ -99,7 +101,7 @@ void WorkerThread::StopLocked()
 
 bool WorkerThread::IsStopRequested()
 {
-    return ::WaitForSingleObject(m_stopEvent.get(), 0) == WAIT_OBJECT_0;
+    return m_stopRequested.load();
 }
 
 unsigned __stdcall WorkerThread::Entry(void* self)

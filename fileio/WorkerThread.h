@@ -38,6 +38,9 @@ private:
     void StopLocked();
 
     win32::UniqueHandle m_stopEvent;
+    // Mirrors the stop event: the loop asks after every completion, and a
+    // wait on the event is a round trip to the system (slow under Wine).
+    std::atomic<bool> m_stopRequested{false};
     win32::UniqueHandle m_thread;
     DWORD m_threadId = 0;
     CriticalSection m_lock;
