@@ -24,7 +24,8 @@ inline constexpr std::uint32_t kAppErrorRead = 0xC00403FA;   // a read failed, o
 // The recorder's message file, and where its event-log registration lives
 // (under HKEY_LOCAL_MACHINE) when it is not found by the search rules.
 inline constexpr const char* kMessageFileName = "ResErrorMsg.dll";
-inline constexpr const char* kMessageFileKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kestrix System";
+inline constexpr const char* kMessageFileKey =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kestrix System";
 inline constexpr const char* kMessageFileValue = "EventMessageFile";
 inline constexpr const char* kTextNotFound = "<Text not found>";
 

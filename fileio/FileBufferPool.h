@@ -83,7 +83,12 @@ public:
     }
     char* Memory() const noexcept { return m_memory.get(); }
     bool IsDirty() const noexcept { return m_dirty != DirtyState::Clean; }
-    bool IsFree() const noexcept { return m_holdCount == 0 && !IsDirty() && m_packetsToSkip == 0; }
+    // Nobody holds it, it has nothing to write, and no transfer can still
+    // land in it (a demand read whose reader gave up while it was in flight).
+    bool IsFree() const noexcept
+    {
+        return m_holdCount == 0 && !IsDirty() && !m_inFlight && m_packetsToSkip == 0;
+    }
     // A transfer in flight, or a packet of a finished one still to come.
     bool HasTransferOutstanding() const noexcept { return m_inFlight || m_packetsToSkip != 0; }
 

@@ -269,8 +269,7 @@ void SequentialFile::Write(FilePosition& pos, const void* source, std::uint32_t 
         throw AppException(NotOpenText(m_name), kAppErrorWrite, 0, kUnit, __LINE__);
     const DWORD lastError = m_lastError.load();
     if (lastError != 0)
-        throw AppException(WriteErrorText(lastError, m_name), kAppErrorWrite, lastError, kUnit,
-                           __LINE__);
+        throw AppException(WriteErrorText(lastError, m_name), kAppErrorWrite, lastError, kUnit, __LINE__);
     if (count == 0)
         return;
     std::int32_t first = 0;
@@ -284,9 +283,10 @@ void SequentialFile::Write(FilePosition& pos, const void* source, std::uint32_t 
         // holds some of what was written and is no longer cached (a full pool
         // wrote it back early and another file took its buffer).
         const std::uint64_t extent = m_extent.load();
-        const bool appending =
-            extent != 0 && pos.m_offset >= extent && !m_blocks.IsReadPendingInRange(first, last) &&
-            (extent <= static_cast<std::uint64_t>(first) * m_blocks.BlockSize() || m_blocks.BufferRangeValid(first, first));
+        const std::uint64_t firstStart = static_cast<std::uint64_t>(first) * m_blocks.BlockSize();
+        const bool appending = extent != 0 && pos.m_offset >= extent &&
+                               !m_blocks.IsReadPendingInRange(first, last) &&
+                               (extent <= firstStart || m_blocks.BufferRangeValid(first, first));
         if (!appending)
             LoadRangeNow(first, last, false);
     }
@@ -550,6 +550,7 @@ std::uint32_t SequentialFile::CompleteTransferLocked(FileBuffer* buffer, DWORD b
         } else if (buffer->m_privateEvent) {
             ::SetEvent(buffer->m_privateEvent.get());
         }
+        buffer->NoteIfFree();
     }
     if (m_idleWaiters.load() > 0)
         ::SetEvent(m_ioEvent.get());

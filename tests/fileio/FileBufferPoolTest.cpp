@@ -1,9 +1,7 @@
 // Pools of our own size, the worker thread and the completion-port thread.
 #include "fileio/FileBufferPool.h"
-#include "fileio/FileIoGlobals.h"
 #include "fileio/WorkerThread.h"
 
-#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -83,37 +81,15 @@ TEST(FileBufferPool, HandsOutPageAlignedBuffersInLeastRecentlyHandedOutOrder)
     EXPECT_EQ(9, c->m_block);
     EXPECT_EQ(0x5A, c->Memory()[kBlock - 1]);
     c->Hold();  // taken back by its old owner
-    EXPECT_EQ(1u, c->m_holdCount);
-    c->Release();
-    EXPECT_EQ(c, pool.AllocateBuffer(3, Owner(3)));
-}
-
-TEST(FileBufferPool, AHandedOutBufferIsResetCompletely)
-{
-    FileBufferPool pool(1, kBlock);
-    FileBuffer* buffer = pool.AllocateBuffer(4, Owner(1));
     {
         std::lock_guard<CriticalSection> state(BufferStateLock());
-        buffer->m_validBytes = 100;
-        buffer->m_state = BufferState::Failed;
-        buffer->m_error = 38;
-        buffer->m_operation = BufferOperation::ReadAhead;
-        buffer->m_privateEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        c->m_privateEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        c->m_validBytes = 100;
     }
-    buffer->Hold();
-    buffer->Release();
-    EXPECT_TRUE(buffer->m_privateEvent.valid()) << "still held once";
-    buffer->Release();
-    EXPECT_FALSE(buffer->m_privateEvent.valid()) << "the last release closes the private event";
-    EXPECT_EQ(buffer, pool.AllocateBuffer(5, Owner(2)));
-    EXPECT_EQ(5, buffer->m_block);
-    EXPECT_EQ(Owner(2), buffer->m_owner);
-    EXPECT_EQ(0u, buffer->m_validBytes);
-    EXPECT_EQ(BufferState::Empty, buffer->m_state);
-    EXPECT_EQ(BufferOperation::Write, buffer->m_operation);
-    EXPECT_EQ(0u, buffer->m_error);
-    EXPECT_FALSE(buffer->m_inFlight);
-    EXPECT_FALSE(buffer->IsDirty());
+    c->Release();
+    EXPECT_FALSE(c->m_privateEvent.valid()) << "the last release closes the private event";
+    EXPECT_EQ(c, pool.AllocateBuffer(3, Owner(3)));
+    EXPECT_EQ(0u, c->m_validBytes) << "reset when handed out";
 }
 
 TEST(FileBufferPool, AnAllocationWaitsUntilABufferIsReleasedClean)
@@ -175,51 +151,16 @@ TEST(FileBufferPool, WithNothingFreeTheOldestIdleDirtyBufferIsWrittenBack)
     c->Release();
 }
 
-TEST(FileBufferPool, AWriteBackThatCannotStartIsTriedAgain)
-{
-    RecordingSink sink;
-    sink.clean = false;
-    FileBufferPool pool(1, kBlock, &sink);
-    FileBuffer* a = pool.AllocateBuffer(0, Owner(1));
-    a->SetDirty(DirtyState::Dirty);
-    a->Release();
-    auto waiter = std::async(std::launch::async, [&] { return pool.AllocateBuffer(1, Owner(2)); });
-    ASSERT_EQ(std::future_status::timeout, waiter.wait_for(1500ms));
-    {
-        std::lock_guard<std::mutex> lock(sink.mutex);
-        EXPECT_GE(sink.calls.size(), 2u) << "asked again after its bounded wait";
-        sink.clean = true;
-    }
-    ASSERT_EQ(std::future_status::ready, waiter.wait_for(10s));
-    EXPECT_EQ(a, waiter.get());
-}
-
-TEST(FileBufferPool, TheProcessPoolsHaveTheirFixedSizes)
-{
-    FileIoGlobals& globals = FileIoGlobals::Instance();
-    EXPECT_EQ(320u, globals.ReadPool().BufferCount());
-    EXPECT_EQ(64u, globals.WritePool().BufferCount());
-    EXPECT_EQ(65536u, globals.ReadPool().BlockSize());
-    EXPECT_EQ(65536u, globals.WritePool().BlockSize());
-    EXPECT_EQ(&globals, &FileIoGlobals::Instance());
-}
-
 namespace {
 
 class CountingThread : public WorkerThread {
 public:
-    explicit CountingThread(int comMode = 0) : WorkerThread(comMode) {}
     ~CountingThread() override { Stop(); }
     std::atomic<int> loops{0};
-    std::atomic<HRESULT> comState{E_FAIL};
 
 protected:
     void ThreadProc() override
     {
-        // S_FALSE: COM was already initialised on this thread by the entry.
-        comState = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (SUCCEEDED(comState.load()))
-            ::CoUninitialize();
         while (!IsStopRequested()) {
             ++loops;
             std::this_thread::sleep_for(1ms);
@@ -253,21 +194,6 @@ TEST(WorkerThread, StartsStopsAndRestarts)
         std::this_thread::sleep_for(1ms);
     ASSERT_TRUE(thread.Start());  // and a running one is replaced
     EXPECT_TRUE(thread.IsRunning());
-}
-
-TEST(WorkerThread, InitialisesComInTheAskedMode)
-{
-    CountingThread none(0);
-    CountingThread multi(1);
-    CountingThread single(2);
-    for (CountingThread* thread : {&none, &multi, &single})
-        ASSERT_TRUE(thread->Start());
-    for (CountingThread* thread : {&none, &multi, &single})
-        while (thread->loops == 0)
-            std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(S_OK, none.comState.load());
-    EXPECT_EQ(S_FALSE, multi.comState.load());
-    EXPECT_EQ(RPC_E_CHANGED_MODE, single.comState.load());
 }
 
 namespace {
@@ -313,28 +239,6 @@ TEST(CompletionPortThread, HandsEveryPacketToTheCallbackAndSurvivesItsExceptions
     EXPECT_EQ(6u, g_packets[1].key);
     EXPECT_EQ(&marker, g_packets[1].overlapped);
     EXPECT_EQ(0u, g_packets[1].error);
-
-    // A file on the port: a failed read comes back with its error.
-    char path[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, path);
-    const std::string file = std::string(path) + "port-" + std::to_string(::GetCurrentProcessId()) + ".dat";
-    HANDLE handle = ::CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_FLAG_OVERLAPPED | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
-    ASSERT_TRUE(thread.AssociateFile(handle, 42));
-    static char block[4096];
-    OVERLAPPED read{};
-    const BOOL issued = ::ReadFile(handle, block, sizeof block, nullptr, &read);
-    if (!issued && ::GetLastError() == ERROR_IO_PENDING) {
-        for (int i = 0; i < 1000 && PacketCount() < 3; ++i)
-            std::this_thread::sleep_for(5ms);
-        ASSERT_EQ(3u, PacketCount());
-        EXPECT_EQ(42u, g_packets[2].key);
-        EXPECT_EQ(&read, g_packets[2].overlapped);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_HANDLE_EOF), g_packets[2].error);
-    }
-    ::CloseHandle(handle);
-
     thread.Stop();
     EXPECT_FALSE(thread.IsRunning());
 }

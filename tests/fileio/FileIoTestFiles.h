@@ -26,7 +26,8 @@ inline bool WriteWholeFile(const std::string& path, const std::vector<char>& byt
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    const BOOL ok = bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const BOOL ok =
+        bytes.empty() || ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     ::CloseHandle(file);
     return ok && written == bytes.size();
 }

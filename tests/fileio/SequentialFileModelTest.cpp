@@ -55,8 +55,9 @@ public:
         for (std::size_t i = 0; i < shape.lengths.size(); ++i) {
             ModelFile f;
             f.path = directory + "\\model" + std::to_string(shape.seed) + "-" + std::to_string(i) + ".dat";
+            const unsigned contentSeed = shape.seed * 31 + static_cast<unsigned>(i);
             const std::vector<char> initial =
-                fileiotest::Pattern(static_cast<std::size_t>(shape.lengths[i]), shape.seed * 31 + static_cast<unsigned>(i));
+                fileiotest::Pattern(static_cast<std::size_t>(shape.lengths[i]), contentSeed);
             EXPECT_TRUE(fileiotest::WriteWholeFile(f.path, initial));
             f.bytes.assign(initial.begin(), initial.end());
             for (std::int16_t& b : f.bytes)
@@ -249,7 +250,8 @@ private:
     {
         const std::int64_t size = static_cast<std::int64_t>(f.bytes.size());
         const int origin = static_cast<int>(Pick(4));
-        const std::int64_t offset = static_cast<std::int64_t>(Between(0, 2 * static_cast<std::uint64_t>(size) + 2)) - size - 1;
+        const std::uint64_t span = 2 * static_cast<std::uint64_t>(size) + 2;
+        const std::int64_t offset = static_cast<std::int64_t>(Between(0, span)) - size - 1;
         const std::int64_t current = static_cast<std::int64_t>(f.pos->Offset());
         std::ostringstream op;
         op << "Seek " << f.path << " by " << offset << " from " << origin << " (at " << current << ", size " << size
