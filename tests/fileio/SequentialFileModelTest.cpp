@@ -1,0 +1,399 @@
+// Random Read, Write, Seek, Close and reopen on several files at once, checked
+// byte for byte against a plain in-memory model of each file.
+//
+// The model knows what the file class leaves unspecified: a write at or past
+// what was written since Open does not read the old contents of its blocks
+// first, so what lies past that point in those blocks is unknown until
+// written (and reads of such bytes are avoided while the file stays open);
+// and whole blocks go to disk, so a file grows to the end of the last block
+// written, with unknown bytes past its old end. Everything else must match
+// exactly.
+#include "fileio/FileIoGlobals.h"
+#include "fileio/SequentialFile.h"
+#include "tests/fileio/FileIoTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kBlock = 65536;
+constexpr std::int16_t kUnknownOnDisk = -1;
+constexpr std::int16_t kUnknownInSession = -2;
+
+struct RunShape {
+    unsigned seed;
+    int steps;
+    std::vector<std::uint64_t> lengths;  // initial file lengths
+    std::uint32_t maxReadBlocks;
+    std::uint32_t maxWriteBlocks;
+};
+
+struct ModelFile {
+    std::string path;
+    std::vector<std::int16_t> bytes;  // the logical file; < 0 where unknown
+    std::uint64_t diskLength = 0;
+    std::uint64_t extent = 0;         // end of what was written since Open
+    std::uint64_t touchedEnd = 0;     // end of the last block written since Open
+    std::unique_ptr<SequentialFile> file;
+    std::unique_ptr<FilePosition> pos;
+};
+
+class ModelRun {
+public:
+    ModelRun(const RunShape& shape, const std::string& directory, FileBufferPool* readPool,
+             FileBufferPool* writePool)
+        : m_shape(shape), m_random(shape.seed), m_readPool(readPool), m_writePool(writePool)
+    {
+        for (std::size_t i = 0; i < shape.lengths.size(); ++i) {
+            ModelFile f;
+            f.path = directory + "\\model" + std::to_string(shape.seed) + "-" + std::to_string(i) + ".dat";
+            const unsigned contentSeed = shape.seed * 31 + static_cast<unsigned>(i);
+            const std::vector<char> initial =
+                fileiotest::Pattern(static_cast<std::size_t>(shape.lengths[i]), contentSeed);
+            EXPECT_TRUE(fileiotest::WriteWholeFile(f.path, initial));
+            f.bytes.assign(initial.begin(), initial.end());
+            for (std::int16_t& b : f.bytes)
+                b = static_cast<std::int16_t>(static_cast<unsigned char>(b));
+            f.diskLength = initial.size();
+            f.file = m_readPool ? std::make_unique<SequentialFile>(*m_readPool, *m_writePool)
+                                : std::make_unique<SequentialFile>();
+            m_files.push_back(std::move(f));
+        }
+    }
+
+    // Runs every step; false (after a test failure) at the first mismatch.
+    bool Run()
+    {
+        for (m_step = 0; m_step < m_shape.steps; ++m_step) {
+            ModelFile& f = m_files[Pick(m_files.size())];
+            if (!f.file->IsOpen())
+                Reopen(f);
+            else
+                Operate(f);
+            if (::testing::Test::HasFailure())
+                return false;
+        }
+        for (ModelFile& f : m_files)
+            if (f.file->IsOpen())
+                CloseAndVerify(f);
+        return !::testing::Test::HasFailure();
+    }
+
+    SequentialFile::TransferCounts Counts() const { return m_counts; }
+
+private:
+    std::size_t Pick(std::size_t n) { return static_cast<std::size_t>(m_random() % n); }
+    std::uint64_t Between(std::uint64_t low, std::uint64_t high) { return low + m_random() % (high - low + 1); }
+
+    std::string Where() const
+    {
+        std::ostringstream text;
+        text << "seed " << m_shape.seed << ", step " << m_step << ": " << m_last;
+        return text.str();
+    }
+
+    void Operate(ModelFile& f)
+    {
+        const std::size_t choice = Pick(100);
+        if (choice < 38)
+            Read(f);
+        else if (choice < 74)
+            Write(f);
+        else if (choice < 80)
+            Refill(f);
+        else if (choice < 92)
+            SeekAround(f);
+        else if (choice < 96)
+            Close(f);
+        else
+            CloseAndVerify(f);
+    }
+
+    // A length whose blocks from offset stay within limit blocks.
+    std::uint32_t Length(std::uint64_t offset, std::uint32_t limitBlocks)
+    {
+        std::uint64_t length = 0;
+        switch (Pick(5)) {
+        case 0:
+            length = Between(1, 64);
+            break;
+        case 1:
+            length = Between(1, 3000);
+            break;
+        case 2:
+            length = Between(kBlock - 50, kBlock + 50);
+            break;
+        case 3:
+            length = kBlock - offset % kBlock;  // up to the end of the block
+            break;
+        default:
+            length = Between(1, static_cast<std::uint64_t>(limitBlocks) * kBlock);
+            break;
+        }
+        const std::uint64_t maxEnd = (offset / kBlock + limitBlocks) * kBlock;
+        return static_cast<std::uint32_t>(std::min(length, maxEnd - offset));
+    }
+
+    void Read(ModelFile& f)
+    {
+        const std::uint64_t size = f.bytes.size();
+        std::uint64_t offset = Pick(3) == 0 && f.pos->Offset() < size ? f.pos->Offset() : Between(0, size - 1);
+        std::uint32_t length = Length(offset, m_shape.maxReadBlocks);
+        length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size - offset));
+        // Not into bytes whose contents this session left unknown.
+        for (std::uint32_t i = 0; i < length; ++i)
+            if (f.bytes[offset + i] == kUnknownInSession) {
+                length = i;
+                break;
+            }
+        if (length == 0)
+            return;
+        std::ostringstream op;
+        op << "Read " << f.path << " at " << offset << " length " << length;
+        m_last = op.str();
+        f.pos->Seek(static_cast<std::int64_t>(offset), 0);
+        std::vector<char> out(length);
+        const std::uint32_t got = f.file->Read(*f.pos, out.data(), length);
+        ASSERT_EQ(length, got) << Where();
+        ASSERT_EQ(offset + length, f.pos->Offset()) << Where();
+        for (std::uint32_t i = 0; i < length; ++i) {
+            const std::int16_t expected = f.bytes[offset + i];
+            if (expected >= 0 && expected != static_cast<unsigned char>(out[i])) {
+                FAIL() << Where() << ": byte " << offset + i << " is " << int(static_cast<unsigned char>(out[i]))
+                       << ", expected " << expected;
+            }
+        }
+    }
+
+    void Write(ModelFile& f)
+    {
+        const std::uint64_t size = f.bytes.size();
+        std::uint64_t offset = 0;
+        switch (Pick(4)) {
+        case 0:
+            offset = size;  // append
+            break;
+        case 1:
+            offset = std::min<std::uint64_t>(f.pos->Offset(), size);  // go on where the cursor is
+            break;
+        case 2:  // just before a block end, to meet the write just issued for it
+            offset = std::min<std::uint64_t>(size, (Between(0, size) / kBlock + 1) * kBlock - Between(1, 200));
+            break;
+        default:
+            offset = Between(0, size - 1);
+            break;
+        }
+        WriteAt(f, offset, Length(offset, m_shape.maxWriteBlocks));
+    }
+
+    void WriteAt(ModelFile& f, std::uint64_t offset, std::uint32_t length)
+    {
+        const std::uint64_t size = f.bytes.size();
+        std::vector<char> data(length);
+        for (char& b : data)
+            b = static_cast<char>(m_random() & 0xFF);
+        std::ostringstream op;
+        op << "Write " << f.path << " at " << offset << " length " << length << " (size " << size << ", extent "
+           << f.extent << ")";
+        m_last = op.str();
+        if (offset == size)
+            f.pos->Seek(0, 2);
+        else
+            f.pos->Seek(static_cast<std::int64_t>(offset), 0);
+        f.file->Write(*f.pos, data.data(), length);
+        ASSERT_EQ(offset + length, f.pos->Offset()) << Where();
+
+        // Writing at or past the extent may skip the old contents of the
+        // blocks: what lies past the extent there becomes unknown. What was
+        // written before stays, even where the block left the cache.
+        const bool skipsOldContents = f.extent != 0 && offset >= f.extent;
+        const std::uint64_t end = offset + length;
+        if (f.bytes.size() < end)
+            f.bytes.resize(static_cast<std::size_t>(end), 0);
+        if (skipsOldContents) {
+            const std::uint64_t from = std::max(offset / kBlock * kBlock, f.extent);
+            const std::uint64_t to = std::min<std::uint64_t>((end + kBlock - 1) / kBlock * kBlock, f.bytes.size());
+            for (std::uint64_t i = from; i < to; ++i)
+                if (i < offset || i >= end)
+                    f.bytes[i] = kUnknownInSession;
+        }
+        for (std::uint32_t i = 0; i < length; ++i)
+            f.bytes[offset + i] = static_cast<std::int16_t>(static_cast<unsigned char>(data[i]));
+        f.extent = std::max(f.extent, end);
+        f.touchedEnd = std::max(f.touchedEnd, (end + kBlock - 1) / kBlock * kBlock);
+        ASSERT_EQ(f.bytes.size(), f.file->Size()) << Where();
+    }
+
+    // Fills a block to its end, so that its write starts, and changes it again
+    // at once: the change meets the write in flight, or just after it.
+    void Refill(ModelFile& f)
+    {
+        const std::uint64_t size = f.bytes.size();
+        const std::uint64_t blockEnd = (Between(0, size - 1) / kBlock + 1) * kBlock;
+        const std::uint64_t offset = std::min(size, blockEnd - Between(1, 3000));
+        const std::uint32_t length = static_cast<std::uint32_t>(blockEnd - offset);
+        WriteAt(f, offset, length);
+        if (::testing::Test::HasFailure())
+            return;
+        WriteAt(f, offset + Between(0, length - 1), 1 + static_cast<std::uint32_t>(Between(0, 40)));
+    }
+
+    void SeekAround(ModelFile& f)
+    {
+        const std::int64_t size = static_cast<std::int64_t>(f.bytes.size());
+        const int origin = static_cast<int>(Pick(4));
+        const std::uint64_t span = 2 * static_cast<std::uint64_t>(size) + 2;
+        const std::int64_t offset = static_cast<std::int64_t>(Between(0, span)) - size - 1;
+        const std::int64_t current = static_cast<std::int64_t>(f.pos->Offset());
+        std::ostringstream op;
+        op << "Seek " << f.path << " by " << offset << " from " << origin << " (at " << current << ", size " << size
+           << ")";
+        m_last = op.str();
+        std::int64_t target = -1;
+        if (origin == 0 && offset >= 0 && offset < size)
+            target = offset;
+        else if (origin == 1 && current + offset >= 0 && current + offset < size)
+            target = current + offset;
+        else if (origin == 2 && offset <= 0 && size + offset >= 0)
+            target = size + offset;
+        try {
+            const std::uint64_t moved = f.pos->Seek(offset, origin);
+            ASSERT_GE(target, 0) << Where() << ": accepted";
+            ASSERT_EQ(static_cast<std::uint64_t>(target), moved) << Where();
+        } catch (const std::out_of_range&) {
+            ASSERT_TRUE(origin <= 2 && target < 0) << Where() << ": refused";
+            ASSERT_EQ(static_cast<std::uint64_t>(current), f.pos->Offset()) << Where();
+        } catch (const std::invalid_argument&) {
+            ASSERT_EQ(3, origin) << Where();
+        }
+    }
+
+    void Close(ModelFile& f)
+    {
+        m_last = "Close " + f.path;
+        f.file->Close();
+        const SequentialFile::TransferCounts counts = f.file->GetTransferCounts();
+        m_counts.demandReads += counts.demandReads;
+        m_counts.readAheads += counts.readAheads;
+        m_counts.writes += counts.writes;
+        m_counts.rewrites += counts.rewrites;
+        m_counts.writeBacks += counts.writeBacks;
+        // A fresh object for the next Open: its counts start from zero.
+        f.file = m_readPool ? std::make_unique<SequentialFile>(*m_readPool, *m_writePool)
+                            : std::make_unique<SequentialFile>();
+        f.pos.reset();
+        f.diskLength = std::max(f.diskLength, f.touchedEnd);
+        if (f.bytes.size() < f.diskLength)
+            f.bytes.resize(static_cast<std::size_t>(f.diskLength), kUnknownOnDisk);
+        for (std::int16_t& b : f.bytes)
+            if (b == kUnknownInSession)
+                b = kUnknownOnDisk;
+    }
+
+    void CloseAndVerify(ModelFile& f)
+    {
+        Close(f);
+        m_last = "Verify " + f.path;
+        const std::vector<char> disk = fileiotest::ReadWholeFile(f.path);
+        ASSERT_EQ(f.diskLength, disk.size()) << Where();
+        ASSERT_EQ(f.bytes.size(), disk.size()) << Where();
+        for (std::size_t i = 0; i < disk.size(); ++i)
+            if (f.bytes[i] >= 0 && f.bytes[i] != static_cast<unsigned char>(disk[i]))
+                FAIL() << Where() << ": byte " << i << " on disk is " << int(static_cast<unsigned char>(disk[i]))
+                       << ", expected " << f.bytes[i];
+    }
+
+    void Reopen(ModelFile& f)
+    {
+        const bool noBuffering = Pick(2) == 0;
+        m_last = "Open " + f.path + (noBuffering ? " without buffering" : "");
+        ASSERT_TRUE(f.file->Open(f.path, OPEN_EXISTING, GENERIC_READ | GENERIC_WRITE, 0,
+                                 noBuffering ? FILE_FLAG_NO_BUFFERING : FILE_ATTRIBUTE_NORMAL))
+            << Where();
+        ASSERT_EQ(f.diskLength, f.file->Size()) << Where();
+        f.pos = std::make_unique<FilePosition>(*f.file);
+        f.extent = 0;
+        f.touchedEnd = 0;
+    }
+
+    RunShape m_shape;
+    std::mt19937_64 m_random;
+    FileBufferPool* m_readPool;
+    FileBufferPool* m_writePool;
+    std::vector<ModelFile> m_files;
+    int m_step = 0;
+    std::string m_last;
+    SequentialFile::TransferCounts m_counts;
+};
+
+void Report(const char* name, const SequentialFile::TransferCounts& c)
+{
+    std::printf("%s: %llu demand reads, %llu read-aheads, %llu writes (%llu again after a change in flight, %llu "
+                "early for a full pool)\n",
+                name, static_cast<unsigned long long>(c.demandReads), static_cast<unsigned long long>(c.readAheads),
+                static_cast<unsigned long long>(c.writes), static_cast<unsigned long long>(c.rewrites),
+                static_cast<unsigned long long>(c.writeBacks));
+}
+
+}  // namespace
+
+// The process's pools.
+TEST(SequentialFileModel, MatchesThePlainModelOnTheProcessPools)
+{
+    testfiles::ScratchDir dir;
+    ModelRun run({20240601, 2000, {32 * kBlock + 4321, 24 * kBlock - 1, 5000}, 8, 6},
+                 dir.path(), nullptr, nullptr);
+    EXPECT_TRUE(run.Run());
+    Report("process pools", run.Counts());
+    EXPECT_GT(run.Counts().rewrites, 0u) << "no change ever met its block's write in flight";
+}
+
+// Small pools: buffers are taken from other files all the time, writers run
+// out of clean buffers, and changes meet their own writes still in flight.
+TEST(SequentialFileModel, MatchesThePlainModelOnSmallPools)
+{
+    testfiles::ScratchDir dir;
+    // The process's list of open files writes back for them, as for its own.
+    FileBufferPool readPool(12, kBlock, &FileIoGlobals::Instance());
+    FileBufferPool writePool(6, kBlock, &FileIoGlobals::Instance());
+    for (unsigned seed : {7u, 8u}) {
+        ModelRun run({seed, 2000, {5 * kBlock + 1234, 200000, kBlock - 7}, 6, 4}, dir.path(), &readPool, &writePool);
+        EXPECT_TRUE(run.Run());
+        const SequentialFile::TransferCounts counts = run.Counts();
+        Report("small pools", counts);
+        EXPECT_GT(counts.writeBacks, 0u) << "the write pool never ran out";
+        EXPECT_GT(counts.rewrites, 0u) << "no change ever met its block's write in flight";
+    }
+}
+
+// Three threads, each with its own files, on shared small pools.
+TEST(SequentialFileModel, MatchesThePlainModelWithThreadsSharingThePools)
+{
+    testfiles::ScratchDir dir;
+    FileBufferPool readPool(24, kBlock, &FileIoGlobals::Instance());
+    FileBufferPool writePool(12, kBlock, &FileIoGlobals::Instance());
+    std::vector<std::thread> threads;
+    std::vector<int> passed(3, 0);
+    std::vector<SequentialFile::TransferCounts> counts(3);
+    for (unsigned t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+            ModelRun run({100 + t, 1200, {3 * kBlock + 99, 2 * kBlock}, 4, 3}, dir.path(), &readPool, &writePool);
+            passed[t] = run.Run() ? 1 : 0;
+            counts[t] = run.Counts();
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (unsigned t = 0; t < 3; ++t) {
+        EXPECT_EQ(1, passed[t]) << "thread " << t;
+        Report("thread", counts[t]);
+    }
+}
