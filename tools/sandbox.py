@@ -222,7 +222,10 @@ class Prefix:
             if not m:
                 continue  # raw devices (d::), serial and printer ports
             letter = m.group(1).lower()
-            target = os.path.realpath(self.dosdevices / entry)
+            link = self.dosdevices / entry
+            target = os.path.realpath(link)
+            if not os.path.lexists(link):
+                continue  # unmapped by a session while we looked: no drive any more
             if letter == "c":
                 ok = target == os.path.realpath(self.path / "drive_c")
             elif letter == "b":
