@@ -1,8 +1,10 @@
 #include "fileio/AppException.h"
 
+#include "recorderlibs/DbgLogger.h"
 #include "recorderlibs/Win32Handle.h"
 
 #include <cstdio>
+#include <ostream>
 
 namespace {
 
@@ -133,6 +135,15 @@ std::string GetSystemErrorText(std::uint32_t sysError)
     const DWORD length = ::FormatMessageA(kFormatFlags | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, sysError,
                                           kEnglishUnitedStates, message.Receiver(), 0, nullptr);
     return length != 0 ? message.Text(length) : std::string();
+}
+
+void TraceFileIoFailure(const std::string& text) noexcept
+{
+    try {
+        if (DbgLogger::GetDebugLevel("Mediaprep") >= 1)
+            *DbgLogger::GetLog("Mediaprep") << text << std::endl;
+    } catch (...) {
+    }
 }
 
 void AppCheck(bool condition, const std::string& message, std::uint32_t appCode)

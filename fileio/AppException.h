@@ -64,6 +64,11 @@ bool GetAppErrorText(std::uint32_t code, std::string& text);
 // when the system has none.
 std::string GetSystemErrorText(std::uint32_t sysError);
 
+// A failure the file layer absorbs (a read-ahead that went wrong, a failure
+// of the completion loop): one line to the program's trace at level 1.
+// Never throws, whatever the trace library does.
+void TraceFileIoFailure(const std::string& text) noexcept;
+
 // Checks: nothing happens while the condition holds.
 void AppCheck(bool condition, const std::string& message, std::uint32_t appCode);
 void AppCheck(bool condition, const std::string& message, std::uint32_t appCode, std::uint32_t sysError);

@@ -166,11 +166,7 @@ bool FileBufferManager::IsIOPendingForRange(std::int32_t first, std::int32_t las
 bool FileBufferManager::IsAnyIOPending()
 {
     Guard table(m_tableLock);
-    Guard state(BufferStateLock());
-    for (std::int32_t block = 0; block < TableSize(); ++block)
-        if (Owns(block) && m_table[static_cast<std::size_t>(block)]->m_inFlight)
-            return true;
-    return false;
+    return IsIOPendingForRange(0, TableSize() - 1, 2);
 }
 
 bool FileBufferManager::IsAnyTransferOutstanding()

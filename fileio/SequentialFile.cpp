@@ -2,11 +2,9 @@
 
 #include "fileio/AppException.h"
 #include "fileio/FileIoGlobals.h"
-#include "recorderlibs/DbgLogger.h"
 
 #include <exception>
 #include <mutex>
-#include <ostream>
 #include <vector>
 
 namespace {
@@ -39,15 +37,6 @@ std::string NotOpenText(const std::string& name)
 std::string WriteErrorText(DWORD error, const std::string& name)
 {
     return "Write() error " + std::to_string(static_cast<int>(error)) + "(" + name + ").";
-}
-
-void TraceFailure(const std::exception& failure) noexcept
-{
-    try {
-        if (DbgLogger::GetDebugLevel("Mediaprep") >= 1)
-            *DbgLogger::GetLog("Mediaprep") << failure.what() << std::endl;
-    } catch (...) {
-    }
 }
 
 // The process's objects, unless the process is ending and they are gone.
@@ -178,30 +167,25 @@ void SequentialFile::Close()
 {
     if (!IsOpen())
         return;
-    std::exception_ptr failure;
     if (m_lastError.load() != 0) {
-        {
-            Guard state(BufferStateLock());
-            m_discarding = true;
-        }
-        m_open = false;
-        FileIoGlobals::Instance().UnregisterOpenFile(this);
-        ::CancelIoEx(m_handle.get(), nullptr);
-    } else {
-        std::vector<std::int32_t> dirty;
-        m_blocks.CollectDirtyBlocks(dirty);
-        try {
-            for (std::int32_t block : dirty) {
-                std::uint64_t offset = 0;
-                if (FileBuffer* buffer = m_blocks.GetBufferByIndex(block, offset))
-                    SaveBuffer(buffer, offset);
-            }
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        m_open = false;
-        FileIoGlobals::Instance().UnregisterOpenFile(this);
+        // A write failed: nothing more is written, as in Abort.
+        Abort();
+        return;
     }
+    std::exception_ptr failure;
+    std::vector<std::int32_t> dirty;
+    m_blocks.CollectDirtyBlocks(dirty);
+    try {
+        for (std::int32_t block : dirty) {
+            std::uint64_t offset = 0;
+            if (FileBuffer* buffer = m_blocks.GetBufferByIndex(block, offset))
+                SaveBuffer(buffer, offset);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    m_open = false;
+    FileIoGlobals::Instance().UnregisterOpenFile(this);
     FinishClose();
     if (failure)
         std::rethrow_exception(failure);
@@ -392,7 +376,7 @@ void SequentialFile::ReadAhead(std::int32_t last)
         } catch (const AppException& failure) {
             // Reading ahead is a guess: the block is marked failed and the
             // reader that really needs it reads it again and gets the error.
-            TraceFailure(failure);
+            TraceFileIoFailure(failure.what());
         }
     }
 }
@@ -583,7 +567,7 @@ void SequentialFile::WriteBackForPool(FileBuffer* buffer, std::int32_t block)
         SaveBuffer(buffer, static_cast<std::uint64_t>(block) * m_blocks.BlockSize());
     } catch (const std::exception& failure) {
         // Recorded as the file's write error: its next Write reports it.
-        TraceFailure(failure);
+        TraceFileIoFailure(failure.what());
     }
 }
 

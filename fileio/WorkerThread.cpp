@@ -1,35 +1,16 @@
 #include "fileio/WorkerThread.h"
 
 #include "fileio/AppException.h"
-#include "recorderlibs/DbgLogger.h"
 
 #include <objbase.h>
 #include <process.h>
 
 #include <exception>
 #include <mutex>
-#include <ostream>
 
 namespace {
 
-constexpr const char* kLogName = "Mediaprep";
 constexpr const char* kUnit = "WorkerThread.cpp";
-
-// A failure of the completion loop, to the program's trace at level 1. The
-// loop must go on whatever happens here.
-void TraceFailure(const char* text, DWORD number, bool withNumber) noexcept
-{
-    try {
-        if (DbgLogger::GetDebugLevel(kLogName) < 1)
-            return;
-        auto log = DbgLogger::GetLog(kLogName);
-        if (withNumber)
-            *log << text << number << std::endl;
-        else
-            *log << text << std::endl;
-    } catch (...) {
-    }
-}
 
 }  // namespace
 
@@ -162,11 +143,11 @@ void CompletionPortThread::ThreadProc()
             else if (overlapped)
                 m_callback(error, bytes, key, overlapped);
             else if (error != WAIT_TIMEOUT)
-                TraceFailure("ThreadProc():  Bad call to ::GetQueuedCompletionStatus() error ", error, true);
+                TraceFileIoFailure("ThreadProc():  Bad call to ::GetQueuedCompletionStatus() error " + std::to_string(error));
         } catch (const std::exception& e) {
-            TraceFailure(e.what(), 0, false);
+            TraceFileIoFailure(e.what());
         } catch (...) {
-            TraceFailure("ThreadProc():  Unknown exception.", 0, false);
+            TraceFileIoFailure("ThreadProc():  Unknown exception.");
         }
     }
 }
