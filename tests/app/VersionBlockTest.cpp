@@ -16,7 +16,7 @@ std::vector<unsigned char> FixedOnly(WORD a, WORD b, WORD c, WORD d)
     return Serialize(Root(FixedValue(a, b, c, d), {}));
 }
 
-// A typical program's block: fixed part 9.9.9.9, one US English Unicode
+// A typical program's block: fixed version 9.9.9.9, one US English Unicode
 // table with the given ProductVersion.
 std::vector<unsigned char> WithProductVersion(const std::u16string& value)
 {

@@ -163,12 +163,7 @@ class UndeletableFile(Scenario):
                                                    VolumeGUID=guid_text(), ActiveVolumes=1))
         recordings(held, 3)
         self.rec.drive("f")
-        holder = self.session.start(mptest.exe("mptesthelper.exe"), ["hold", r"E:\Images\IMG0001.AVI", "120"])
-        try:
-            self.assertTrue(holder.wait_for_output("held"))
-            self.rec.run()
-        finally:
-            holder.kill()
+        self.rec.run_holding(r"E:\Images\IMG0001.AVI")
         self.assertEqual(LOG_HEAD + failure("E:") + "Message: Data drives found: F:\r\n", self.rec.log())
         self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
         self.assertPrepared("f", 1, position=0)
@@ -189,12 +184,7 @@ class UnreleasableVolume(Scenario):
         write(ours / "VolumeInfoOld.xml", claim)
         recordings(ours, 2)
         before = tree(ours)
-        holder = self.session.start(mptest.exe("mptesthelper.exe"), ["hold", r"E:\VolumeInfo.xml", "120"])
-        try:
-            self.assertTrue(holder.wait_for_output("held"))
-            self.rec.run()
-        finally:
-            holder.kill()
+        self.rec.run_holding(r"E:\VolumeInfo.xml")
         self.assertEqual(LOG_HEAD + failure("") * 2 + "Message: Data drives found:\r\n", self.rec.log())
         self.assertEqual(before, tree(ours))
         self.assertEqual(claim, (ours / "VolumeInfoOld.xml").read_bytes())

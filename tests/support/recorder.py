@@ -111,6 +111,15 @@ class Recorder:
         assert not result.timed_out, "Mediaprep.exe did not finish"
         return result
 
+    def run_holding(self, windows_path, args=("/clean",), timeout=300):
+        """Run while another process holds a file open without sharing."""
+        holder = self.s.start(mptest.exe("mptesthelper.exe"), ["hold", windows_path, "120"])
+        try:
+            assert holder.wait_for_output("held"), f"mptesthelper could not hold {windows_path}"
+            return self.run(args, timeout)
+        finally:
+            holder.kill()
+
     def log(self):
         path = self.s.cpath(RUN_LOG)
         return path.read_bytes().decode("latin-1") if path.exists() else None
