@@ -188,7 +188,7 @@ class ImageFile:
         """(table of contents, offset of the meta-data table within it or None)."""
         out = bytearray()
         by_stream = {}
-        for i, e in enumerate(self.entries):
+        for e in self.entries:
             by_stream.setdefault((e.kind, e.stream), []).append(e)
         if self.version <= 0x3000:
             out += struct.pack("<I", 16)
