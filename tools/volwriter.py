@@ -103,6 +103,15 @@ def main(argv=None):
             out.truncate(args.size_mb * MIB)
         return 0
     layout = SMALL if args.small else Layout()
+    try:
+        manifest = _write(args, layout)
+    except ValueError as error:
+        parser.error(str(error))
+    _emit(manifest, args.manifest)
+    return 0
+
+
+def _write(args, layout):
     if args.command == "volume":
         manifest = write_volume(args.dir, files=args.files, version=args.version, num_files=args.num_files,
                                 file_num_offset=args.offset, position=args.position,
@@ -117,8 +126,7 @@ def main(argv=None):
                                   seconds=args.seconds, layout=layout, seed=args.seed, damage=args.damage,
                                   key_index=True, journal=True)
         print(_summary(manifest))
-    _emit(manifest, args.manifest)
-    return 0
+    return manifest
 
 
 if __name__ == "__main__":

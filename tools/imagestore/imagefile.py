@@ -262,7 +262,7 @@ class ImageFile:
             records.append(key_index_record(self.version, frame, base))
         return b"".join(records)
 
-    def journal(self, pending_text=2, extension=None, flags=1, oversized=False):
+    def journal(self, pending_text=2, extension=None, flags=0, oversized=False):
         """The cache journal of a file being recorded: a meta-data item for
         every video frame, text records not yet in the file, and a header
         extension. With `oversized`, an entry one byte over the limit sits
