@@ -112,6 +112,8 @@ def main(argv=None):
 
 
 def _write(args, layout):
+    # Standard output may be carrying the manifest.
+    out = sys.stderr if args.manifest == "-" else sys.stdout
     if args.command == "volume":
         manifest = write_volume(args.dir, files=args.files, version=args.version, num_files=args.num_files,
                                 file_num_offset=args.offset, position=args.position,
@@ -120,12 +122,12 @@ def _write(args, layout):
                                 seconds=args.seconds, layout=layout, damages=args.damage,
                                 journal=not args.no_journal, seed=args.seed)
         for m in manifest["files"]:
-            print(_summary(m))
+            print(_summary(m), file=out)
     else:
         manifest, _ = write_image(args.path, version=args.version, size=args.size_mb * MIB, number=args.number,
                                   seconds=args.seconds, layout=layout, seed=args.seed, damage=args.damage,
                                   key_index=True, journal=True)
-        print(_summary(manifest))
+        print(_summary(manifest), file=out)
     return manifest
 
 

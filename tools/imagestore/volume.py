@@ -54,14 +54,14 @@ def directory(root, setting):
     return Path(root).joinpath(*parts)
 
 
-def parse_damages(specs):
+def parse_damages(damages):
     """{number: damage} from a dict or from "N:damage" texts."""
-    if isinstance(specs, dict):
-        found = dict(specs)
+    if isinstance(damages, dict):
+        found = dict(damages)
     else:
         found = {}
-        for spec in specs or ():
-            number, _, name = str(spec).partition(":")
+        for text in damages or ():
+            number, _, name = str(text).partition(":")
             found[int(number)] = name
     for name in found.values():
         if name not in DAMAGES:
@@ -190,7 +190,7 @@ def write_volume(root, files=3, version=0x3010, num_files=None, file_num_offset=
             f.write(m["master_bytes"])
     info = {"Excluded": 0, "Label": label, "NumFiles": num_files, "FileNumOffset": file_num_offset,
             "Position": position, "VolumeGUID": volume_guid or guid_text(rng),
-            "StartFile": file_num_offset if start_file is None else start_file,
+            "StartFile": (file_num_offset if numbers else -1) if start_file is None else start_file,
             "RecordFile": newest if record_file is None else record_file,
             "DBGUID": db_guid or guid_text(rng), "ActiveVolumes": active_volumes,
             "AllocatedSpaceKB": allocated_kb_for(num_files, size_mb) if allocated_kb is None else allocated_kb}
