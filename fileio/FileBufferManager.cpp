@@ -223,7 +223,10 @@ std::pair<std::int32_t, std::int32_t> FileBufferManager::CopyIn(const void* sour
             filled.second = block;
         }
         buffer->m_dirty = buffer->m_inFlight ? DirtyState::DirtiedInFlight : DirtyState::Dirty;
+        // What it holds now is the caller's: an earlier failed read of the
+        // block (one past the end, say) no longer stands for its contents.
         buffer->m_state = BufferState::Valid;
+        buffer->m_error = 0;
     }
     return filled;
 }

@@ -99,8 +99,8 @@ void FileBuffer::SetDirty(DirtyState state)
     NoteIfFree();
 }
 
-FileBufferPool::FileBufferPool(std::uint32_t count, std::uint32_t blockSize, WriteBackSink* sink)
-    : m_count(count), m_blockSize(blockSize), m_sink(sink)
+FileBufferPool::FileBufferPool(std::uint32_t count, std::uint32_t blockSize)
+    : m_count(count), m_blockSize(blockSize)
 {
     BufferStateLock();  // built before, and so destroyed after, every pool
     m_freeEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -138,9 +138,6 @@ void FileBufferPool::NoteRelease(const FileBuffer& buffer) const noexcept
 FileBuffer* FileBufferPool::AllocateBuffer(std::int32_t block, FileBufferManager* owner)
 {
     for (;;) {
-        FileBuffer* spill = nullptr;
-        FileBufferManager* spillOwner = nullptr;
-        std::int32_t spillBlock = 0;
         {
             std::lock_guard<CriticalSection> pool(m_lock);
             std::lock_guard<CriticalSection> state(BufferStateLock());
@@ -154,33 +151,17 @@ FileBuffer* FileBufferPool::AllocateBuffer(std::int32_t block, FileBufferManager
                     m_buffers.splice(m_buffers.end(), m_buffers, it);
                     return buffer;
                 }
-                if (!spill && buffer->m_holdCount == 0 && !buffer->m_inFlight)
-                    spill = buffer;  // dirty, unheld and idle: the oldest such
-            }
-            // A dirty block that nobody holds and nothing writes would stay
-            // so until its file is closed; the transfers under way may all be
-            // the caller's own reads, which free nothing while it waits here.
-            // So the oldest such block is written back now.
-            if (!m_sink)
-                spill = nullptr;
-            if (spill) {
-                spillOwner = spill->m_owner;
-                spillBlock = spill->m_block;
             }
             ++m_waiters;
             ++m_waits;
         }
-        if (spill)
-            m_sink->WriteBack(spillOwner, spillBlock, spill);
-        // After a write-back the wait is bounded, so that one that could not
-        // be started is tried again rather than waited for forever.
-        const DWORD waited = ::WaitForSingleObject(m_freeEvent.get(), spill ? 1000 : INFINITE);
+        const DWORD waited = ::WaitForSingleObject(m_freeEvent.get(), INFINITE);
         const DWORD error = ::GetLastError();
         {
             std::lock_guard<CriticalSection> state(BufferStateLock());
             --m_waiters;
         }
-        if (waited != WAIT_OBJECT_0 && waited != WAIT_TIMEOUT)
+        if (waited != WAIT_OBJECT_0)
             throw AppException("AllocateBuffer():  Wait for a free buffer failed.", kAppErrorEvent, error, kUnit,
                                __LINE__);
     }

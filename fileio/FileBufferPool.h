@@ -107,29 +107,22 @@ private:
     void SignalFree() const noexcept;
 };
 
-// Told by a pool that has nothing free left: it writes back (or, for a file
-// that can no longer write, gives up) the oldest dirty buffer that nobody
-// holds and nothing transfers. Called without any lock held.
-class WriteBackSink {
-public:
-    virtual ~WriteBackSink() = default;
-    virtual void WriteBack(FileBufferManager* owner, std::int32_t block, FileBuffer* buffer) = 0;
-};
-
 class FileBufferPool {
 public:
-    FileBufferPool(std::uint32_t count, std::uint32_t blockSize, WriteBackSink* sink = nullptr);
+    FileBufferPool(std::uint32_t count, std::uint32_t blockSize);
     virtual ~FileBufferPool();
     FileBufferPool(const FileBufferPool&) = delete;
     FileBufferPool& operator=(const FileBufferPool&) = delete;
 
     // A buffer held once for owner and block. Waits, without time limit, while
-    // every buffer is held or dirty.
+    // every buffer is held or dirty: a dirty buffer becomes free when its
+    // write completes, and only a block filled to its end is written before
+    // its file is closed. So callers keep fewer partly written blocks open
+    // than the pool has buffers to spare.
     FileBuffer* AllocateBuffer(std::int32_t block, FileBufferManager* owner);
 
     std::uint32_t BufferCount() const noexcept { return m_count; }
     std::uint32_t BlockSize() const noexcept { return m_blockSize; }
-    void SetWriteBackSink(WriteBackSink* sink) noexcept { m_sink = sink; }
 
     // How often an allocation found nothing free and had to wait (tests, benchmarks).
     std::uint64_t WaitCount() const;
@@ -148,7 +141,6 @@ private:
     mutable CriticalSection m_lock;
     win32::UniqueHandle m_freeEvent;   // auto-reset: one waiter searches again per signal
     std::vector<std::unique_ptr<FileBuffer>> m_storage;
-    WriteBackSink* m_sink;
     std::uint32_t m_waiters = 0;       // under BufferStateLock()
     std::uint64_t m_waits = 0;         // under BufferStateLock()
 };

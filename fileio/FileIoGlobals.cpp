@@ -39,8 +39,8 @@ bool FileIoGlobals::HasEnded() noexcept
 
 FileIoGlobals::FileIoGlobals()
     : m_traceReady(PrepareTrace()),
-      m_readPool(kReadPoolBuffers, kFileBlockSize, this),
-      m_writePool(kWritePoolBuffers, kFileBlockSize, this),
+      m_readPool(kReadPoolBuffers, kFileBlockSize),
+      m_writePool(kWritePoolBuffers, kFileBlockSize),
       m_thread(&SequentialFile::CompletionCallback)
 {
 }
@@ -87,16 +87,4 @@ std::size_t FileIoGlobals::OpenFileCount() const
 {
     Guard files(m_filesLock);
     return m_openFiles.size();
-}
-
-void FileIoGlobals::WriteBack(FileBufferManager* owner, std::int32_t block, FileBuffer* buffer)
-{
-    // Under the list's lock the file cannot finish closing meanwhile.
-    Guard files(m_filesLock);
-    for (SequentialFile* file : m_openFiles) {
-        if (&file->Blocks() == owner) {
-            file->WriteBackForPool(buffer, block);
-            return;
-        }
-    }
 }

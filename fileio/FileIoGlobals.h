@@ -25,7 +25,7 @@ inline constexpr std::uint32_t kFileBlockSize = 65536;
 inline constexpr std::uint32_t kReadPoolBuffers = 320;
 inline constexpr std::uint32_t kWritePoolBuffers = 64;
 
-class FileIoGlobals : public WriteBackSink {
+class FileIoGlobals {
 public:
     // Built on the first call; a failure to build throws and is tried again on
     // the next call.
@@ -41,12 +41,9 @@ public:
     void UnregisterOpenFile(SequentialFile* file);
     std::size_t OpenFileCount() const;
 
-    // A pool under pressure: the open file that owns the block writes it back.
-    void WriteBack(FileBufferManager* owner, std::int32_t block, FileBuffer* buffer) override;
-
 private:
     FileIoGlobals();
-    ~FileIoGlobals() override;
+    ~FileIoGlobals();
     FileIoGlobals(const FileIoGlobals&) = delete;
     FileIoGlobals& operator=(const FileIoGlobals&) = delete;
 

@@ -4,6 +4,7 @@
 #include "fileio/FileIoGlobals.h"
 
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -44,6 +45,21 @@ FileIoGlobals& LiveGlobals()
 {
     RuntimeCheck(!FileIoGlobals::HasEnded(), "SequentialFile():  File I/O has ended.");
     return FileIoGlobals::Instance();
+}
+
+// ceil(length / blockSize): the blocks that hold some of the first length bytes.
+std::int32_t BlocksWithin(std::uint64_t length, std::uint32_t blockSize)
+{
+    const std::uint64_t blocks = length / blockSize + (length % blockSize != 0 ? 1 : 0);
+    constexpr std::int32_t kMost = std::numeric_limits<std::int32_t>::max();
+    return blocks > static_cast<std::uint64_t>(kMost) ? kMost : static_cast<std::int32_t>(blocks);
+}
+
+void RaiseTo(std::atomic<std::uint64_t>& value, std::uint64_t at)
+{
+    std::uint64_t now = value.load();
+    while (now < at && !value.compare_exchange_weak(now, at)) {
+    }
 }
 
 // The reservation of a range of blocks, given back however the operation ends.
@@ -172,6 +188,8 @@ void SequentialFile::Close()
         Abort();
         return;
     }
+    if (!EndUse())
+        return;
     std::exception_ptr failure;
     std::vector<std::int32_t> dirty;
     m_blocks.CollectDirtyBlocks(dirty);
@@ -184,7 +202,6 @@ void SequentialFile::Close()
     } catch (...) {
         failure = std::current_exception();
     }
-    m_open = false;
     FileIoGlobals::Instance().UnregisterOpenFile(this);
     FinishClose();
     if (failure)
@@ -193,16 +210,21 @@ void SequentialFile::Close()
 
 void SequentialFile::Abort()
 {
-    if (!IsOpen())
+    if (!EndUse())
         return;
     {
         Guard state(BufferStateLock());
         m_discarding = true;
     }
-    m_open = false;
     FileIoGlobals::Instance().UnregisterOpenFile(this);
     ::CancelIoEx(m_handle.get(), nullptr);
     FinishClose();
+}
+
+bool SequentialFile::EndUse()
+{
+    std::unique_lock<std::shared_mutex> use(m_useLock);
+    return m_open.exchange(false);
 }
 
 void SequentialFile::FinishClose()
@@ -227,6 +249,7 @@ void SequentialFile::WaitForIdle()
 
 std::uint32_t SequentialFile::Read(FilePosition& pos, void* destination, std::uint32_t count)
 {
+    std::shared_lock<std::shared_mutex> use(m_useLock);
     if (!IsOpen())
         throw AppException("Read() when file not open", kAppErrorRead, 0, kUnit, __LINE__);
     if (count == 0)
@@ -249,6 +272,7 @@ std::uint32_t SequentialFile::Read(FilePosition& pos, void* destination, std::ui
 
 void SequentialFile::Write(FilePosition& pos, const void* source, std::uint32_t count)
 {
+    std::shared_lock<std::shared_mutex> use(m_useLock);
     if (!IsOpen())
         throw AppException(NotOpenText(m_name), kAppErrorWrite, 0, kUnit, __LINE__);
     const DWORD lastError = m_lastError.load();
@@ -271,17 +295,19 @@ void SequentialFile::Write(FilePosition& pos, const void* source, std::uint32_t 
         const bool appending = extent != 0 && pos.m_offset >= extent &&
                                !m_blocks.IsReadPendingInRange(first, last) &&
                                (extent <= firstStart || m_blocks.BufferRangeValid(first, first));
-        if (!appending)
-            LoadRangeNow(first, last, false);
+        // Blocks that begin at or past the size were never written: the
+        // platform has nothing there to read and would only fail the read.
+        const std::int32_t lastExisting = BlocksWithin(m_size.load(), m_blocks.BlockSize()) - 1;
+        if (!appending && first <= lastExisting)
+            LoadRangeNow(first, last < lastExisting ? last : lastExisting, false);
     }
     const std::pair<std::int32_t, std::int32_t> filled = m_blocks.CopyIn(source, pos.m_offset, count);
     if (filled.first >= 0)
         SaveRangeAsync(filled.first, filled.second);
     pos.m_offset += count;
-    if (m_extent.load() < pos.m_offset)
-        m_extent = pos.m_offset;
-    if (m_size.load() < pos.m_offset)
-        m_size = pos.m_offset;
+    // Other threads may write this file too: neither may go back.
+    RaiseTo(m_extent, pos.m_offset);
+    RaiseTo(m_size, pos.m_offset);
 }
 
 void SequentialFile::LoadRangeNow(std::int32_t first, std::int32_t last, bool readAhead)
@@ -341,10 +367,6 @@ HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t of
         if (issued || error == ERROR_IO_PENDING) {
             if (buffer->m_sequence == sequence)
                 buffer->m_issued = true;
-        } else if (error == ERROR_HANDLE_EOF) {
-            // Refused at once, so no completion will come; a block wholly past
-            // the end of the file is simply one without data.
-            CompleteTransfer(buffer, 0, 0);
         } else {
             CompleteTransfer(buffer, 0, error);
             throw AppException("LoadBuffer():  ReadFile error.", kAppErrorRead, error, kUnit, __LINE__);
@@ -357,7 +379,11 @@ void SequentialFile::ReadAhead(std::int32_t last)
 {
     const std::int32_t start = last + 1;
     std::int32_t end = last + m_readAheadBlocks;
-    const std::int32_t slots = m_blocks.BlockCount();
+    // Not past the size either: a read beyond the end grows the table, and
+    // the blocks it added hold nothing to read ahead.
+    const std::int32_t tableSlots = m_blocks.BlockCount();
+    const std::int32_t sizeBlocks = BlocksWithin(m_size.load(), m_blocks.BlockSize());
+    const std::int32_t slots = tableSlots < sizeBlocks ? tableSlots : sizeBlocks;
     const std::uint64_t extent = m_extent.load();
     const std::uint64_t extentBlocks = extent / m_blocks.BlockSize();
     if (start >= slots || (extent != 0 && static_cast<std::uint64_t>(start) >= extentBlocks))
@@ -367,17 +393,20 @@ void SequentialFile::ReadAhead(std::int32_t last)
     if (extent != 0 && static_cast<std::uint64_t>(end) > extentBlocks - 1)
         end = static_cast<std::int32_t>(extentBlocks - 1);
     m_blocks.AllocateRange(start, end, false);
-    for (std::int32_t block = start; block <= end; ++block) {
-        std::uint64_t offset = 0;
-        FileBuffer* buffer = m_blocks.GetBufferByIndex(block, offset);
-        RuntimeCheck(buffer != nullptr, "ReadAhead(): Buffer not found.");
-        try {
+    std::int32_t block = start;
+    try {
+        for (; block <= end; ++block) {
+            std::uint64_t offset = 0;
+            FileBuffer* buffer = m_blocks.GetBufferByIndex(block, offset);
+            RuntimeCheck(buffer != nullptr, "ReadAhead(): Buffer not found.");
             LoadBuffer(buffer, 1, offset);
-        } catch (const AppException& failure) {
-            // Reading ahead is a guess: the block is marked failed and the
-            // reader that really needs it reads it again and gets the error.
-            TraceFileIoFailure(failure.what());
         }
+    } catch (...) {
+        // The failed block's hold went with its transfer; the blocks not
+        // reached yet are still held for reads that will never be issued.
+        if (block < end)
+            m_blocks.ReleaseRange(block + 1, end);
+        throw;
     }
 }
 
@@ -397,6 +426,11 @@ void SequentialFile::SaveBuffer(FileBuffer* buffer, std::uint64_t offset)
     {
         Guard state(BufferStateLock());
         if (buffer->m_state != BufferState::Valid || !buffer->IsDirty() || buffer->m_inFlight)
+            return;
+        // The slot was looked up without this lock: the buffer may have been
+        // written, freed and given to another file or block since.
+        if (buffer->m_owner != &m_blocks ||
+            (offset != kKeepOffset && static_cast<std::uint64_t>(buffer->m_block) * m_blocks.BlockSize() != offset))
             return;
         buffer->m_overlapped.Internal = 0;
         buffer->m_overlapped.InternalHigh = 0;
@@ -493,12 +527,7 @@ std::uint32_t SequentialFile::CompleteTransferLocked(FileBuffer* buffer, DWORD b
     std::uint32_t writeAgain = 0;
     if (buffer->m_inFlight) {
         const bool isWrite = buffer->m_operation == BufferOperation::Write;
-        // A read wholly past the end of the file found no data; that is not a
-        // failure. A write that lands short means the drive is full.
-        if (!isWrite && error == ERROR_HANDLE_EOF) {
-            error = 0;
-            bytes = 0;
-        }
+        // A write that lands short means the drive is full.
         if (isWrite && error == 0 && bytes < m_blocks.BlockSize())
             error = ERROR_DISK_FULL;
         buffer->m_error = error;
@@ -508,7 +537,10 @@ std::uint32_t SequentialFile::CompleteTransferLocked(FileBuffer* buffer, DWORD b
             if (!isWrite)
                 buffer->m_validBytes = 0;
         } else {
-            buffer->m_validBytes = bytes;
+            // A write leaves what the block holds as it was: a partly filled
+            // last block keeps its end, and its unwritten rest stays unread.
+            if (!isWrite)
+                buffer->m_validBytes = bytes;
             buffer->m_state = BufferState::Valid;
         }
         if (buffer->m_operation == BufferOperation::ReadAhead)
@@ -517,6 +549,10 @@ std::uint32_t SequentialFile::CompleteTransferLocked(FileBuffer* buffer, DWORD b
             if (error != 0) {
                 DWORD none = 0;
                 m_lastError.compare_exchange_strong(none, error);
+                // The file writes nothing more, and Close would give the
+                // change up: kept dirty, the buffer would be lost to the pool
+                // and a writer waiting there for it would wait for ever.
+                buffer->m_dirty = DirtyState::Clean;
             } else if (buffer->m_dirty == DirtyState::DirtiedInFlight) {
                 buffer->m_dirty = DirtyState::Dirty;
                 if (!m_discarding) {
@@ -548,29 +584,6 @@ void SequentialFile::CompletionCallback(DWORD error, DWORD bytes, ULONG_PTR key,
     reinterpret_cast<SequentialFile*>(key)->ProcessIOCompletion(FileBuffer::FromOverlapped(overlapped), bytes, error);
 }
 
-void SequentialFile::WriteBackForPool(FileBuffer* buffer, std::int32_t block)
-{
-    {
-        Guard state(BufferStateLock());
-        if (buffer->m_owner != &m_blocks || buffer->m_block != block || buffer->m_holdCount != 0 ||
-            !buffer->IsDirty() || buffer->m_inFlight)
-            return;
-        if (m_discarding || m_lastError.load() != 0 || buffer->m_state != BufferState::Valid) {
-            // This file can no longer write: its changes are lost already, and
-            // Close would give them up too.
-            buffer->SetDirty(DirtyState::Clean);
-            return;
-        }
-        ++m_writeBacks;
-    }
-    try {
-        SaveBuffer(buffer, static_cast<std::uint64_t>(block) * m_blocks.BlockSize());
-    } catch (const std::exception& failure) {
-        // Recorded as the file's write error: its next Write reports it.
-        TraceFileIoFailure(failure.what());
-    }
-}
-
 SequentialFile::TransferCounts SequentialFile::GetTransferCounts() const noexcept
 {
     TransferCounts counts;
@@ -578,6 +591,5 @@ SequentialFile::TransferCounts SequentialFile::GetTransferCounts() const noexcep
     counts.readAheads = m_readAheads.load();
     counts.writes = m_writes.load();
     counts.rewrites = m_rewrites.load();
-    counts.writeBacks = m_writeBacks.load();
     return counts;
 }

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <shared_mutex>
 #include <string>
 
 class SequentialFile;
@@ -55,14 +56,12 @@ public:
         std::uint64_t readAheads = 0;
         std::uint64_t writes = 0;      // every block write, including the two below
         std::uint64_t rewrites = 0;    // blocks changed again while their write was in flight
-        std::uint64_t writeBacks = 0;  // blocks written early because a pool ran out
     };
 
     // Uses the process's two pools; starts the completion thread if it does
     // not run yet.
     SequentialFile();
-    // Uses pools of the caller's own, which must outlive the object and should
-    // have FileIoGlobals::Instance() as their write-back sink.
+    // Uses pools of the caller's own, which must outlive the object.
     SequentialFile(FileBufferPool& readPool, FileBufferPool& writePool);
     // Closes an open file (a failure to write back is not reported here).
     virtual ~SequentialFile();
@@ -74,8 +73,10 @@ public:
     // that cannot be opened, and an empty file.
     bool Open(const std::string& path, DWORD creationDisposition, DWORD desiredAccess, DWORD shareMode,
               DWORD flagsAndAttributes = FILE_ATTRIBUTE_NORMAL, LPSECURITY_ATTRIBUTES securityAttributes = nullptr);
-    // Writes back changed blocks (or, after a failed write, discards them),
-    // waits until nothing is in flight and closes the handle. The file is
+    // Waits for Read and Write calls of other threads to end (later ones
+    // throw as on a closed file), writes back changed blocks (or, after a
+    // failed write, discards them), waits until nothing is in flight and
+    // closes the handle. The file is
     // closed afterwards even when a write-back is refused at once; that
     // failure is then thrown.
     void Close();
@@ -100,9 +101,6 @@ public:
     void ProcessIOCompletion(FileBuffer* buffer, DWORD bytes, DWORD error);
     // The completion thread's callback: hands a transfer back to its file.
     static void CompletionCallback(DWORD error, DWORD bytes, ULONG_PTR key, OVERLAPPED* overlapped);
-    // A pool under pressure asks for an unheld dirty block to be written (or,
-    // when the file can no longer write, given up).
-    void WriteBackForPool(FileBuffer* buffer, std::int32_t block);
 
 private:
     friend class FilePosition;
@@ -127,6 +125,9 @@ private:
     std::uint32_t CompleteTransferLocked(FileBuffer* buffer, DWORD bytes, DWORD error);
     void WaitForIdle();
     void FinishClose();
+    // Marks the file closed once no Read or Write is under way; false when
+    // it was closed already.
+    bool EndUse();
 
     win32::UniqueFileHandle m_handle;
     std::string m_name;
@@ -138,11 +139,13 @@ private:
     FileBufferManager m_blocks;
 
     std::atomic<bool> m_open{false};
+    // Held shared by Read and Write for their whole run and exclusively to
+    // close, so that no transfer is issued on a handle being closed.
+    std::shared_mutex m_useLock;
     bool m_discarding = false;                 // under BufferStateLock(): changed blocks are given up
     std::atomic<int> m_idleWaiters{0};         // threads in WaitForIdle
     std::atomic<std::uint64_t> m_demandReads{0};
     std::atomic<std::uint64_t> m_readAheads{0};
     std::atomic<std::uint64_t> m_writes{0};
     std::atomic<std::uint64_t> m_rewrites{0};
-    std::atomic<std::uint64_t> m_writeBacks{0};
 };

