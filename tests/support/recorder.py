@@ -5,18 +5,15 @@ leaves behind (run log, description files, drive trees)."""
 
 import os
 import re
-import uuid
 from pathlib import Path
 
 import mptest
 from mptest import sandbox
+# The description file's layout lives with the volume writer (tools/).
+from volwriter import FIELDS, ZERO_GUID, description, guid_text, subvolume_description  # noqa: F401
 
 DB_KEY = mptest.DATABASE_KEY
 RUN_LOG = mptest.RUN_LOG
-ZERO_GUID = "{00000000-0000-0000-0000-000000000000}"
-FIELDS = ["Excluded", "Label", "NumFiles", "FileNumOffset", "Position", "VolumeGUID", "StartFile",
-          "RecordFile", "DBGUID", "ActiveVolumes", "AllocatedSpaceKB"]
-
 # Settings as a recorder has them: separate directories for the database.
 RECORDER_SETTINGS = {
     "ImagePath": "\\Images\\",
@@ -25,26 +22,6 @@ RECORDER_SETTINGS = {
     "PreAlarmPath": "C:\\Kestrix\\PreAlarm\\",
     "RestorePath": "C:\\Kestrix\\Restore\\",
 }
-
-
-def guid_text():
-    return "{" + str(uuid.uuid4()).upper() + "}"
-
-
-def description(**values):
-    """The bytes of a single-volume VolumeInfo.xml; missing fields take the
-    values of a fresh record."""
-    fresh = {"Excluded": 0, "Label": "", "NumFiles": -1, "FileNumOffset": 0, "Position": -1,
-             "VolumeGUID": ZERO_GUID, "StartFile": -1, "RecordFile": -1, "DBGUID": ZERO_GUID,
-             "ActiveVolumes": -1, "AllocatedSpaceKB": -1}
-    fresh.update(values)
-    lines = ["<VolumeInformation>"] + [f"<{k}>{fresh[k]}</{k}>" for k in FIELDS] + ["</VolumeInformation>"]
-    return "".join(line + "\r\n" for line in lines).encode()
-
-
-def subvolume_description(*entries):
-    lines = ["<SubVolumes>"] + [f"<SubVolume>{e}</SubVolume>" for e in entries] + ["</SubVolumes>"]
-    return "".join(line + "\r\n" for line in lines).encode()
 
 
 def parse_description(data):
