@@ -1,8 +1,10 @@
-// Positioned byte access for the image-file code, and little-endian loads and
-// stores. The format code reads and writes through these two interfaces only,
-// so that the same code runs over an open file on the recorder and over a
-// plain byte buffer in tests and fuzzing.
+// Positioned byte access for the image-file code, and little-endian appends.
+// The format code reads and writes through these two interfaces only, so
+// that the same code runs over an open file on the recorder and over a plain
+// byte buffer in tests and fuzzing.
 #pragma once
+
+#include "store/format/LittleEndian.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -64,38 +66,13 @@ private:
 
 namespace le {
 
-inline std::uint16_t U16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline std::uint32_t U32(const std::uint8_t* p)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-inline void Put16(std::uint8_t* p, std::uint16_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-inline void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-inline void Append16(std::vector<std::uint8_t>& out, std::uint16_t v)
+inline void AppendU16(std::vector<std::uint8_t>& out, std::uint16_t v)
 {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 
-inline void Append32(std::vector<std::uint8_t>& out, std::uint32_t v)
+inline void AppendU32(std::vector<std::uint8_t>& out, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -5,7 +5,7 @@ bool JournalReader::Next(JournalEntry& entry)
     std::uint8_t head[kJournalHeadSize];
     if (m_source.ReadAt(m_position, head, kJournalHeadSize) != kJournalHeadSize || head[0] != kJournalTag)
         return false;
-    const std::uint32_t length = le::U32(head + 3);
+    const std::uint32_t length = le::Load32(head + 3);
     const std::uint64_t dataStart = m_position + kJournalHeadSize;
     if (length > kMaxJournalEntry || dataStart > m_source.Size() || length > m_source.Size() - dataStart)
         return false;
@@ -22,7 +22,7 @@ std::vector<std::uint8_t> EncodeJournalEntry(std::uint8_t kind, std::uint8_t str
                                              const std::vector<std::uint8_t>& data)
 {
     std::vector<std::uint8_t> out{kJournalTag, kind, stream};
-    le::Append32(out, static_cast<std::uint32_t>(data.size()));
+    le::AppendU32(out, static_cast<std::uint32_t>(data.size()));
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }

@@ -35,49 +35,49 @@ bool DecodeHeader(const std::uint8_t* data, std::size_t size, ImageHeader& heade
 {
     if (size < 4)
         return false;
-    const std::uint32_t version = le::U32(data);
+    const std::uint32_t version = le::Load32(data);
     if (size < HeaderReadSize(version))
         return false;
     header = ImageHeader{};
     header.version = version;
-    header.tableOffset = le::U32(data + 4);
+    header.tableOffset = le::Load32(data + 4);
     if (version > 0x3000) {
-        header.metaDataOffset = le::U32(data + 8);
-        header.dataEnd = le::U32(data + 12);
-        header.fileSize = le::U32(data + 16);
-        header.tablesEnd = le::U32(data + 20);
-        header.timeZoneIndex = static_cast<std::int32_t>(le::U32(data + 24));
+        header.metaDataOffset = le::Load32(data + 8);
+        header.dataEnd = le::Load32(data + 12);
+        header.fileSize = le::Load32(data + 16);
+        header.tablesEnd = le::Load32(data + 20);
+        header.timeZoneIndex = static_cast<std::int32_t>(le::Load32(data + 24));
         std::memcpy(header.extension.data(), data + 28, header.extension.size());
-        header.flags = le::U32(data + 44);
+        header.flags = le::Load32(data + 44);
         return true;
     }
-    header.dataEnd = le::U32(data + 8);
-    header.fileSize = le::U32(data + 12);
-    header.tablesEnd = le::U32(data + 16);
-    header.timeZoneIndex = IsOldestForm(version) ? -1 : static_cast<std::int32_t>(le::U32(data + 20));
+    header.dataEnd = le::Load32(data + 8);
+    header.fileSize = le::Load32(data + 12);
+    header.tablesEnd = le::Load32(data + 16);
+    header.timeZoneIndex = IsOldestForm(version) ? -1 : static_cast<std::int32_t>(le::Load32(data + 20));
     return true;
 }
 
 std::vector<std::uint8_t> EncodeHeader(const ImageHeader& header)
 {
     std::vector<std::uint8_t> out;
-    le::Append32(out, header.version);
-    le::Append32(out, header.tableOffset);
+    le::AppendU32(out, header.version);
+    le::AppendU32(out, header.tableOffset);
     if (header.version > 0x3000) {
-        le::Append32(out, header.metaDataOffset);
-        le::Append32(out, header.dataEnd);
-        le::Append32(out, header.fileSize);
-        le::Append32(out, header.tablesEnd);
-        le::Append32(out, static_cast<std::uint32_t>(header.timeZoneIndex));
+        le::AppendU32(out, header.metaDataOffset);
+        le::AppendU32(out, header.dataEnd);
+        le::AppendU32(out, header.fileSize);
+        le::AppendU32(out, header.tablesEnd);
+        le::AppendU32(out, static_cast<std::uint32_t>(header.timeZoneIndex));
         out.insert(out.end(), header.extension.begin(), header.extension.end());
-        le::Append32(out, header.flags);
+        le::AppendU32(out, header.flags);
         return out;
     }
-    le::Append32(out, header.dataEnd);
-    le::Append32(out, header.fileSize);
-    le::Append32(out, header.tablesEnd);
+    le::AppendU32(out, header.dataEnd);
+    le::AppendU32(out, header.fileSize);
+    le::AppendU32(out, header.tablesEnd);
     if (!IsOldestForm(header.version))
-        le::Append32(out, static_cast<std::uint32_t>(header.timeZoneIndex));
+        le::AppendU32(out, static_cast<std::uint32_t>(header.timeZoneIndex));
     return out;
 }
 
@@ -99,14 +99,14 @@ std::vector<std::uint8_t> MakeFreshTable()
     out.reserve(kFreshTableSize);
     // Three frame tables and the key table, every stream empty.
     for (int table = 0; table < kStreamKinds + 1; ++table) {
-        le::Append32(out, kStreamsPerKind);
+        le::AppendU32(out, kStreamsPerKind);
         out.insert(out.end(), 4 * kStreamsPerKind, 0);
     }
     // An empty meta-data table, although the header does not point at it.
     const auto metaStart = static_cast<std::uint32_t>(kImageHeaderSize + out.size());
-    le::Append32(out, kStreamsPerKind);
+    le::AppendU32(out, kStreamsPerKind);
     for (std::uint32_t stream = 0; stream < kStreamsPerKind; ++stream)
-        le::Append32(out, metaStart + 4 + 4 * kStreamsPerKind + 4 * stream);
+        le::AppendU32(out, metaStart + 4 + 4 * kStreamsPerKind + 4 * stream);
     out.insert(out.end(), 4 * kStreamsPerKind, 0);
     return out;
 }
@@ -127,11 +127,11 @@ bool ParseRecordPrefix(const std::uint8_t* data, std::size_t size, RecordPrefix&
         return false;
     if (data[10] >= kStreamKinds || data[15] >= kStreamsPerKind)
         return false;
-    prefix.time = le::U32(data);
+    prefix.time = le::Load32(data);
     prefix.hundredths = data[4];
     prefix.format = data[9];
     prefix.kind = data[10];
-    prefix.sequence = le::U32(data + 11);
+    prefix.sequence = le::Load32(data + 11);
     prefix.stream = data[15];
     return true;
 }
@@ -140,9 +140,9 @@ bool ParseAudioHeader(const std::uint8_t* data, std::size_t size, AudioHeader& h
 {
     if (size < kAudioHeaderSize || !ParseRecordPrefix(data, size, header.prefix))
         return false;
-    header.field16 = le::U32(data + 16);
-    header.field20 = le::U32(data + 20);
-    header.field24 = le::U32(data + 24);
+    header.field16 = le::Load32(data + 16);
+    header.field20 = le::Load32(data + 20);
+    header.field24 = le::Load32(data + 24);
     return true;
 }
 
@@ -153,11 +153,11 @@ bool ParseTextHeader(const std::uint8_t* data, std::size_t size, TextHeader& hea
     const bool old = header.prefix.format == 1;
     if (size < (old ? kOldTextHeaderSize : kTextHeaderSize))
         return false;
-    header.field16 = le::U32(data + 16);
-    header.field20 = le::U16(data + 20);
-    header.field22 = le::U16(data + 22);
-    header.field24 = old ? 0 : le::U32(data + 24);
-    header.field28 = old ? 0 : le::U16(data + 28);
+    header.field16 = le::Load32(data + 16);
+    header.field20 = le::Load16(data + 20);
+    header.field22 = le::Load16(data + 22);
+    header.field24 = old ? 0 : le::Load32(data + 24);
+    header.field28 = old ? 0 : le::Load16(data + 28);
     header.prefix.format = 2;
     return true;
 }

@@ -16,7 +16,7 @@ bool ReadU32(ByteSource& file, std::uint64_t& position, std::uint32_t& value)
     std::uint8_t bytes[4];
     if (file.ReadAt(position, bytes, 4) != 4)
         return false;
-    value = le::U32(bytes);
+    value = le::Load32(bytes);
     position += 4;
     return true;
 }
@@ -66,7 +66,7 @@ bool ImageTables::LoadHeader(ByteSource& file)
     if (file.ReadAt(0, first, 4) != 4)
         return false;
     std::vector<std::uint8_t> bytes;
-    if (!ReadExactly(file, 0, HeaderReadSize(le::U32(first)), bytes) ||
+    if (!ReadExactly(file, 0, HeaderReadSize(le::Load32(first)), bytes) ||
         !DecodeHeader(bytes.data(), bytes.size(), m_header))
         return false;
     Clear();
@@ -98,7 +98,7 @@ bool ImageTables::ReadTables(ByteSource& file)
             auto& table = FrameTable(kVideo, stream);
             table.reserve(count);
             for (std::uint32_t i = 0; i < count; ++i)
-                table.push_back(FrameEntry{le::U32(&bytes[4 * i]), 0, 0, 0});
+                table.push_back(FrameEntry{le::Load32(&bytes[4 * i]), 0, 0, 0});
         }
     }
     for (int kind = layout.firstFullKind; kind < kStreamKinds; ++kind) {
@@ -113,7 +113,7 @@ bool ImageTables::ReadTables(ByteSource& file)
             table.reserve(count);
             for (std::uint32_t i = 0; i < count; ++i) {
                 const std::uint8_t* p = &bytes[std::size_t{kFrameEntrySize} * i];
-                const FrameEntry entry{le::U32(p), le::U32(p + 4), le::U16(p + 8), le::U16(p + 10)};
+                const FrameEntry entry{le::Load32(p), le::Load32(p + 4), le::Load16(p + 8), le::Load16(p + 10)};
                 // Kept as they are: the flag tells the recorder not to rely on the order.
                 if (!table.empty() && entry.time < table.back().time)
                     m_header.flags |= 1;
@@ -132,7 +132,7 @@ bool ImageTables::ReadTables(ByteSource& file)
             auto& table = m_keys[stream];
             table.reserve(count);
             for (std::uint32_t i = 0; i < count; ++i)
-                table.push_back(KeyEntry{le::U32(&bytes[8 * i]), le::U32(&bytes[8 * i + 4])});
+                table.push_back(KeyEntry{le::Load32(&bytes[8 * i]), le::Load32(&bytes[8 * i + 4])});
         }
     }
     return true;
@@ -168,7 +168,7 @@ bool ImageTables::ReadMetaData(ByteSource& file, std::uint16_t wanted)
     for (int stream = 0; stream < kStreamsPerKind; ++stream) {
         if (!(wanted & (1u << stream)))
             continue;
-        position = le::U32(&positions[4 * static_cast<std::size_t>(stream)]);
+        position = le::Load32(&positions[4 * static_cast<std::size_t>(stream)]);
         std::uint32_t count = 0;
         if (!ReadU32(file, position, count) || position > file.Size() || count > (file.Size() - position) / 2)
             return false;
@@ -177,7 +177,7 @@ bool ImageTables::ReadMetaData(ByteSource& file, std::uint16_t wanted)
         list.reserve(count);
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint8_t lengthBytes[2];
-            if (file.ReadAt(position, lengthBytes, 2) != 2 || !ReadExactly(file, position + 2, le::U16(lengthBytes), bytes))
+            if (file.ReadAt(position, lengthBytes, 2) != 2 || !ReadExactly(file, position + 2, le::Load16(lengthBytes), bytes))
                 return false;
             position += 2 + bytes.size();
             if (m_bytes.size() + bytes.size() >= kNoPosition)
@@ -247,7 +247,7 @@ bool ImageTables::MergeJournal(ByteSource& journal)
             m_dirty = true;
         } else if (entry.kind == kJournalHeaderExtension && length >= kImageHeaderSize) {
             std::memcpy(m_header.extension.data(), entry.data.data() + 28, m_header.extension.size());
-            m_header.flags = le::U32(entry.data.data() + 44);
+            m_header.flags = le::Load32(entry.data.data() + 44);
             m_dirty = true;
         }
     }
@@ -278,12 +278,12 @@ void ImageTables::MergePendingText()
         for (const Item& item : list) {
             std::uint8_t* record = m_bytes.data() + item.offset;
             // A record the file already holds, or too short to be one, is dropped.
-            if (item.length < kRecordPrefixSize || table.size() > le::U32(record + 11)) {
+            if (item.length < kRecordPrefixSize || table.size() > le::Load32(record + 11)) {
                 m_header.tablesEnd -= item.length + 16u;
                 continue;
             }
-            le::Put32(record + 11, static_cast<std::uint32_t>(table.size()));
-            table.push_back(FrameEntry{kNoPosition, le::U32(record), static_cast<std::uint16_t>(record[4] * 10), 1});
+            le::Store32(record + 11, static_cast<std::uint32_t>(table.size()));
+            table.push_back(FrameEntry{kNoPosition, le::Load32(record), static_cast<std::uint16_t>(record[4] * 10), 1});
             kept.push_back(item);
         }
         if (kept.size() != list.size())
@@ -297,32 +297,32 @@ std::vector<std::uint8_t> ImageTables::EncodeTables(std::uint32_t tableOffset)
     const TableLayout layout = LayoutOf(m_header.version);
     std::vector<std::uint8_t> out;
     if (layout.videoPositions) {
-        le::Append32(out, kStreamsPerKind);
+        le::AppendU32(out, kStreamsPerKind);
         for (int stream = 0; stream < kStreamsPerKind; ++stream) {
-            le::Append32(out, static_cast<std::uint32_t>(Frames(kVideo, stream).size()));
+            le::AppendU32(out, static_cast<std::uint32_t>(Frames(kVideo, stream).size()));
             for (const FrameEntry& entry : Frames(kVideo, stream))
-                le::Append32(out, entry.position);
+                le::AppendU32(out, entry.position);
         }
     }
     for (int kind = layout.firstFullKind; kind < kStreamKinds; ++kind) {
-        le::Append32(out, kStreamsPerKind);
+        le::AppendU32(out, kStreamsPerKind);
         for (int stream = 0; stream < kStreamsPerKind; ++stream) {
-            le::Append32(out, static_cast<std::uint32_t>(Frames(kind, stream).size()));
+            le::AppendU32(out, static_cast<std::uint32_t>(Frames(kind, stream).size()));
             for (const FrameEntry& entry : Frames(kind, stream)) {
-                le::Append32(out, entry.position);
-                le::Append32(out, entry.time);
-                le::Append16(out, entry.thousandths);
-                le::Append16(out, entry.keyFlag);
+                le::AppendU32(out, entry.position);
+                le::AppendU32(out, entry.time);
+                le::AppendU16(out, entry.thousandths);
+                le::AppendU16(out, entry.keyFlag);
             }
         }
     }
     if (layout.keyTable) {
-        le::Append32(out, kStreamsPerKind);
+        le::AppendU32(out, kStreamsPerKind);
         for (const auto& table : m_keys) {
-            le::Append32(out, static_cast<std::uint32_t>(table.size()));
+            le::AppendU32(out, static_cast<std::uint32_t>(table.size()));
             for (const KeyEntry& entry : table) {
-                le::Append32(out, entry.keyValue);
-                le::Append32(out, entry.frameIndex);
+                le::AppendU32(out, entry.keyValue);
+                le::AppendU32(out, entry.frameIndex);
             }
         }
     }
@@ -337,18 +337,18 @@ std::vector<std::uint8_t> ImageTables::EncodeTables(std::uint32_t tableOffset)
 
 void ImageTables::EncodeMetaData(std::vector<std::uint8_t>& out, std::uint32_t metaDataOffset) const
 {
-    le::Append32(out, kStreamsPerKind);
+    le::AppendU32(out, kStreamsPerKind);
     std::uint32_t position = metaDataOffset + 4 + 4 * kStreamsPerKind;
     for (const auto& list : m_metaData) {
-        le::Append32(out, position);
+        le::AppendU32(out, position);
         position += 4;
         for (const Item& item : list)
             position += item.length + 2u;
     }
     for (const auto& list : m_metaData) {
-        le::Append32(out, static_cast<std::uint32_t>(list.size()));
+        le::AppendU32(out, static_cast<std::uint32_t>(list.size()));
         for (const Item& item : list) {
-            le::Append16(out, item.length);
+            le::AppendU16(out, item.length);
             if (const std::uint8_t* bytes = ItemBytes(item))
                 out.insert(out.end(), bytes, bytes + item.length);
         }
@@ -365,11 +365,11 @@ bool ImageTables::WriteBack(ByteSink& file)
         auto& table = FrameTable(kText, stream);
         for (const Item& item : m_pendingText[stream]) {
             const std::uint8_t* record = m_bytes.data() + item.offset;
-            const std::uint32_t sequence = le::U32(record + 11);
+            const std::uint32_t sequence = le::Load32(record + 11);
             if (sequence >= table.size())
                 break;
             table[sequence].position = static_cast<std::uint32_t>(dataEnd + records.size());
-            le::Append32(records, item.length);
+            le::AppendU32(records, item.length);
             records.insert(records.end(), record, record + item.length);
         }
         m_pendingText[stream].clear();

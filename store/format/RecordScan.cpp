@@ -15,7 +15,7 @@ bool ImageTables::ReadPrefixAt(ByteSource& file, std::uint64_t position, RecordP
     std::uint8_t bytes[4 + kRecordPrefixSize];
     if (position + sizeof bytes > limit || file.ReadAt(position, bytes, sizeof bytes) != sizeof bytes)
         return false;
-    length = le::U32(bytes);
+    length = le::Load32(bytes);
     return length >= kRecordPrefixSize && ParseRecordPrefix(bytes + 4, kRecordPrefixSize, prefix);
 }
 
