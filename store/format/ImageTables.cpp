@@ -375,7 +375,8 @@ bool ImageTables::WriteBack(ByteSink& file)
         m_pendingText[stream].clear();
     }
     const std::uint64_t tableOffset = dataEnd + records.size();
-    if (tableOffset >= kNoPosition)
+    // A damaged header must not make the tables overwrite the header.
+    if (dataEnd < kImageHeaderSize || tableOffset >= kNoPosition)
         return false;
     const std::vector<std::uint8_t> tables = EncodeTables(static_cast<std::uint32_t>(tableOffset));
     const std::uint64_t end = tableOffset + tables.size();

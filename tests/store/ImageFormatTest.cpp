@@ -89,7 +89,8 @@ TEST(ImageLoad, DamagedTablesFail)
         tables.LoadHeader(file);
         tables.EnterWriteMode();
         ScanAll(tables, file);
-        tables.MergeJournal(*std::make_unique<BufferFile>());  // one empty meta-data item per frame
+        BufferFile emptyJournal;
+        tables.MergeJournal(emptyJournal);  // one empty meta-data item per frame
         tables.WriteBack(file);
         return file.Bytes();
     }();
