@@ -1,7 +1,7 @@
 """Writes the recorder image files that store_image_tests reads, with what the
 tests expect of them in a plain text file (one line per file and per stream):
   file <name> <number> <version>
-  stream <kind> <stream> <records> <key frames> <first sequence> <last time>
+  stream <kind> <stream> <records>
   last <kind> <stream>
   pending <text records in the journal>"""
 
@@ -27,8 +27,7 @@ def main(out_dir, writer):
         lines.append(f"file {name} {number} {int(version, 16)}")
         for kind, streams in m["streams"].items():
             for stream, s in streams.items():
-                lines.append(f"stream {KINDS[kind]} {stream} {s['records']} {s['key_frames']} "
-                             f"{s['first_sequence']} {s['last_time'][0]}")
+                lines.append(f"stream {KINDS[kind]} {stream} {s['records']}")
         last = m["last_record"]
         lines.append(f"last {KINDS[last['kind']]} {last['stream']}")
         journal = m.get("journal") or {}
