@@ -32,3 +32,26 @@ inline constexpr std::size_t kKeyRecordSize = 39;
 // nothing past data + size was read.
 bool ConvertVideoHeader(const std::uint8_t* data, std::size_t size, KeyRecord& record,
                         std::uint32_t numberBase, std::uint32_t& headerSize, std::uint32_t fileVersion);
+
+inline constexpr char kFrameMarker[4] = {'K', 'S', 'T', 'X'};
+
+// The stored format (1 to 6) of the header at [data, data + size): the
+// format byte of a header that carries the marker, otherwise the one that
+// fileVersion implies. A marked header whose format byte names no marked
+// format (anything but 3 to 6) is laid out as the newest format, 6.
+int VideoHeaderFormat(const std::uint8_t* data, std::size_t size, std::uint32_t fileVersion);
+
+// Size of one key index record for an image file of version, 0 for versions
+// without a key index (0x3010 and later, or unknown ones).
+std::size_t KeyIndexRecordSize(std::uint32_t fileVersion);
+
+// Writes record in the key-index form of fileVersion into out. Returns the
+// bytes written, or 0 (nothing written) for a version without a key index
+// or when capacity is too small.
+std::size_t WriteKeyIndexRecord(const KeyRecord& record, std::uint32_t fileVersion, std::uint32_t numberBase,
+                                std::uint8_t* out, std::size_t capacity);
+
+// The 39 packed bytes of a KeyRecord.
+void StoreKeyRecord(const KeyRecord& record, std::uint8_t* out);
+// False (record untouched) when size is below kKeyRecordSize.
+bool LoadKeyRecord(const std::uint8_t* data, std::size_t size, KeyRecord& record);

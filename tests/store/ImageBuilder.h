@@ -1,0 +1,78 @@
+// Small image files assembled record by record, for the image-file tests.
+#pragma once
+
+#include "store/format/ImageFormat.h"
+#include "store/format/ImageTables.h"
+
+#include <cstring>
+#include <vector>
+
+namespace imagebuilder {
+
+struct Rec {
+    int kind;
+    int stream;
+    std::uint32_t sequence;
+    std::uint32_t time = 1000;
+    bool key = false;
+};
+
+inline Rec V(int stream, std::uint32_t sequence, bool key = false) { return Rec{kVideo, stream, sequence, 1000, key}; }
+inline Rec A(int stream, std::uint32_t sequence) { return Rec{kAudio, stream, sequence}; }
+inline Rec T(int stream, std::uint32_t sequence) { return Rec{kText, stream, sequence}; }
+
+// The record's bytes after its length field: the newest header of its kind
+// and a few payload bytes.
+inline std::vector<std::uint8_t> RecordBody(const Rec& r)
+{
+    const std::uint32_t headerSize = r.kind == kVideo ? (r.key ? 29 : 21) : (r.kind == kAudio ? 28 : 30);
+    std::vector<std::uint8_t> body(headerSize + 7, 0xA5);
+    std::memset(body.data(), 0, headerSize);
+    le::Store32(&body[0], r.time);
+    body[4] = 50;
+    std::memcpy(&body[5], "KSTX", 4);
+    body[9] = r.kind == kVideo ? 6 : (r.kind == kAudio ? 1 : 2);
+    body[10] = static_cast<std::uint8_t>(r.kind);
+    le::Store32(&body[11], r.sequence);
+    body[15] = static_cast<std::uint8_t>(r.stream);
+    if (r.kind == kVideo) {
+        body[16] = r.key ? 1 : 0;
+        le::Store32(&body[21], r.key ? 0x1000 + r.sequence : 0);
+    }
+    return body;
+}
+
+// A file of fileSize bytes (or just large enough, with 0): the header of
+// version, the records from 48 and, after them, an empty table of contents.
+inline std::vector<std::uint8_t> BuildFile(std::uint32_t version, const std::vector<Rec>& records,
+                                           std::uint32_t fileSize = 0)
+{
+    std::vector<std::uint8_t> file(kImageHeaderSize, 0);
+    for (const Rec& r : records) {
+        const std::vector<std::uint8_t> body = RecordBody(r);
+        le::AppendU32(file, static_cast<std::uint32_t>(body.size()));
+        file.insert(file.end(), body.begin(), body.end());
+    }
+    ImageHeader header = MakeFreshHeader(fileSize, 0);
+    header.version = version;
+    header.dataEnd = header.tableOffset = static_cast<std::uint32_t>(file.size());
+    const std::vector<std::uint8_t> table = MakeFreshTable();
+    file.insert(file.end(), table.begin(), table.end());
+    if (fileSize == 0)
+        header.fileSize = static_cast<std::uint32_t>(file.size());
+    file.resize(header.fileSize, 0);
+    const std::vector<std::uint8_t> bytes = EncodeHeader(header);
+    std::memcpy(file.data(), bytes.data(), bytes.size());
+    return file;
+}
+
+inline int ScanAll(ImageTables& tables, ByteSource& file)
+{
+    ScannedRecord record;
+    int taken = 0;
+    while (tables.ScanNext(file, record))
+        ++taken;
+    return taken;
+}
+
+}  // namespace imagebuilder
