@@ -3,8 +3,9 @@
 #include "app/RunLog.h"
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/ContainedTree.h"
+#include "volumes/WidePath.h"
 
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -15,9 +16,16 @@ bool IsProtectedPath(const std::string& path)
     return ::lstrcmpiA(path.c_str(), "C:\\") == 0 || ::lstrcmpiA(path.c_str(), "C:\\Windows") == 0;
 }
 
-bool IsDotEntry(const char* name)
+bool IsProtectedDirectory(const std::string& directory)
 {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+    if (!directory.empty() && directory.back() == '\\')
+        return IsProtectedPath(directory) || IsProtectedPath(directory.substr(0, directory.size() - 1));
+    return IsProtectedPath(directory);
+}
+
+bool IsDotEntry(const wchar_t* name)
+{
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
 void ReportProtected(RunLog& log)
@@ -30,14 +38,21 @@ void ReportFailedDelete(RunLog& log, const std::string& path)
     log.Error("Failed to delete: " + path);
 }
 
-void ClearEntry(const std::string& directory, const ContainedTree& tree, const WIN32_FIND_DATAA& entry, RunLog& log)
+// Both forms of one directory: `wide` ("\\?\", every name reachable) for the
+// calls, `shown` (as the settings give it) for reports and the protected
+// paths; each ends in a backslash.
+void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log);
+
+void ClearEntry(const std::wstring& wide, const std::string& shown, const ContainedTree& tree,
+                const WIN32_FIND_DATAW& entry, RunLog& log)
 {
     // The first two entries are passed over by position; on a listing that
     // returns "." or ".." later, they must still never be entered or deleted.
     if (IsDotEntry(entry.cFileName))
         return;
-    const std::string path = directory + entry.cFileName;
-    if (IsProtectedPath(path)) {
+    const std::wstring path = wide + entry.cFileName;
+    const std::string shownPath = shown + NarrowName(entry.cFileName);
+    if (IsProtectedPath(shownPath)) {
         ReportProtected(log);
         return;
     }
@@ -47,37 +62,44 @@ void ClearEntry(const std::string& directory, const ContainedTree& tree, const W
         // outside the directory being cleared.
         removed = ContainedTree::RemoveLink(path);
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        ClearDirectory(path + "\\", log);
-        removed = ::RemoveDirectoryA(path.c_str()) == 1;
+        ClearBelow(path + L"\\", shownPath + "\\", tree, log);
+        removed = ::RemoveDirectoryW(path.c_str()) == 1;
     } else {
         // Read-only files are not made writable: they are reported.
         removed = tree.DeleteFile(path, false);
     }
     if (!removed)
-        ReportFailedDelete(log, path);
+        ReportFailedDelete(log, shownPath);
+}
+
+void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log)
+{
+    WIN32_FIND_DATAW entry;
+    const win32::UniqueFindHandle listing(::FindFirstFileW((wide + L"*.*").c_str(), &entry));
+    if (!listing)
+        return;
+    // The listing's first two entries are taken to be "." and "..".
+    ::FindNextFileW(listing.get(), &entry);
+    while (::FindNextFileW(listing.get(), &entry))
+        ClearEntry(wide, shown, tree, entry, log);
 }
 
 }  // namespace
 
 void ClearDirectory(const std::string& directory, RunLog& log)
 {
-    std::string withoutSlash = directory;
-    if (!withoutSlash.empty() && withoutSlash.back() == '\\')
-        withoutSlash.pop_back();
-    if (IsProtectedPath(directory) || IsProtectedPath(withoutSlash)) {
+    // As given and as the system resolves it: "C:" or a relative path may
+    // name a protected directory just as well.
+    std::wstring wide;
+    const bool resolved = LongPathOf(directory, wide);
+    if (IsProtectedDirectory(directory) || (resolved && IsProtectedDirectory(NarrowName(wide.substr(4))))) {
         ReportProtected(log);
         return;
     }
-
-    WIN32_FIND_DATAA entry;
-    win32::UniqueFindHandle listing(::FindFirstFileA((directory + "*.*").c_str(), &entry));
     ContainedTree tree;
-    if (!listing || !tree.Attach(directory))
+    if (!resolved || !tree.Attach(wide))
         return;
-    // The listing's first two entries are taken to be "." and "..".
-    ::FindNextFileA(listing.get(), &entry);
-    while (::FindNextFileA(listing.get(), &entry))
-        ClearEntry(directory, tree, entry, log);
+    ClearBelow(wide, JoinPath(directory, ""), tree, log);
 }
 
 bool CreateIndexDirectory(const std::string& path, RunLog& log)

@@ -2,13 +2,15 @@
 
 #include "volumes/TextCase.h"
 
+#include <vector>
+
 namespace {
 
 // Opens the entry itself: a link, not what it points to, where the system
 // can tell them apart.
-win32::UniqueFileHandle OpenEntry(const std::string& path, DWORD access)
+win32::UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access)
 {
-    return win32::UniqueFileHandle(::CreateFileA(path.c_str(), access,
+    return win32::UniqueFileHandle(::CreateFileW(path.c_str(), access,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  OPEN_EXISTING,
                                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -16,11 +18,11 @@ win32::UniqueFileHandle OpenEntry(const std::string& path, DWORD access)
 
 // The path the system resolved a handle to, in its normalised DOS form
 // such as \\?\E:\Images\x.dat or \\?\UNC\server\share\x.dat.
-bool FinalPath(HANDLE handle, std::string& path)
+bool FinalPath(HANDLE handle, std::wstring& path)
 {
-    std::string buffer(MAX_PATH, '\0');
+    std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length = ::GetFinalPathNameByHandleA(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0)
             return false;
@@ -29,33 +31,54 @@ bool FinalPath(HANDLE handle, std::string& path)
             path = buffer;
             return true;
         }
-        buffer.assign(length + 1, '\0');
+        buffer.assign(length + 1, L'\0');
     }
     return false;
 }
 
-// What every entry below the directory resolves to begins with, backslash included.
-bool ResolvedPrefix(const std::string& directory, std::string& prefix)
+// The handle's path below the root of its volume ("\Images\x.dat"), of any
+// length.
+bool VolumeRelativeName(HANDLE handle, std::wstring& name)
 {
-    // "E:" alone names the drive's current directory; with a backslash, its root.
-    const win32::UniqueFileHandle handle(::CreateFileA(JoinPath(directory, "").c_str(), FILE_READ_ATTRIBUTES,
-                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle || !FinalPath(handle.get(), prefix))
+    std::vector<DWORD> buffer((sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t)) / sizeof(DWORD));
+    if (!::GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof(DWORD))))
         return false;
-    if (prefix.empty() || prefix.back() != '\\')
-        prefix += '\\';
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
     return true;
 }
 
-// What the handle opened lies below the directory being wiped. Opened with
-// FILE_FLAG_OPEN_REPARSE_POINT, a link is the link itself and lies there; a
-// host symbolic link that Wine resolves while opening lands elsewhere (on
-// another drive, or on none), and must not be touched through this handle.
-bool LiesUnder(HANDLE handle, const std::string& prefix)
+// The file's index on its volume. Volume serial numbers are left out: Wine
+// gives the same file different ones from one moment to the next. Two files
+// of different volumes with equal indexes only make the wipe refuse.
+bool FileIndex(HANDLE handle, ULONGLONG& index)
 {
-    std::string path;
-    return FinalPath(handle, path) && path.size() > prefix.size() && StartsWithNoCase(path, prefix);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info))
+        return false;
+    index = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// Whether a drive other than `own` (lower case) holds a file with this
+// index under `name` (its path below the volume root).
+bool ElsewhereToo(const std::wstring& name, ULONGLONG index, wchar_t own)
+{
+    // Every letter, not just those GetLogicalDrives gives: Wine leaves out
+    // drives mapped while its mount manager is busy.
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        if (AsciiLower(letter) == own)
+            continue;
+        const win32::UniqueFileHandle other(::CreateFileW((std::wstring(L"\\\\?\\") + letter + L":" + name).c_str(),
+                                                          FILE_READ_ATTRIBUTES,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ULONGLONG found = 0;
+        if (other && FileIndex(other.get(), found) && found == index)
+            return true;
+    }
+    return false;
 }
 
 bool SetAttributes(HANDLE handle, DWORD attributes)
@@ -74,30 +97,7 @@ bool DeleteOnClose(win32::UniqueFileHandle& handle)
     return handle.reset();
 }
 
-void UnprotectFile(const std::string& path, const std::string& root)
-{
-    const win32::UniqueFileHandle handle = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (handle && LiesUnder(handle.get(), root))
-        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
-}
-
-bool DeleteFileEntry(const std::string& path, const std::string& root, bool unprotect)
-{
-    win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
-        handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
-    if (!handle)
-        return false;
-    if (!LiesUnder(handle.get(), root)) {
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
-        return false;
-    }
-    if (unprotect)
-        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteOnClose(handle);
-}
-
-bool RemoveLinkEntry(const std::string& path)
+bool RemoveLinkEntry(const std::wstring& path)
 {
     win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (!handle)
@@ -125,20 +125,20 @@ std::string JoinPath(const std::string& directory, const std::string& name)
     return directory + "\\" + name;
 }
 
-bool DirectoryListing::Start(const std::string& directory, const char* pattern)
+bool DirectoryListing::Start(const std::wstring& directory, const wchar_t* pattern)
 {
-    m_find.reset(::FindFirstFileA(JoinPath(directory, pattern).c_str(), &m_entry));
+    m_find.reset(::FindFirstFileW(JoinPath(directory, pattern).c_str(), &m_entry));
     if (m_find) {
         m_pending = true;
         return true;
     }
     if (::GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
-    const DWORD attributes = ::GetFileAttributesA(JoinPath(directory, "").c_str());
+    const DWORD attributes = ::GetFileAttributesW(JoinPath(directory, L"").c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool DirectoryListing::Next(WIN32_FIND_DATAA& entry)
+bool DirectoryListing::Next(WIN32_FIND_DATAW& entry)
 {
     if (m_pending) {
         m_pending = false;
@@ -147,28 +147,76 @@ bool DirectoryListing::Next(WIN32_FIND_DATAA& entry)
     }
     if (!m_find)
         return false;
-    if (::FindNextFileA(m_find.get(), &entry))
+    if (::FindNextFileW(m_find.get(), &entry))
         return true;
     m_failed = ::GetLastError() != ERROR_NO_MORE_FILES;
     return false;
 }
 
-bool ContainedTree::Attach(const std::string& directory)
+bool ContainedTree::Attach(const std::wstring& directory)
 {
-    return ResolvedPrefix(directory, m_prefix);
+    m_root = JoinPath(directory, L"");
+    const win32::UniqueFileHandle handle(::CreateFileW(m_root.c_str(), FILE_READ_ATTRIBUTES,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle || !FinalPath(handle.get(), m_prefix) || !VolumeRelativeName(handle.get(), m_rootName))
+        return false;
+    m_prefix = JoinPath(m_prefix, L"");
+    m_rootName = JoinPath(m_rootName, L"");
+    // "\\?\E:\..." names drive E:; a share has no letter of its own.
+    m_drive = 0;
+    if (m_prefix.size() > 5 && m_prefix[5] == L':')
+        m_drive = AsciiLower(m_prefix[4]);
+    return true;
 }
 
-void ContainedTree::Unprotect(const std::string& path) const
+bool ContainedTree::Contains(HANDLE handle, const std::wstring& path) const
 {
-    UnprotectFile(path, m_prefix);
+    std::wstring resolved;
+    if (FinalPath(handle, resolved))
+        return resolved.size() > m_prefix.size() && StartsWithNoCase(resolved, m_prefix);
+    if (::GetLastError() != ERROR_MORE_DATA || path.size() <= m_root.size() || !StartsWithNoCase(path, m_root))
+        return false;
+    // A resolved path too long for the system to give (Wine stops at
+    // MAX_PATH): then the handle must name the very entry opened, on the
+    // volume, and be no file that another drive holds under that name,
+    // which is what a host link to another drive would look like.
+    std::wstring name;
+    ULONGLONG index = 0;
+    if (!VolumeRelativeName(handle, name) || !EqualNoCase(name, m_rootName + path.substr(m_root.size())) ||
+        !FileIndex(handle, index))
+        return false;
+    DWORD previous = 0;
+    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous);  // an empty removable drive asks nobody
+    const bool elsewhere = ElsewhereToo(name, index, m_drive);
+    ::SetThreadErrorMode(previous, nullptr);
+    return !elsewhere;
 }
 
-bool ContainedTree::DeleteFile(const std::string& path, bool unprotect) const
+void ContainedTree::Unprotect(const std::wstring& path) const
 {
-    return DeleteFileEntry(path, m_prefix, unprotect);
+    const win32::UniqueFileHandle handle = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    if (handle && Contains(handle.get(), path))
+        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
 }
 
-bool ContainedTree::RemoveLink(const std::string& path)
+bool ContainedTree::DeleteFile(const std::wstring& path, bool unprotect) const
+{
+    win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
+        handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (!handle)
+        return false;
+    if (!Contains(handle.get(), path)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
+    if (unprotect)
+        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteOnClose(handle);
+}
+
+bool ContainedTree::RemoveLink(const std::wstring& path)
 {
     return RemoveLinkEntry(path);
 }

@@ -7,9 +7,13 @@
 // opening it (Wine does so with host symbolic links: deleting, moving or
 // changing the attributes of the link acts on its target), the operation is
 // refused and reported as failed rather than done to the target.
+//
+// Paths here are the "\\?\" forms of volumes/WidePath.h, so that every name
+// on the drive can be listed and deleted.
 #pragma once
 
 #include "recorderlibs/Win32Handle.h"
+#include "volumes/WidePath.h"
 
 #include <string>
 
@@ -20,14 +24,14 @@ std::string JoinPath(const std::string& directory, const std::string& name);
 // a drive has no "." and "..", so an empty root lists nothing at all.
 class DirectoryListing {
 public:
-    bool Start(const std::string& directory, const char* pattern);
+    bool Start(const std::wstring& directory, const wchar_t* pattern);
     // False at the end; failed() tells an end from a listing error.
-    bool Next(WIN32_FIND_DATAA& entry);
+    bool Next(WIN32_FIND_DATAW& entry);
     bool failed() const { return m_failed; }
 
 private:
     win32::UniqueFindHandle m_find;
-    WIN32_FIND_DATAA m_entry{};
+    WIN32_FIND_DATAW m_entry{};
     bool m_pending = false;
     bool m_failed = false;
 };
@@ -35,19 +39,25 @@ private:
 class ContainedTree {
 public:
     // Resolves where the tree itself lies; false when it cannot be opened.
-    bool Attach(const std::string& directory);
+    bool Attach(const std::wstring& directory);
 
     // Attributes to normal (read-only, hidden and system cleared), when the
     // entry lies inside the tree.
-    void Unprotect(const std::string& path) const;
+    void Unprotect(const std::wstring& path) const;
 
     // Deletes a file entry that lies inside the tree; with `unprotect` its
     // attributes go to normal first (a read-only file is refused otherwise).
-    bool DeleteFile(const std::string& path, bool unprotect) const;
+    bool DeleteFile(const std::wstring& path, bool unprotect) const;
 
     // Removes a link itself; refused when the system would act on the target.
-    static bool RemoveLink(const std::string& path);
+    static bool RemoveLink(const std::wstring& path);
 
 private:
-    std::string m_prefix;  // resolved path of the tree, ending in a backslash
+    // Whether the handle, opened on `path` below the tree, lies inside it.
+    bool Contains(HANDLE handle, const std::wstring& path) const;
+
+    std::wstring m_root;      // the tree as attached, ending in a backslash
+    std::wstring m_prefix;    // resolved path of the tree, ending in a backslash
+    std::wstring m_rootName;  // its path below its volume's root, ending in a backslash
+    wchar_t m_drive = 0;      // its drive letter in lower case; 0 for a share
 };

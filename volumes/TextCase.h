@@ -11,7 +11,13 @@ inline char AsciiLower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-inline bool EqualNoCase(const std::string& a, const std::string& b)
+inline wchar_t AsciiLower(wchar_t c)
+{
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+template <typename Char>
+bool EqualNoCase(const std::basic_string<Char>& a, const std::basic_string<Char>& b)
 {
     if (a.size() != b.size())
         return false;
@@ -21,8 +27,19 @@ inline bool EqualNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
+inline bool EqualNoCase(const std::string& a, const char* b)
+{
+    return EqualNoCase(a, std::string(b));
+}
+
+inline bool EqualNoCase(const std::wstring& a, const wchar_t* b)
+{
+    return EqualNoCase(a, std::wstring(b));
+}
+
 // Whether `text` begins with `prefix`, without regard to case.
-inline bool StartsWithNoCase(const std::string& text, const std::string& prefix)
+template <typename Char>
+bool StartsWithNoCase(const std::basic_string<Char>& text, const std::basic_string<Char>& prefix)
 {
     return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
 }

@@ -10,17 +10,17 @@
 
 namespace {
 
-constexpr const char* kSystemVolumeInformation = "System Volume Information";
+constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
 
-std::int32_t CountBelow(const std::string& directory, const ContainedTree& tree)
+std::int32_t CountBelow(const std::wstring& directory, const ContainedTree& tree)
 {
     DirectoryListing listing;
-    if (!listing.Start(directory, "*.*"))
+    if (!listing.Start(directory, L"*.*"))
         return -1;
     std::int32_t count = 0;
-    WIN32_FIND_DATAA entry;
+    WIN32_FIND_DATAW entry;
     while (listing.Next(entry)) {
-        const std::string path = JoinPath(directory, entry.cFileName);
+        const std::wstring path = JoinPath(directory, entry.cFileName);
         switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
         case WipeEntry::Skipped:
             break;
@@ -46,14 +46,14 @@ std::int32_t CountBelow(const std::string& directory, const ContainedTree& tree)
     return listing.failed() ? -1 : count;
 }
 
-bool DeleteBelow(const std::string& directory, const ContainedTree& tree, std::int32_t& counter)
+bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter)
 {
     DirectoryListing listing;
-    if (!listing.Start(directory, "*.*"))
+    if (!listing.Start(directory, L"*.*"))
         return false;
-    WIN32_FIND_DATAA entry;
+    WIN32_FIND_DATAW entry;
     while (listing.Next(entry)) {
-        const std::string path = JoinPath(directory, entry.cFileName);
+        const std::wstring path = JoinPath(directory, entry.cFileName);
         switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
         case WipeEntry::Skipped:
             break;
@@ -62,8 +62,8 @@ bool DeleteBelow(const std::string& directory, const ContainedTree& tree, std::i
                 return false;
             // A read-only directory cannot be removed.
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!::RemoveDirectoryA(path.c_str()))
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!::RemoveDirectoryW(path.c_str()))
                 return false;
             break;
         case WipeEntry::Link:
@@ -88,13 +88,13 @@ bool IsIgnoredByProbe(const std::string& name)
 {
     return name == "." || name == ".." || EqualNoCase(name, "VolumeInfo.xml") ||
            EqualNoCase(name, "VolumeInfoOld.xml") || EqualNoCase(name, "RECYCLED") ||
-           EqualNoCase(name, kSystemVolumeInformation);
+           EqualNoCase(name, "System Volume Information");
 }
 
-WipeEntry ClassifyWipeEntry(DWORD attributes, const std::string& name)
+WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name)
 {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if ((!name.empty() && name[0] == '.') || EqualNoCase(name, kSystemVolumeInformation))
+        if ((!name.empty() && name[0] == L'.') || EqualNoCase(name, kSystemVolumeInformation))
             return WipeEntry::Skipped;
         return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? WipeEntry::Link : WipeEntry::Directory;
     }
@@ -116,11 +116,12 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
     hasOtherEntries = false;
     if (!writable)
         return false;
+    std::wstring wide;
     DirectoryListing listing;
-    if (listing.Start(root, "*")) {
-        WIN32_FIND_DATAA entry;
+    if (LongPathOf(root, wide) && listing.Start(wide, L"*")) {
+        WIN32_FIND_DATAW entry;
         while (listing.Next(entry)) {
-            if (!IsIgnoredByProbe(entry.cFileName)) {
+            if (!IsIgnoredByProbe(NarrowName(entry.cFileName))) {
                 hasOtherEntries = true;
                 break;
             }
@@ -131,16 +132,18 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
 
 std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory)
 {
+    std::wstring wide;
     ContainedTree tree;
-    if (!tree.Attach(directory))
+    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return -1;
-    return CountBelow(directory, tree);
+    return CountBelow(wide, tree);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter)
 {
+    std::wstring wide;
     ContainedTree tree;
-    if (!tree.Attach(directory))
+    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return false;
-    return DeleteBelow(directory, tree, counter);
+    return DeleteBelow(wide, tree, counter);
 }

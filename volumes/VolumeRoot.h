@@ -18,4 +18,4 @@ enum class WipeEntry {
 };
 
 // `attributes` as a directory listing gives them.
-WipeEntry ClassifyWipeEntry(DWORD attributes, const std::string& name);
+WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name);

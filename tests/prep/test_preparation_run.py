@@ -9,8 +9,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox, tree  # noqa: E402
-from recorder import (ZERO_GUID, Recorder, description, guid_text, prepared_description_checks,  # noqa: E402
-                      recordings, subvolume_description, write)
+from recorder import (ZERO_GUID, Recorder, awkward_names, description, guid_text,  # noqa: E402
+                      prepared_description_checks, recordings, subvolume_description, write)
 
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
@@ -167,6 +167,23 @@ class UndeletableFile(Scenario):
         self.assertEqual(LOG_HEAD + failure("E:") + "Message: Data drives found: F:\r\n", self.rec.log())
         self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
         self.assertPrepared("f", 1, position=0)
+
+
+class AwkwardNames(Scenario):
+    db_guid = guid_text()
+
+    def test_a_drive_and_the_pre_alarm_directory_are_emptied_whatever_the_names(self):
+        # tearDown checks that the pre-alarm directory ends empty.
+        awkward_names(self.session.cpath("C:\\Kestrix\\PreAlarm"))
+        drive = self.rec.drive("e")
+        write(drive / "VolumeInfo.xml", description(NumFiles=12, Position=0, DBGUID=guid_text(),
+                                                    VolumeGUID=guid_text(), ActiveVolumes=1))
+        recordings(drive, 2)
+        awkward_names(drive)
+        self.rec.add_canary(self.session.dir / "録画0001.avi")  # beside the drive, under a name it holds
+        self.rec.run()
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: E:\r\n", self.rec.log())
+        self.assertPrepared("e", 1, position=0)
 
 
 class UnreleasableVolume(Scenario):

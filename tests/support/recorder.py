@@ -48,6 +48,21 @@ def recordings(root, count, images="Images", index="Index"):
     write(root / index / "MASTER.NDX", b"\x30\x00\x00\x00\x00\x00" + bytes(688 * count))
 
 
+# An exported clip three folders deep, about 800 characters from a root.
+DEEP_CLIP = "/".join(f"export {n} " + "x" * 240 for n in range(3)) + "/clip0001.avi"
+
+
+def awkward_names(root):
+    """Files whose names only the wide calls reach: characters outside the
+    code page, folders ending in a space or a full stop, and DEEP_CLIP.
+    Returns their relative paths."""
+    files = ["録画0001.avi", "Записи/кадр.jpg", "\U0001F3A5 clip.mp4", DEEP_CLIP,
+             "ends in a space /a.jpg", "ends in a full stop./b.jpg. "]
+    for name in files:
+        write(Path(root) / name, os.urandom(64))
+    return files
+
+
 class Recorder:
     """Drives, registry and canaries of one scenario; use inside a Session."""
 

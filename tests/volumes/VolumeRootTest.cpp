@@ -6,11 +6,13 @@
 #include "tests/support/TestRegistry.h"
 #include "volumes/VolumeHandler.h"
 #include "volumes/VolumeRoot.h"
+#include "volumes/WidePath.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -238,17 +240,17 @@ TEST(WipeEntryDecision, LinksAreNeverEnteredAndNamesDecideOnlyForDirectories)
 {
     const DWORD dir = FILE_ATTRIBUTE_DIRECTORY;
     const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
-    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir, "."));
-    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir, ".."));
-    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir, ".cache"));
-    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir | link, ".link"));
-    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir | FILE_ATTRIBUTE_HIDDEN, "system VOLUME information"));
-    EXPECT_EQ(WipeEntry::Directory, ClassifyWipeEntry(dir | FILE_ATTRIBUTE_READONLY, "Images"));
-    EXPECT_EQ(WipeEntry::Link, ClassifyWipeEntry(dir | link, "Images"));       // junction or directory link
-    EXPECT_EQ(WipeEntry::Link, ClassifyWipeEntry(dir | link, "System Volume")); // a name alone does not protect
-    EXPECT_EQ(WipeEntry::Link, ClassifyWipeEntry(FILE_ATTRIBUTE_ARCHIVE | link, "file.lnk"));
-    EXPECT_EQ(WipeEntry::File, ClassifyWipeEntry(FILE_ATTRIBUTE_ARCHIVE, ".cache"));
-    EXPECT_EQ(WipeEntry::File, ClassifyWipeEntry(FILE_ATTRIBUTE_NORMAL, "System Volume Information"));
+    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir, L"."));
+    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir, L".."));
+    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir, L".cache"));
+    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir | link, L".link"));
+    EXPECT_EQ(WipeEntry::Skipped, ClassifyWipeEntry(dir | FILE_ATTRIBUTE_HIDDEN, L"system VOLUME information"));
+    EXPECT_EQ(WipeEntry::Directory, ClassifyWipeEntry(dir | FILE_ATTRIBUTE_READONLY, L"Images"));
+    EXPECT_EQ(WipeEntry::Link, ClassifyWipeEntry(dir | link, L"Images"));       // junction or directory link
+    EXPECT_EQ(WipeEntry::Link, ClassifyWipeEntry(dir | link, L"System Volume")); // a name alone does not protect
+    EXPECT_EQ(WipeEntry::Link, ClassifyWipeEntry(FILE_ATTRIBUTE_ARCHIVE | link, L"file.lnk"));
+    EXPECT_EQ(WipeEntry::File, ClassifyWipeEntry(FILE_ATTRIBUTE_ARCHIVE, L".cache"));
+    EXPECT_EQ(WipeEntry::File, ClassifyWipeEntry(FILE_ATTRIBUTE_NORMAL, L"System Volume Information"));
 
     EXPECT_TRUE(IsIgnoredByProbe("."));
     EXPECT_TRUE(IsIgnoredByProbe("recycled"));
@@ -283,4 +285,23 @@ TEST(VolumeHandlerLog, ActiveCountLineOnlyFromLevelThree)
     ASSERT_GE(text.size(), line.size());
     EXPECT_EQ(line, text.substr(text.size() - line.size()));
     EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(LongPath, FullPathsTakeTheFormThatPassesEveryNameUntouched)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"E:\\", L"\\\\?\\E:\\"},
+        {L"C:\\Kestrix\\PreAlarm\\", L"\\\\?\\C:\\Kestrix\\PreAlarm\\"},
+        {L"\\\\server\\share\\x", L"\\\\?\\UNC\\server\\share\\x"},
+        {L"\\\\?\\E:\\x", L"\\\\?\\E:\\x"},
+        {L"\\\\.\\E:", L"\\\\.\\E:"},
+    };
+    for (const auto& [full, expected] : cases)
+        EXPECT_EQ(std::wstring(expected), LongPathForm(full));
+
+    // A drive path names the drive's root.
+    std::wstring path;
+    ASSERT_TRUE(LongPathOf("E:", path));
+    EXPECT_EQ(L"\\\\?\\E:\\", path);
+    EXPECT_FALSE(LongPathOf("", path));
 }

@@ -18,6 +18,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
+from recorder import DEEP_CLIP, awkward_names  # noqa: E402
 
 TOOL = "volumes_wipe_tool.exe"
 
@@ -43,6 +44,11 @@ class WipeStaysOnItsDrive(unittest.TestCase):
         (self.f / "Target").mkdir()
         (self.f / "Target" / "inside.dat").write_bytes(b"on F")
         (self.f / "keep.dat").write_bytes(b"F file")
+        # Where E: has its longest path: a link there to this file names it
+        # by the very path below its own root.
+        (self.f / DEEP_CLIP).parent.mkdir(parents=True)
+        (self.f / DEEP_CLIP).write_bytes(b"F clip")
+        os.chmod(self.f / DEEP_CLIP, 0o444)
         self.c = self.session.prefix.path / "drive_c" / "canary"
         shutil.rmtree(self.c, ignore_errors=True)
         self.addCleanup(shutil.rmtree, self.c, True)
@@ -64,6 +70,9 @@ class WipeStaysOnItsDrive(unittest.TestCase):
         for name in ("Images/IMG00000.dat", "Images/Day 1/IMG00001.dat", "VolumeInfo.xml"):
             (self.e / name).write_bytes(b"x" * 100)
         os.chmod(self.e / "Images" / "IMG00000.dat", 0o444)
+        awkward = awkward_names(self.e)
+        os.chmod(self.e / awkward[0], 0o444)
+        return 3 + len(awkward)
 
     def run_tool(self, *args):
         return self.session.run(mptest.exe(TOOL), list(args), timeout=60)
@@ -72,31 +81,35 @@ class WipeStaysOnItsDrive(unittest.TestCase):
         for directory, before in self.before.items():
             self.assertEqual(before, snapshot(directory), f"{what}: {directory} changed")
 
-    def test_a_drive_without_links_is_wiped_and_nothing_else_is_touched(self):
-        self.fill_drive()
-        self.assertEqual("3", self.run_tool("count", "E:").stdout.strip())
+    def test_a_drive_without_links_is_wiped_whatever_its_names_and_nothing_else_is_touched(self):
+        files = self.fill_drive()
+        self.assertEqual(str(files), self.run_tool("count", "E:").stdout.strip())
         result = self.run_tool("wipe", "E:")
         self.assertEqual(0, result.code, result.stdout + result.stderr)
-        self.assertEqual("deleted 3", result.stdout.strip())
+        self.assertEqual(f"deleted {files}", result.stdout.strip())
         self.assertEqual([], mptest.tree(self.e))
         self.assert_canaries_untouched("plain wipe")
 
     def test_links_out_of_the_drive_are_never_followed(self):
+        # Deep down, so that the wipe meets it on its way.
+        day = "Images/Day 1/"
         links = {
-            "dir to F": ("ToF", self.f / "Target"),
-            "dir to C": ("ToC", self.c / "Target"),
-            "dir outside": ("Out", self.outside / "Target"),
-            "file to F": ("f.dat", self.f / "keep.dat"),
-            "file to C": ("c.dat", self.c / "keep.dat"),
-            "file outside": ("o.dat", self.outside / "keep.dat"),
+            "dir to F": (day + "ToF", self.f / "Target"),
+            "dir to C": (day + "ToC", self.c / "Target"),
+            "dir outside": (day + "Out", self.outside / "Target"),
+            "file to F": (day + "f.dat", self.f / "keep.dat"),
+            "file to C": (day + "c.dat", self.c / "keep.dat"),
+            "file outside": (day + "o.dat", self.outside / "keep.dat"),
+            "file to F, same long path": (DEEP_CLIP, self.f / DEEP_CLIP),
         }
         for what, (name, target) in links.items():
             with self.subTest(what):
                 shutil.rmtree(self.e, ignore_errors=True)
                 self.e.mkdir(exist_ok=True)
                 self.fill_drive()
-                # Deep down, so that the wipe meets it on its way.
-                link = self.e / "Images" / "Day 1" / name
+                link = self.e / name
+                if link.exists():
+                    link.unlink()
                 os.symlink(target, link)
 
                 self.run_tool("count", "E:")
