@@ -1,32 +1,10 @@
-// Master records: any stored 688 bytes, then entries added to them.
+// Master records: any stored 688 bytes (or the empty record), then entries
+// of any kind and channel added to them.
 #include "store/format/MasterRecord.h"
+#include "tests/store/native/FuzzCheck.h"
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-namespace {
-
-void Check(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "check failed: %s\n", what);
-        std::abort();
-    }
-}
-
-#define CHECK(condition) Check((condition), #condition)
-
-std::uint32_t Take32(const std::uint8_t*& data, std::size_t& size)
-{
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4 && size > 0; ++i, ++data, --size)
-        v |= static_cast<std::uint32_t>(*data) << (8 * i);
-    return v;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -36,27 +14,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         data += kMasterRecordSize;
         size -= kMasterRecordSize;
     } else {
-        InitRecord(record, Take32(data, size));
-        CHECK(IsEmptyRecord(record) == (GetBytesUsed(record) == 0 && record[12] == 0 && record[13] == 0 &&
-                                        record[14] == 0 && record[15] == 0));
+        InitRecord(record, 0);
     }
-    while (size > 0) {
-        const int kind = static_cast<std::int8_t>(*data) % 4;
-        const int channel = static_cast<std::int8_t>(data[size > 1 ? 1 : 0]) % 18;
-        data += size > 1 ? 2 : 1;
-        size -= size > 1 ? 2 : 1;
-        const std::uint32_t sequence = Take32(data, size);
-        const auto time = static_cast<std::int32_t>(Take32(data, size));
-        const std::uint32_t keyValue = Take32(data, size);
-        const std::uint32_t dataSize = Take32(data, size);
-
+    std::uint32_t entry[5];  // kind and channel, sequence, time, key value, data size
+    for (; size >= sizeof entry; data += sizeof entry, size -= sizeof entry) {
+        std::memcpy(entry, data, sizeof entry);  // host order will do for arbitrary values
+        const int kind = static_cast<std::int8_t>(entry[0]) % 4;
+        const int channel = static_cast<std::int8_t>(entry[0] >> 8) % 18;
+        const auto time = static_cast<std::int32_t>(entry[2]);
         const bool wasUsed = IsRecordUsed(record);
         const std::uint32_t used = GetBytesUsed(record);
-        AddEntry(record, channel, kind, sequence, time, keyValue, dataSize);
-        CHECK(GetEarliestTime(record) <= time && GetLatestTime(record) >= time);
+        AddEntry(record, channel, kind, entry[1], time, entry[3], entry[4]);
+
         const bool counted = kind >= 0 && kind <= 2;
-        CHECK(GetBytesUsed(record) == (counted ? used + dataSize + 32 : used));
-        CHECK(IsRecordUsed(record) == (wasUsed || (counted && channel >= 0 && channel < kMasterChannels)));
+        FUZZ_CHECK(GetEarliestTime(record) <= time && GetLatestTime(record) >= time);
+        FUZZ_CHECK(GetBytesUsed(record) == (counted ? used + entry[4] + 32 : used));
+        FUZZ_CHECK(IsRecordUsed(record) == (wasUsed || (counted && channel >= 0 && channel < kMasterChannels)));
+        FUZZ_CHECK(!IsEmptyRecord(record) || !counted);
     }
     return 0;
 }
