@@ -94,6 +94,18 @@ public:
     // rewrites its description; false if any write failed.
     bool UpdateDatabaseInfo();
 
+    // The time span of the volume's files from its MASTER.NDX (created empty
+    // when missing): latest from the newest file's record, earliest from the
+    // oldest's, or from all records when either is not known. True when
+    // both were found; they stay 2085724800 and 115200 otherwise.
+    bool GetFileTimeRange(const VolumeRecord& record, std::int32_t& earliest, std::int32_t& latest);
+
+    // Settles the start and record file claims of the Active volumes from
+    // their master indexes: one holder each, found among the claims or, with
+    // none, from the records; every changed description is rewritten. The
+    // scan calls it once the list is in order.
+    void ReconcileStartAndRecordFiles();
+
     // "Active: <count> <text>" to the Mediaprep trace at level 3 or more.
     void LogActiveVolumes(const std::string& text);
 
@@ -138,7 +150,10 @@ public:
 private:
     int ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes);
     bool CheckLastFiles(const VolumeRecord& record);
-    void ReconcileStartAndRecordFiles();
+    std::int32_t SettleRecordClaims();
+    std::int32_t FindNewestUsedFile();
+    void SettleStartClaims(std::int32_t holder);
+    void FindStartAfterRecordFile(std::int32_t holder);
 
     bool IsIndex(std::int32_t index) const;
     std::int64_t FilesBefore(std::int32_t index) const;

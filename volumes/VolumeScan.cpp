@@ -127,10 +127,3 @@ bool VolumeHandler::CheckLastFiles(const VolumeRecord& /*record*/)
 {
     return true;
 }
-
-// Seam: settling the start and record file claims from the volumes' master
-// indexes belongs to the image store. Until it is there, the claims read from
-// the descriptions stand as they are.
-void VolumeHandler::ReconcileStartAndRecordFiles()
-{
-}
