@@ -9,8 +9,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox, tree  # noqa: E402
-from recorder import (ZERO_GUID, Recorder, description, guid_text, prepared_description_checks,  # noqa: E402
-                      recordings, subvolume_description, write)
+from recorder import (RECORDER_SETTINGS, ZERO_GUID, Recorder, description, guid_text,  # noqa: E402
+                      prepared_description_checks, recordings, subvolume_description, write)
 
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
@@ -28,7 +28,6 @@ class Scenario(unittest.TestCase):
     def setUp(self):
         self.session = sandbox.Session().__enter__()
         self.addCleanup(self.session.__exit__, None, None, None)
-        from recorder import RECORDER_SETTINGS
         self.rec = Recorder(self.session, self.db_guid,
                             RECORDER_SETTINGS if self.settings == "recorder" else None)
         self.removable = self.rec.drive("y", "removable", size_kb=None)
@@ -149,9 +148,36 @@ class DefaultSettings(Scenario):
         # Both were emptied before the directory creation failed.
         self.assertEqual([], tree(blank))
         self.assertEqual([], tree(foreign))
-        self.assertEqual(1, self.rec.registry("MultipleDir"))
-        self.assertIsNotNone(self.rec.registry("GUID"))
-        self.assertIsNone(self.rec.registry("ImagePath"))
+        # Without settings in either view, what the run writes goes where a
+        # 32-bit recorder will create its settings.
+        self.assertEqual(1, self.rec.registry("MultipleDir", view=32))
+        self.assertIsNotNone(self.rec.registry("GUID", view=32))
+        self.assertIsNone(self.rec.registry("ImagePath", view=32))
+        self.assertEqual([None, None], [self.rec.registry(n, view=64) for n in ("GUID", "MultipleDir")])
+
+
+class RegistryViews(Scenario):
+    def test_the_view_that_holds_the_settings_is_read_and_written(self):
+        e = self.rec.drive("e")
+        for views, used, other in (((32,), 32, 64), ((64,), 64, 32), ((32, 64), 32, 64)):
+            with self.subTest(views=views):
+                self.rec.forget_settings()
+                self.rec.forget_log()
+                # Directory names that tell the views apart; a GUID is given
+                # only where both views hold one, else the run makes it.
+                for view in views:
+                    settings = {**RECORDER_SETTINGS, "ImagePath": f"\\Images{view}\\",
+                                "IndexPath": f"\\Index{view}\\", "AlarmPath": f"\\Alarm{view}\\"}
+                    self.rec.set_settings(settings, guid_text() if len(views) > 1 else None, view=view)
+                self.rec.run()
+                self.assertEqual(LOG_HEAD + "Message: Data drives found: E:\r\n", self.rec.log())
+                self.assertEqual([f"Alarm{used}/", f"Images{used}/", f"Index{used}/", "VolumeInfo.xml"],
+                                 [p for p in tree(e) if p != "VolumeInfoOld.xml"])
+                self.assertEqual(self.rec.registry("GUID", view=used), self.rec.info("e")["DBGUID"])
+                self.assertEqual(1, self.rec.registry("MultipleDir", view=used))
+                self.assertIsNone(self.rec.registry("MultipleDir", view=other))
+                if len(views) == 1:
+                    self.assertIsNone(self.rec.registry("GUID", view=other))
 
 
 class UndeletableFile(Scenario):
