@@ -180,6 +180,49 @@ class RegistryViews(Scenario):
                     self.assertIsNone(self.rec.registry("GUID", view=other))
 
 
+class SystemDrives(Scenario):
+    db_guid = guid_text()
+    MEMORY = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Memory Management"
+
+    def test_drives_holding_the_program_a_paging_or_hibernation_file_are_left_alone(self):
+        saved = self.session.reg_get(self.MEMORY, "PagingFiles")
+        self.addCleanup(self.restore_paging_files, saved)
+        # "?:" is a system-managed paging file: it names no drive by itself.
+        self.session.reg_set(self.MEMORY, "PagingFiles", r"?:\pagefile.sys\0f:\pagefile.sys 0 0", "REG_MULTI_SZ")
+        other_db = guid_text()
+        program = self.rec.drive("e")                            # the technician's copy runs from here
+        write(program / "tools" / "Mediaprep.exe", mptest.exe("Mediaprep.exe").read_bytes())
+        self.rec.drive("f")                                      # blank: would get a description
+        hibernation = self.rec.drive("g")
+        write(hibernation / "hiberfil.sys", os.urandom(4096))
+        for drive in (program, hibernation):                     # foreign volumes: would be wiped
+            write(drive / "VolumeInfo.xml", description(NumFiles=12, Position=0, VolumeGUID=guid_text(),
+                                                        DBGUID=other_db, ActiveVolumes=1))
+            recordings(drive, 2)
+        before = self.contents("efg")
+        self.rec.drive("h")
+
+        result = self.session.run("E:\\tools\\Mediaprep.exe", ["/clean"], timeout=300)
+        self.assertFalse(result.timed_out)
+
+        self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
+            ("E:", "the running program"), ("F:", "a paging file"), ("G:", "hiberfil.sys")))
+            + "Message: Data drives found: H:\r\n", self.rec.log())
+        self.assertEqual(before, self.contents("efg"))
+        self.assertPrepared("h", 1, position=0)
+
+    def contents(self, letters):
+        root = self.session.drive
+        return {d: {p: None if p.endswith("/") else (root(d) / p).read_bytes() for p in tree(root(d))}
+                for d in letters}
+
+    def restore_paging_files(self, saved):
+        if saved is None:
+            self.session.reg_delete(self.MEMORY, "PagingFiles")
+        else:
+            self.session.reg_set(self.MEMORY, "PagingFiles", saved, "REG_SZ")
+
+
 class UndeletableFile(Scenario):
     db_guid = guid_text()
 
