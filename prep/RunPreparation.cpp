@@ -43,6 +43,10 @@ void PrepareDrives(RunLog& log)
     }
     handler.ScanDrives(0, 0);
 
+    // Every scan of the run leaves out the same drives: report the last one's.
+    for (const ProtectedDrive& drive : handler.GetProtectedDrives())
+        log.Error(ProtectedDriveReport(drive));
+
     const std::int32_t count = handler.GetVolumeCount();
     if (count == 0)
         return;

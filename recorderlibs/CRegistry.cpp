@@ -1,16 +1,63 @@
 #include "recorderlibs/CRegistry.h"
 
+#include <cctype>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
-CRegistry::CRegistry(HKEY root, const char* keyName) : m_hRoot(root), m_strKeyName(keyName ? keyName : "")
+namespace {
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    m_lOpenError = ::RegOpenKeyExA(m_hRoot, m_strKeyName.c_str(), 0, KEY_READ | KEY_WRITE, m_key.put());
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+// A key that exists but may not be opened still decides the view.
+bool SettingsKeyExists(REGSAM view)
+{
+    const std::string key = std::string(kKestrixKeyPath) + "Database";
+    win32::UniqueRegKey handle;
+    const LONG result = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | view, handle.put());
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
+REGSAM CRegistry::RecorderView()
+{
+    if (SettingsKeyExists(KEY_WOW64_32KEY))
+        return KEY_WOW64_32KEY;
+    return SettingsKeyExists(KEY_WOW64_64KEY) ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+REGSAM CRegistry::ViewFor(HKEY root, const char* keyName)
+{
+    // The tree itself ("...\Kestrix" without the backslash) belongs to it too.
+    const std::string_view tree(kKestrixKeyPath, std::strlen(kKestrixKeyPath) - 1);
+    const std::string_view name(keyName ? keyName : "");
+    if (root != HKEY_LOCAL_MACHINE || !StartsWithNoCase(name, tree))
+        return 0;
+    if (name.size() > tree.size() && name[tree.size()] != '\\')
+        return 0;
+    return RecorderView();
+}
+
+CRegistry::CRegistry(HKEY root, const char* keyName)
+    : m_hRoot(root), m_strKeyName(keyName ? keyName : ""), m_samView(ViewFor(root, keyName))
+{
+    m_lOpenError = ::RegOpenKeyExA(m_hRoot, m_strKeyName.c_str(), 0, KEY_READ | KEY_WRITE | m_samView, m_key.put());
     if (m_lOpenError == ERROR_SUCCESS) {
         m_bWritable = true;
         return;
     }
     if (m_lOpenError == ERROR_ACCESS_DENIED)
-        m_lOpenError = ::RegOpenKeyExA(m_hRoot, m_strKeyName.c_str(), 0, KEY_READ, m_key.put());
+        m_lOpenError = ::RegOpenKeyExA(m_hRoot, m_strKeyName.c_str(), 0, KEY_READ | m_samView, m_key.put());
 }
 
 CRegistry::~CRegistry() = default;
@@ -20,7 +67,7 @@ LONG CRegistry::OpenForWriting()
     if (m_bWritable)
         return ERROR_SUCCESS;
     LONG result = ::RegCreateKeyExA(m_hRoot, m_strKeyName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    KEY_READ | KEY_WRITE, nullptr, m_key.put(), nullptr);
+                                    KEY_READ | KEY_WRITE | m_samView, nullptr, m_key.put(), nullptr);
     m_bWritable = result == ERROR_SUCCESS;
     if (m_bWritable)
         m_lOpenError = ERROR_SUCCESS;

@@ -385,9 +385,10 @@ class Prefix:
             raise
         return Started(self, args[0], proc, out, err, lock)
 
-    def reg_query(self, key, name):
-        """The data of a registry value as `wine reg query` prints it, or None."""
-        r = self.run("reg", ["query", key, "/v", name], timeout=60)
+    def reg_query(self, key, name, view=None):
+        """The data of a registry value as `wine reg query` prints it, or None.
+        view: 32 or 64 for that registry view, None for reg's own (64)."""
+        r = self.run("reg", ["query", key, "/v", name, *_view_args(view)], timeout=60)
         if r.code != 0:
             return None
         for line in r.stdout.splitlines():
@@ -405,6 +406,14 @@ class Prefix:
         if not m:
             raise SandboxError(f"not a C: path: {windows_path}")
         return _lookup_nocase(self.path / "drive_c", m.group(1))
+
+
+def _view_args(view):
+    if view is None:
+        return []
+    if view not in (32, 64):
+        raise SandboxError(f"no registry view {view!r}")
+    return [f"/reg:{view}"]
 
 
 def _lookup_nocase(base, rest):
@@ -619,21 +628,23 @@ class Session:
         return self.drives[letter.lower().rstrip(":")][0]
 
     # -- registry --------------------------------------------------------
-    def reg_set(self, key, name, value, kind=None):
+    # view: 32 or 64 for that registry view (reg's /reg:32, /reg:64), None
+    # for reg's own, the 64-bit view.
+    def reg_set(self, key, name, value, kind=None, view=None):
         if kind is None:
             kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
         data = str(value & 0xFFFFFFFF) if kind == "REG_DWORD" else str(value)
-        r = self._wine(["reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"])
+        r = self._wine(["reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f", *_view_args(view)])
         if r.code != 0:
             raise SandboxError(f"reg add {key} {name} failed: {r.stdout} {r.stderr}")
 
-    def reg_get(self, key, name):
+    def reg_get(self, key, name, view=None):
         self._apply_types()
-        return self.prefix.reg_query(key, name)
+        return self.prefix.reg_query(key, name, view)
 
-    def reg_delete(self, key, name=None):
+    def reg_delete(self, key, name=None, view=None):
         args = ["reg", "delete", key, "/f"] if name is None else ["reg", "delete", key, "/v", name, "/f"]
-        self._wine(args)
+        self._wine(args + _view_args(view))
 
     # -- running ---------------------------------------------------------
     def _apply_types(self):

@@ -12,6 +12,7 @@
 
 #include "prep/DatabaseSettings.h"
 #include "recorderlibs/CriticalSection.h"
+#include "volumes/DriveGuard.h"
 #include "volumes/Guid.h"
 #include "volumes/VolumeRecord.h"
 
@@ -52,6 +53,10 @@ public:
     int InitializeVolume(std::int32_t index, std::int32_t sizeKB);
 
     std::int32_t GetVolumeCount();  // entries of any status, placeholders included
+
+    // The drives the last scan left out unexamined because Windows, a paging
+    // or hibernation file or this program lives on them, in letter order.
+    std::vector<ProtectedDrive> GetProtectedDrives();
 
     // How the scan learns a drive's total size (CVkUtility::GetTotalSpaceKB);
     // tests put a drive of any size in its place.
@@ -143,6 +148,7 @@ public:
     std::int32_t StartVolumeIndex = -1;   // remembered holder of the start file
     std::int32_t RecordVolumeIndex = -1;  // remembered holder of the record file
     std::vector<VolumeRecord> Volumes;
+    std::vector<ProtectedDrive> ProtectedDrives;
     DatabaseSettings Settings;
     CriticalSection HandlerLock;  // re-entrant
     CriticalSection ChangeLock;   // held for a whole initialisation; taken before HandlerLock

@@ -4,6 +4,7 @@
 
 #include "recorderlibs/CRegistry.h"
 #include "recorderlibs/CVkUtility.h"
+#include "volumes/DriveGuard.h"
 #include "volumes/VolumeInfoFile.h"
 #include "volumes/VolumeInfoText.h"
 #include "volumes/VolumeOrdering.h"
@@ -51,16 +52,24 @@ void VolumeHandler::ScanDrives(int checkIndex, int splitSubVolumes)
     }
 
     Volumes.clear();
+    ProtectedDrives.clear();
     // The remembered holders were indexes into the list just dropped.
     StartVolumeIndex = -1;
     RecordVolumeIndex = -1;
 
+    const SystemPlaces systemPlaces = GatherSystemPlaces();
     for (char letter = 'D'; letter <= 'Z'; ++letter) {
         const char root[] = {letter, ':', '\\', '\0'};
         if (!IsDataDriveType(::GetDriveTypeA(root)))
             continue;
         VolumeRecord record;
         record.path.assign(root, 2);
+        // Not even probed: the probe writes a test file.
+        std::string protection = DriveProtection(letter, systemPlaces, RootSystemFileOn(letter));
+        if (!protection.empty()) {
+            ProtectedDrives.push_back({record.path, std::move(protection)});
+            continue;
+        }
         if (ExamineVolume(record, checkIndex, splitSubVolumes)) {
             Volumes.push_back(record);
             continue;
@@ -79,6 +88,12 @@ void VolumeHandler::ScanDrives(int checkIndex, int splitSubVolumes)
     AppendPlaceholders(Volumes, ActiveVolumeCount);
     ReconcileStartAndRecordFiles();
     UpdateDatabaseInfo();
+}
+
+std::vector<ProtectedDrive> VolumeHandler::GetProtectedDrives()
+{
+    Lock lock(HandlerLock);
+    return ProtectedDrives;
 }
 
 int VolumeHandler::ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes)

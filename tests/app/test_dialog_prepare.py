@@ -73,6 +73,7 @@ def furnish(session):
     (g / "PreAlarm" / "older").mkdir(parents=True)
     (g / "PreAlarm" / "alarm-0001.jpg").write_bytes(b"jpeg" * 100)
     (g / "PreAlarm" / "older" / "alarm-0000.jpg").write_bytes(b"jpeg" * 100)
+    mptest.forget_settings(session)
     registry_import(session, DATABASE_KEY, SETTINGS)
 
 
@@ -89,7 +90,7 @@ def state(session):
 
 def forget_settings():
     with sandbox.Session() as s:
-        s.reg_delete(DATABASE_KEY)
+        mptest.forget_settings(s)
 
 
 class OkOnARecorder(unittest.TestCase):

@@ -45,6 +45,7 @@ def furnish(session):
     g = session.map_drive("g", size="16m")
     (g / "PreAlarm").mkdir()
     (g / "PreAlarm" / "alarm-0001.jpg").write_bytes(b"jpeg" * 100)
+    mptest.forget_settings(session)
     registry_import(session, KESTRIX_KEY + r"\Database", SETTINGS)
 
 
@@ -58,7 +59,7 @@ class DialogTest(unittest.TestCase):
         if not self.FURNISH:
             return
         furnish(self.session)
-        self.addCleanup(self.session.reg_delete, KESTRIX_KEY + r"\Database")
+        self.addCleanup(mptest.forget_settings, self.session)
         self.log = self.session.cpath(mptest.RUN_LOG)
         if self.log.exists():
             self.log.unlink()
@@ -218,7 +219,7 @@ CREATE_FAILURE = "Failed attempting to create: C:\\mptest-missing\\Restore\\"
 
 def forget_settings():
     with sandbox.Session() as s:
-        s.reg_delete(KESTRIX_KEY + r"\Database")
+        mptest.forget_settings(s)
 
 
 class OkRun(unittest.TestCase):
@@ -230,6 +231,7 @@ class OkRun(unittest.TestCase):
         (prealarm / "old").mkdir(parents=True)
         (prealarm / "alarm-0001.jpg").write_bytes(b"jpeg" * 100)
         (prealarm / "old" / "alarm-0000.jpg").write_bytes(b"jpeg" * 100)
+        mptest.forget_settings(session)
         registry_import(session, KESTRIX_KEY + r"\Database", DIRECTORY_SETTINGS)
 
     def state(self, session):

@@ -9,7 +9,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox, tree  # noqa: E402
-from recorder import (ZERO_GUID, Recorder, awkward_names, description, guid_text,  # noqa: E402
+from recorder import (RECORDER_SETTINGS, ZERO_GUID, Recorder, awkward_names, description, guid_text,  # noqa: E402
                       prepared_description_checks, recordings, subvolume_description, write)
 
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
@@ -28,7 +28,6 @@ class Scenario(unittest.TestCase):
     def setUp(self):
         self.session = sandbox.Session().__enter__()
         self.addCleanup(self.session.__exit__, None, None, None)
-        from recorder import RECORDER_SETTINGS
         self.rec = Recorder(self.session, self.db_guid,
                             RECORDER_SETTINGS if self.settings == "recorder" else None)
         self.removable = self.rec.drive("y", "removable", size_kb=None)
@@ -149,9 +148,79 @@ class DefaultSettings(Scenario):
         # Both were emptied before the directory creation failed.
         self.assertEqual([], tree(blank))
         self.assertEqual([], tree(foreign))
-        self.assertEqual(1, self.rec.registry("MultipleDir"))
-        self.assertIsNotNone(self.rec.registry("GUID"))
-        self.assertIsNone(self.rec.registry("ImagePath"))
+        # Without settings in either view, what the run writes goes where a
+        # 32-bit recorder will create its settings.
+        self.assertEqual(1, self.rec.registry("MultipleDir", view=32))
+        self.assertIsNotNone(self.rec.registry("GUID", view=32))
+        self.assertIsNone(self.rec.registry("ImagePath", view=32))
+        self.assertEqual([None, None], [self.rec.registry(n, view=64) for n in ("GUID", "MultipleDir")])
+
+
+class RegistryViews(Scenario):
+    def test_the_view_that_holds_the_settings_is_read_and_written(self):
+        e = self.rec.drive("e")
+        for views, used, other in (((32,), 32, 64), ((64,), 64, 32), ((32, 64), 32, 64)):
+            with self.subTest(views=views):
+                self.rec.forget_settings()
+                self.rec.forget_log()
+                # Directory names that tell the views apart; a GUID is given
+                # only where both views hold one, else the run makes it.
+                for view in views:
+                    settings = {**RECORDER_SETTINGS, "ImagePath": f"\\Images{view}\\",
+                                "IndexPath": f"\\Index{view}\\", "AlarmPath": f"\\Alarm{view}\\"}
+                    self.rec.set_settings(settings, guid_text() if len(views) > 1 else None, view=view)
+                self.rec.run()
+                self.assertEqual(LOG_HEAD + "Message: Data drives found: E:\r\n", self.rec.log())
+                self.assertEqual([f"Alarm{used}/", f"Images{used}/", f"Index{used}/", "VolumeInfo.xml"],
+                                 [p for p in tree(e) if p != "VolumeInfoOld.xml"])
+                self.assertEqual(self.rec.registry("GUID", view=used), self.rec.info("e")["DBGUID"])
+                self.assertEqual(1, self.rec.registry("MultipleDir", view=used))
+                self.assertIsNone(self.rec.registry("MultipleDir", view=other))
+                if len(views) == 1:
+                    self.assertIsNone(self.rec.registry("GUID", view=other))
+
+
+class SystemDrives(Scenario):
+    db_guid = guid_text()
+    MEMORY = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Memory Management"
+
+    def test_drives_holding_the_program_a_paging_or_hibernation_file_are_left_alone(self):
+        saved = self.session.reg_get(self.MEMORY, "PagingFiles")
+        self.addCleanup(self.restore_paging_files, saved)
+        # "?:" is a system-managed paging file: it names no drive by itself.
+        self.session.reg_set(self.MEMORY, "PagingFiles", r"?:\pagefile.sys\0f:\pagefile.sys 0 0", "REG_MULTI_SZ")
+        other_db = guid_text()
+        program = self.rec.drive("e")                            # the technician's copy runs from here
+        write(program / "tools" / "Mediaprep.exe", mptest.exe("Mediaprep.exe").read_bytes())
+        self.rec.drive("f")                                      # blank: would get a description
+        hibernation = self.rec.drive("g")
+        write(hibernation / "hiberfil.sys", os.urandom(4096))
+        for drive in (program, hibernation):                     # foreign volumes: would be wiped
+            write(drive / "VolumeInfo.xml", description(NumFiles=12, Position=0, VolumeGUID=guid_text(),
+                                                        DBGUID=other_db, ActiveVolumes=1))
+            recordings(drive, 2)
+        before = self.contents("efg")
+        self.rec.drive("h")
+
+        result = self.session.run("E:\\tools\\Mediaprep.exe", ["/clean"], timeout=300)
+        self.assertFalse(result.timed_out)
+
+        self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
+            ("E:", "the running program"), ("F:", "a paging file"), ("G:", "hiberfil.sys")))
+            + "Message: Data drives found: H:\r\n", self.rec.log())
+        self.assertEqual(before, self.contents("efg"))
+        self.assertPrepared("h", 1, position=0)
+
+    def contents(self, letters):
+        root = self.session.drive
+        return {d: {p: None if p.endswith("/") else (root(d) / p).read_bytes() for p in tree(root(d))}
+                for d in letters}
+
+    def restore_paging_files(self, saved):
+        if saved is None:
+            self.session.reg_delete(self.MEMORY, "PagingFiles")
+        else:
+            self.session.reg_set(self.MEMORY, "PagingFiles", saved, "REG_SZ")
 
 
 class UndeletableFile(Scenario):

@@ -1,7 +1,11 @@
 // Registry chores for tests that run in a sandbox session: set, delete and
 // clean up values under HKEY_LOCAL_MACHINE with the platform's calls, so the
-// code under test is checked against what the registry really holds.
+// code under test is checked against what the registry really holds. Keys of
+// the recorder's tree are set and read in the view that CRegistry chooses, and
+// removed from both views.
 #pragma once
+
+#include "recorderlibs/CRegistry.h"
 
 #include <windows.h>
 
@@ -9,15 +13,30 @@
 
 namespace testreg {
 
-inline LONG DeleteKeyTree(const char* key)
+inline LONG DeleteKeyTree(const char* key, REGSAM view)
 {
-    return ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+    HKEY handle = nullptr;
+    LONG result = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view, &handle);
+    if (result != ERROR_SUCCESS)
+        return result;
+    result = ::RegDeleteTreeA(handle, nullptr);
+    ::RegCloseKey(handle);
+    if (result != ERROR_SUCCESS)
+        return result;
+    return ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
+}
+
+inline void DeleteKeyTree(const char* key)
+{
+    DeleteKeyTree(key, KEY_WOW64_32KEY);
+    DeleteKeyTree(key, KEY_WOW64_64KEY);
 }
 
 inline LONG SetRaw(const char* key, const char* name, DWORD type, const void* data, DWORD size)
 {
     HKEY handle = nullptr;
-    LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr);
+    LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
+                                    KEY_WRITE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key), nullptr, &handle, nullptr);
     if (result != ERROR_SUCCESS)
         return result;
     result = ::RegSetValueExA(handle, name, 0, type, static_cast<const BYTE*>(data), size);
@@ -37,8 +56,15 @@ inline LONG SetString(const char* key, const char* name, const std::string& valu
 
 inline bool GetDword(const char* key, const char* name, DWORD& value)
 {
+    HKEY handle = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key),
+                        &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0;
     DWORD size = sizeof value;
-    return ::RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS;
+    const LONG result = ::RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    ::RegCloseKey(handle);
+    return result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value;
 }
 
 // Removes a whole key when constructed and again when destroyed, so each

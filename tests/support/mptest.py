@@ -33,6 +33,13 @@ def main():
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 
 
+def forget_settings(session):
+    """No recorder settings key in either registry view: the program decides
+    its view by where that key is, so a leftover in one view misleads it."""
+    for view in (32, 64):
+        session.reg_delete(DATABASE_KEY, view=view)
+
+
 def tree(directory):
     """Every file and directory below `directory`, as sorted relative paths
     (directories end in '/')."""

@@ -70,15 +70,9 @@ class Recorder:
         self.s = session
         self.db_guid = db_guid
         self.canaries = {}
-        self.s.reg_delete(DB_KEY)
-        if settings is not None:
-            for name, value in settings.items():
-                self.s.reg_set(DB_KEY, name, value)
-        if db_guid:
-            self.s.reg_set(DB_KEY, "GUID", db_guid)
-        log = self.s.cpath(RUN_LOG)
-        if log.exists():
-            log.unlink()
+        self.forget_settings()
+        self.set_settings(settings, db_guid)
+        self.forget_log()
         # The recorder's own directory on C:, with old pre-alarm files and no
         # restore directory: the run empties the one and creates the other.
         kestrix = self.s.cpath("C:\\Kestrix")
@@ -88,6 +82,20 @@ class Recorder:
         # Canaries: the system drive and a Linux directory beside the drives.
         self.add_canary(self.s.cpath("C:\\mediaprep-canary.txt"))
         self.add_canary(self.s.dir / "beside-the-drives" / "canary.txt")
+
+    def forget_settings(self):
+        mptest.forget_settings(self.s)
+
+    def set_settings(self, settings, db_guid=None, view=64):
+        for name, value in (settings or {}).items():
+            self.s.reg_set(DB_KEY, name, value, view=view)
+        if db_guid:
+            self.s.reg_set(DB_KEY, "GUID", db_guid, view=view)
+
+    def forget_log(self):
+        log = self.s.cpath(RUN_LOG)
+        if log.exists():
+            log.unlink()
 
     def add_canary(self, path, data=None):
         data = data or os.urandom(64)
@@ -120,8 +128,8 @@ class Recorder:
         path = self.s.drive(letter) / name
         return parse_description(path.read_bytes()) if path.exists() else None
 
-    def registry(self, name):
-        return self.s.reg_get(DB_KEY, name)
+    def registry(self, name, view=64):
+        return self.s.reg_get(DB_KEY, name, view=view)
 
     def kestrix_directories(self):
         """What the pre-alarm and restore directories hold after a run (None
