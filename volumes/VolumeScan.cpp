@@ -135,10 +135,3 @@ int VolumeHandler::ExamineVolume(VolumeRecord& record, int checkIndex, int split
     SaveVolumeInfo(record);
     return 1;
 }
-
-// Seam: the check of a volume's newest image files against its master index
-// belongs to the image store. Until it is there, every volume passes.
-bool VolumeHandler::CheckLastFiles(const VolumeRecord& /*record*/)
-{
-    return true;
-}

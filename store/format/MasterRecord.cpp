@@ -143,6 +143,13 @@ std::uint32_t GetBytesUsed(ConstMasterRecordBytes record)
     return le::Load32(record.data() + kBytesUsed);
 }
 
+std::uint32_t GetSequence(ConstMasterRecordBytes record, int kind, int channel)
+{
+    if (kind < 0 || kind > 2 || channel < 0 || channel >= kMasterChannels)
+        return 0;
+    return le::Load32(record.data() + kKinds[kind].sequences + 4 * static_cast<std::size_t>(channel));
+}
+
 void SetCapacity(MasterRecordBytes record, std::uint32_t capacity)
 {
     le::Store32(record.data() + kCapacity, capacity);

@@ -38,6 +38,9 @@ bool IsEmptyRecord(ConstMasterRecordBytes record);
 std::int32_t GetEarliestTime(ConstMasterRecordBytes record);
 std::int32_t GetLatestTime(ConstMasterRecordBytes record);
 std::uint32_t GetBytesUsed(ConstMasterRecordBytes record);
+// The sequence number of the last entry added for a kind (0 to 2) and
+// channel (0 to 15); 0 outside them.
+std::uint32_t GetSequence(ConstMasterRecordBytes record, int kind, int channel);
 void SetCapacity(MasterRecordBytes record, std::uint32_t capacity);
 
 // Where the record of local file number lies in MASTER.NDX: 6 + (number -

@@ -15,6 +15,7 @@ from recorder import (RECORDER_SETTINGS, ZERO_GUID, Recorder, awkward_names, des
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
 DIRECTORIES = ["Alarm/", "Images/", "Index/"]
+TRACE = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepTrace.log"
 
 
 def failure(path):
@@ -332,6 +333,37 @@ class MinimumSize(Scenario):
         info = self.rec.info("f")
         self.assertEqual(205832, info["AllocatedSpaceKB"])
         self.assertEqual(int(205832 * 0.995) // 20480, info["NumFiles"])
+
+
+class DamagedRecorder(Scenario):
+    db_guid = guid_text()
+
+    def test_damaged_files_are_examined_and_reported_then_prepared(self):
+        import volwriter
+        trace_key, trace = r"HKLM\Software\Corvane-VG\Kestrix\DbgLogger", self.session.cpath(TRACE)
+        self.session.reg_set(trace_key, "Mediaprep", 3)
+        trace.unlink(missing_ok=True)
+        small = dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=2)
+        volwriter.write_volume(self.rec.drive("e"), files=4, position=0, **small, damages={
+            3: "oversized-journal", 2: "torn-toc", 1: "stale-summary", 0: "garbage-header"})
+        volwriter.write_volume(self.rec.drive("f"), files=3, file_num_offset=4, position=1, version=0x2015,
+                               start_file=-1, record_file=-1, **small,
+                               damages={6: "missing-key-index", 5: "truncated", 4: "stale-summary"})
+        # Excluded from the database: never examined, never prepared.
+        excluded = self.rec.drive("g")
+        info = volwriter.write_volume(excluded, files=2, position=2, **small, damages={1: "torn-toc"})
+        write(excluded / "VolumeInfo.xml", description(**dict(info["description"], Excluded=1)))
+        before = {p: (excluded / p).read_bytes() for p in tree(excluded) if not p.endswith("/")}
+
+        self.rec.run()
+
+        lines = trace.read_text().splitlines()
+        self.assertEqual([f"File {n} corrupted, rebuilding." for n in (2, 1, 0, 6, 5, 4)],
+                         [line.split("] ", 1)[1] for line in lines if "corrupted" in line])
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F:\r\n", self.rec.log())
+        self.assertPrepared("e", 2, position=0)
+        self.assertPrepared("f", 2, position=1)
+        self.assertEqual(before, {p: (excluded / p).read_bytes() for p in tree(excluded) if not p.endswith("/")})
 
 
 if __name__ == "__main__":

@@ -1,0 +1,33 @@
+// The examination of one image file against its MASTER.NDX summary, the
+// rebuild of a summary from the file's own records, and the replacement of
+// a file that has nothing left to rebuild from. The volume handler walks a
+// volume's newest files with these during a scan.
+#pragma once
+
+#include "store/MasterIndex.h"
+
+#include <cstdint>
+#include <string>
+
+// Where one volume keeps its image store.
+struct ImageStoreLocation {
+    std::string imageDirectory;  // IMG and CACHE files, ending in a backslash
+    std::string indexDirectory;  // KEY files and MASTER.NDX, ending in a backslash
+    std::uint32_t capacity = 0;  // bytes of one image file: FileSizeMB x 1048576
+};
+
+bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number);
+
+// Whether image file number opens with its tables and matches its summary:
+// every stream's last sequence number there is one below the count in the
+// file's tables; an older file must also have a non-empty key index.
+bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number);
+
+// Scans the records of image file number, writes the tables back (and, for
+// an older file, a new key index) and stores the summary they give. False
+// when the file cannot be opened, its key index cannot be made, or the scan
+// found no entry at all (the empty summary is written then all the same).
+bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number);
+
+// An empty key index and a fresh, empty image file in place of number.
+bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number);
