@@ -9,8 +9,6 @@
 
 namespace {
 
-using RecordBuffer = std::array<std::uint8_t, kMasterRecordSize>;
-
 // From this generation on the key table lives inside the image file.
 constexpr std::uint32_t kKeyTableVersion = 0x3010;
 
@@ -50,8 +48,7 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
     image.SetBasePath(location.imageDirectory);
     if (!image.Open(number, true))
         return false;
-    RecordBuffer record;
-    InitRecord(record, 0);
+    MasterRecordBuffer record = EmptyRecord(0);
     bool sound = index.ReadRecord(number, record) && StreamsMatch(image, record);
     if (sound && image.GetVersion() < kKeyTableVersion)
         sound = HasKeyIndex(location, number);
@@ -77,8 +74,7 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
         keys.SetVersion(image.GetVersion());
     }
 
-    RecordBuffer record;
-    InitRecord(record, 0);
+    MasterRecordBuffer record = EmptyRecord(0);
     ScannedRecord scanned;
     while (image.ScanNextRecord(scanned)) {
         if (scanned.kind < 0 || scanned.kind > 2)

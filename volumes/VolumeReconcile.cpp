@@ -16,8 +16,6 @@
 namespace {
 
 using Lock = std::lock_guard<CriticalSection>;
-using RecordBuffer = std::array<std::uint8_t, kMasterRecordSize>;
-
 // The record numbers of the volume that lie inside the file as it is: a read
 // past the end delivers nothing and leaves the caller's buffer as it was, so
 // stopping there gives what reading on would, without walking through the
@@ -50,8 +48,7 @@ bool VolumeHandler::GetFileTimeRange(const VolumeRecord& record, std::int32_t& e
         record.recordFile != -1 ? record.recordFile : record.fileNumOffset + record.numFiles - 1;
     const std::int32_t oldest = record.startFile != -1 ? record.startFile : record.fileNumOffset;
     // One buffer throughout: a short read leaves the previous record in it.
-    RecordBuffer buffer;
-    InitRecord(buffer, 0);
+    MasterRecordBuffer buffer = EmptyRecord(0);
     if (index.ReadRecord(newest, buffer))
         latest = GetLatestTime(buffer);
     if (index.ReadRecord(oldest, buffer))
@@ -133,8 +130,7 @@ std::int32_t VolumeHandler::FindNewestUsedFile()
         MasterIndex index(volume.fileNumOffset);
         if (index.OpenIn(directory) != kMmioOk)
             continue;
-        RecordBuffer buffer;
-        InitRecord(buffer, 0);
+        MasterRecordBuffer buffer = EmptyRecord(0);
         const std::int32_t end = StoredRecordsEnd(index, volume);
         for (std::int32_t n = volume.fileNumOffset; n < end; ++n) {
             if (!index.ReadRecord(n, buffer))
@@ -247,8 +243,7 @@ void VolumeHandler::FindStartAfterRecordFile(std::int32_t holder)
             steps += rest;
             c += rest;
         } else if (!found) {
-            RecordBuffer buffer;
-            InitRecord(buffer, 0);
+            MasterRecordBuffer buffer = EmptyRecord(0);
             found = !index->ReadRecord(local, buffer) || IsRecordUsed(buffer);
         }
         if (found) {

@@ -83,6 +83,13 @@ void InitRecord(MasterRecordBytes record, std::uint32_t capacity)
     }
 }
 
+MasterRecordBuffer EmptyRecord(std::uint32_t capacity)
+{
+    MasterRecordBuffer record{};
+    InitRecord(record, capacity);
+    return record;
+}
+
 void AddEntry(MasterRecordBytes record, int channel, int kind, std::uint32_t sequence, std::int32_t time,
               std::uint32_t keyValue, std::uint32_t dataSize)
 {

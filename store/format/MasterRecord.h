@@ -3,6 +3,7 @@
 // time span. Plain byte code over the stored 688 bytes, no platform calls.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,6 +21,11 @@ using ConstMasterRecordBytes = std::span<const std::uint8_t, kMasterRecordSize>;
 
 // The empty record, with capacity (bytes) in its capacity field.
 void InitRecord(MasterRecordBytes record, std::uint32_t capacity);
+
+// A buffer holding the empty record, its padding zero: a record we write
+// back then carries no leftover memory and is the same on every run.
+using MasterRecordBuffer = std::array<std::uint8_t, kMasterRecordSize>;
+MasterRecordBuffer EmptyRecord(std::uint32_t capacity);
 
 // Adds one entry of an image file: kind 0 video, 1 audio, 2 text, channel
 // 0 to 15. Other kinds only widen the record's time span; a channel outside
