@@ -43,10 +43,10 @@ private:
 // the last scan's verdict, which decides what is prepared.
 class Collector : public ScanObserver {
 public:
-    void ScanBegun(int, int, bool guidInRegistry) override
+    void ScanBegun(int, int, bool guidFound) override
     {
         if (++m_scans == 1)
-            guidInRegistry_ = guidInRegistry;
+            GuidInRegistry = guidFound;
         for (auto& [key, drive] : m_drives) {
             drive.finalStatus.reset();
             drive.finalLeftOut.reset();
@@ -106,7 +106,7 @@ public:
         return drives;
     }
 
-    bool guidInRegistry_ = false;
+    bool GuidInRegistry = false;
 
 private:
     int m_scans = 0;
@@ -142,7 +142,7 @@ PreviewFacts PreviewPreparation()
     PrepareIndexDirectory(facts.settings.PreAlarmPath, log, &facts.preAlarm);
     PrepareIndexDirectory(facts.settings.RestorePath, log, &facts.restore);
 
-    facts.guidInRegistry = collector.guidInRegistry_;
+    facts.guidInRegistry = collector.GuidInRegistry;
     facts.drives = collector.Drives();
     for (PreviewDrive& drive : facts.drives) {
         DWORD totalKB = 0;

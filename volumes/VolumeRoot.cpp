@@ -244,7 +244,7 @@ bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::
                 path.push_back(part);
             part.clear();
         }
-        if (exists(path) || path.empty())
+        if (exists(path))
             return false;
         if (!exists(std::vector<std::string>(path.begin(), path.end() - 1)))
             return false;
