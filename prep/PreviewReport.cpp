@@ -210,9 +210,9 @@ std::vector<std::string> FormatPreviewReport(const PreviewFacts& facts)
                     (facts.multipleDir ? std::to_string(*facts.multipleDir) : std::string("not set")) + ")" +
                     (facts.guidInRegistry ? "" : " and stores the new GUID"));
 
-    lines.push_back("Less certain: writability is judged without writing a test file; a deletion is taken to succeed "
-                    "(a file in use stops it only on trying); last-access times may change where the system records "
-                    "reads.");
+    lines.push_back("Less certain: writability is judged without writing a test file; every write and deletion of a "
+                    "run is taken to succeed (a file in use stops one only on trying); last-access times may change "
+                    "where the system records reads.");
     lines.push_back("The run's log would read:");
     for (const std::string& line : facts.runLog)
         lines.push_back("  " + line);
