@@ -24,4 +24,6 @@ void CMediaprepCommandLineInfo::ParseParam(const char* param, bool flag, bool /*
 {
     if (flag && ::lstrcmpiA(param, "clean") == 0)
         m_bClean = true;
+    if (flag && ::lstrcmpiA(param, "report") == 0)
+        m_bReport = true;
 }

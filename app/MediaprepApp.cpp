@@ -3,6 +3,8 @@
 #include "app/CommandLineInfo.h"
 #include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
+#include "app/ReportOutput.h"
+#include "prep/PreviewReport.h"
 #include "prep/RunPreparation.h"
 #include "recorderlibs/DbgLogger.h"
 
@@ -16,7 +18,9 @@ bool CMediaprepApp::InitInstance()
     CMediaprepCommandLineInfo commandLine;
     ParseCommandLine(commandLine);
 
-    if (commandLine.m_bClean) {
+    if (commandLine.m_bReport) {
+        WriteReport(kReportPath, FormatPreviewReport(PreviewPreparation()));
+    } else if (commandLine.m_bClean) {
         FileRunLog log(kRunLogPath);
         RunPreparation(log);
     } else {

@@ -41,10 +41,30 @@ void ReportFailedDelete(RunLog& log, const std::string& path)
 // Both forms of one directory: `wide` ("\\?\", every name reachable) for the
 // calls, `shown` (as the settings give it) for reports and the protected
 // paths; each ends in a backslash.
-void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log);
+void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log,
+                ClearingTally* tally);
+
+// What the deletion of the entry would do, as the run would report it.
+bool CountEntry(const std::wstring& path, const std::string& shownPath, const ContainedTree& tree,
+                const WIN32_FIND_DATAW& entry, RunLog& log, ClearingTally& tally)
+{
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        const std::int32_t refusedBefore = tally.refused;
+        ClearBelow(path + L"\\", shownPath + "\\", tree, log, &tally);
+        ++tally.directories;
+        return tally.refused == refusedBefore;
+    }
+    ++tally.files;
+    tally.bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        ++tally.refused;
+        return false;
+    }
+    return true;
+}
 
 void ClearEntry(const std::wstring& wide, const std::string& shown, const ContainedTree& tree,
-                const WIN32_FIND_DATAW& entry, RunLog& log)
+                const WIN32_FIND_DATAW& entry, RunLog& log, ClearingTally* tally)
 {
     // The first two entries are passed over by position; on a listing that
     // returns "." or ".." later, they must still never be entered or deleted.
@@ -57,12 +77,14 @@ void ClearEntry(const std::wstring& wide, const std::string& shown, const Contai
         return;
     }
     bool removed = false;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (tally) {
+        removed = CountEntry(path, shownPath, tree, entry, log, *tally);
+    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or link is removed as a link: what it points to lies
         // outside the directory being cleared.
         removed = ContainedTree::RemoveLink(path);
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        ClearBelow(path + L"\\", shownPath + "\\", tree, log);
+        ClearBelow(path + L"\\", shownPath + "\\", tree, log, nullptr);
         removed = ::RemoveDirectoryW(path.c_str()) == 1;
     } else {
         // Read-only files are not made writable: they are reported.
@@ -72,7 +94,8 @@ void ClearEntry(const std::wstring& wide, const std::string& shown, const Contai
         ReportFailedDelete(log, shownPath);
 }
 
-void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log)
+void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log,
+                ClearingTally* tally)
 {
     WIN32_FIND_DATAW entry;
     const win32::UniqueFindHandle listing(::FindFirstFileW((wide + L"*.*").c_str(), &entry));
@@ -81,12 +104,12 @@ void ClearBelow(const std::wstring& wide, const std::string& shown, const Contai
     // The listing's first two entries are taken to be "." and "..".
     ::FindNextFileW(listing.get(), &entry);
     while (::FindNextFileW(listing.get(), &entry))
-        ClearEntry(wide, shown, tree, entry, log);
+        ClearEntry(wide, shown, tree, entry, log, tally);
 }
 
 }  // namespace
 
-void ClearDirectory(const std::string& directory, RunLog& log)
+void ClearDirectory(const std::string& directory, RunLog& log, ClearingTally* tally)
 {
     // As given and as the system resolves it: "C:" or a relative path may
     // name a protected directory just as well.
@@ -99,7 +122,7 @@ void ClearDirectory(const std::string& directory, RunLog& log)
     ContainedTree tree;
     if (!resolved || !tree.Attach(wide))
         return;
-    ClearBelow(wide, JoinPath(directory, ""), tree, log);
+    ClearBelow(wide, JoinPath(directory, ""), tree, log, tally);
 }
 
 bool CreateIndexDirectory(const std::string& path, RunLog& log)

@@ -5,7 +5,6 @@
 #include "prep/DirectoryClearing.h"
 #include "recorderlibs/CRegistry.h"
 #include "volumes/VolumeHandler.h"
-#include "volumes/VolumeInfoFile.h"
 
 #include <io.h>
 
@@ -29,6 +28,11 @@ bool RunPreparation(RunLog& log)
 void PrepareDrives(RunLog& log)
 {
     VolumeHandler handler;  // scans at once
+    PrepareDrives(handler, log);
+}
+
+void PrepareDrives(VolumeHandler& handler, RunLog& log)
+{
     handler.ScanDrives(0, 0);
 
     // Release this database's volumes: their descriptions stop naming it, so
@@ -38,7 +42,7 @@ void PrepareDrives(RunLog& log)
         VolumeRecord released;
         if (handler.GetVolume(i, released)) {
             released.dbGuid = GUID{};
-            SaveVolumeInfo(released);
+            handler.SaveDescription(released);
         }
     }
     handler.ScanDrives(0, 0);
@@ -72,14 +76,27 @@ void PrepareDrives(RunLog& log)
     log.Message(found);
 }
 
-void PrepareIndexDirectory(const std::string& path, RunLog& log)
+void PrepareIndexDirectory(const std::string& path, RunLog& log, ClearingTally* tally)
 {
     const std::string::size_type slash = path.find_last_of('\\');
     const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash);
-    if (_access(directory.c_str(), 0) == 0)
+    const bool exists = _access(directory.c_str(), 0) == 0;
+    if (tally) {
+        tally->exists = exists;
+        if (exists) {
+            ClearDirectory(path, log, tally);
+        } else {
+            // Only the last component is created: its parent must be there.
+            const std::string::size_type parentEnd = directory.find_last_of('\\');
+            const std::string parent = parentEnd == std::string::npos ? std::string() : directory.substr(0, parentEnd + 1);
+            if (parent.empty() || _access(parent.c_str(), 0) != 0)
+                log.Error("Failed attempting to create: " + path);
+        }
+    } else if (exists) {
         ClearDirectory(path, log);
-    else
+    } else {
         CreateIndexDirectory(path, log);
+    }
 }
 
 void SetMultipleDirFlag()

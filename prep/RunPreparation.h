@@ -6,6 +6,8 @@
 #include <string>
 
 class RunLog;
+class VolumeHandler;
+struct ClearingTally;
 
 // Always returns true; failures go to the log.
 bool RunPreparation(RunLog& log);
@@ -14,10 +16,14 @@ bool RunPreparation(RunLog& log);
 // blank, foreign or missing entry an empty volume, reporting each failure and
 // then the drives prepared ("Data drives found:").
 void PrepareDrives(RunLog& log);
+// The same on a handler that has made its first scan; a preview handler
+// goes through every step and changes nothing.
+void PrepareDrives(VolumeHandler& handler, RunLog& log);
 
 // Empties the directory of a settings path ("C:\Kestrix\PreAlarm\"), or
-// creates it when it does not exist.
-void PrepareIndexDirectory(const std::string& path, RunLog& log);
+// creates it when it does not exist. With a tally nothing is deleted or
+// created: the tally says what would be, the log what the run would report.
+void PrepareIndexDirectory(const std::string& path, RunLog& log, ClearingTally* tally = nullptr);
 
 // Tells the recorder's software that the database uses separate directories.
 void SetMultipleDirFlag();

@@ -125,6 +125,8 @@ bool ImageFile::Open(std::int32_t number, bool loadTables)
 bool ImageFile::OpenFile(SequentialFile& file, const std::string& path, bool readOnlyFallback)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (m_readOnly)
+        return file.Open(path, OPEN_EXISTING, GENERIC_READ, share, FILE_FLAG_NO_BUFFERING);
     if (file.Open(path, OPEN_EXISTING, GENERIC_READ | GENERIC_WRITE, share, FILE_FLAG_NO_BUFFERING))
         return true;
     if (CVkUtility::SetToReadWrite(path.c_str()) &&
@@ -142,7 +144,7 @@ bool ImageFile::OpenByName(const std::string& path, bool loadTables)
     m_tables.Clear();
     m_tables.LeaveWriteMode();
     if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (m_targetSize == kSizeFromHeader || !CreatePreallocatedFile(path, true))
+        if (m_readOnly || m_targetSize == kSizeFromHeader || !CreatePreallocatedFile(path, true))
             return false;
     }
     try {
@@ -166,7 +168,7 @@ bool ImageFile::OpenByName(const std::string& path, bool loadTables)
 bool ImageFile::CreatePreallocatedFile(const std::string& path, bool initialize)
 {
     Lock lock(m_lock);
-    if (m_targetSize < 1)
+    if (m_readOnly || m_targetSize < 1)
         return false;
     {
         win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -195,6 +197,8 @@ bool ImageFile::CreatePreallocatedFile(const std::string& path, bool initialize)
 bool ImageFile::InitializeNew(const std::string& path)
 {
     Lock lock(m_lock);
+    if (m_readOnly)
+        return false;
     SequentialFile file;
     try {
         if (!OpenFile(file, path, false))
@@ -233,7 +237,7 @@ bool ImageFile::SetWriteMode(bool on, bool load)
     if (!m_file.IsOpen())
         return false;
     if (!on) {
-        const bool written = !m_tables.IsDirty() || WriteBack();
+        const bool written = m_readOnly || !m_tables.IsDirty() || WriteBack();
         DropCacheFile(false);
         m_tables.LeaveWriteMode();
         return written;
@@ -273,7 +277,7 @@ bool ImageFile::ScanNextRecord(int& kind, KeyRecord& video, AudioHeader& audio, 
 bool ImageFile::LoadCacheJournal()
 {
     Lock lock(m_lock);
-    if (!m_file.IsOpen() || !m_tables.IsWriteMode() || m_tables.HasMetaData() || m_number < 0)
+    if (m_readOnly || !m_file.IsOpen() || !m_tables.IsWriteMode() || m_tables.HasMetaData() || m_number < 0)
         return false;
     const std::string path = MakeCachePath(m_number);
     if (!m_cache.IsOpen()) {
@@ -339,6 +343,8 @@ bool ImageFile::WriteBack()
 
 void ImageFile::DropCacheFile(bool always)
 {
+    if (m_readOnly)
+        return;
     // The journal is in the tables now, or was empty: it has served.
     if (always || m_cache.IsOpen()) {
         m_cache.Close();
@@ -350,7 +356,7 @@ void ImageFile::DropCacheFile(bool always)
 bool ImageFile::Close()
 {
     Lock lock(m_lock);
-    if (m_tables.IsDirty() && m_file.IsOpen() && !WriteBack())
+    if (!m_readOnly && m_tables.IsDirty() && m_file.IsOpen() && !WriteBack())
         return false;
     DropCacheFile(false);
     m_tables.LeaveWriteMode();

@@ -31,6 +31,12 @@ public:
     ImageFile(const ImageFile&) = delete;
     ImageFile& operator=(const ImageFile&) = delete;
 
+    // A read-only image file only ever reads: a missing file stays missing,
+    // the file is opened for reading alone (its attributes untouched), the
+    // tables are never written back, and the cache file is neither opened
+    // nor deleted. Set before Open.
+    void SetReadOnly(bool readOnly) { m_readOnly = readOnly; }
+
     // The directory of the image and cache files, ending in a backslash
     // (default "C:\").
     void SetBasePath(const std::string& path);
@@ -96,4 +102,5 @@ private:
     std::string m_extension = "AVI";
     std::int32_t m_number = -1;
     std::string m_path;
+    bool m_readOnly = false;
 };

@@ -16,8 +16,12 @@ bool HasKeyIndex(const ImageStoreLocation& location, std::int32_t number)
 {
     KeyIndexFile keys;
     keys.SetBasePath(location.indexDirectory);
-    // Opening creates a missing file, which then has length 0.
-    if (!keys.Open(number, -1))
+    // Opening creates a missing file, which then has length 0: a missing one
+    // is not filled either way.
+    const bool opened = location.readOnly
+                            ? keys.OpenReadOnlyByName(keys.MakePath("KEY", "NDX", number)) == kMmioOk
+                            : keys.Open(number, -1);
+    if (!opened)
         return false;
     const bool filled = keys.GetLength() != 0;
     keys.Close();
@@ -33,6 +37,12 @@ bool StreamsMatch(const ImageFile& image, ConstMasterRecordBytes record)
     return true;
 }
 
+bool IsDirectory(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
 
 bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
@@ -45,6 +55,7 @@ bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
 bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(location.capacity);
+    image.SetReadOnly(location.readOnly);
     image.SetBasePath(location.imageDirectory);
     if (!image.Open(number, true))
         return false;
@@ -59,6 +70,7 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
 bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
+    image.SetReadOnly(location.readOnly);
     image.SetBasePath(location.imageDirectory);
     if (!image.Open(number, false))
         return false;
@@ -66,7 +78,11 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
     const bool oldFormat = image.GetVersion() < kKeyTableVersion;
     KeyIndexFile keys;
     keys.SetBasePath(location.indexDirectory);
-    if (oldFormat) {
+    if (oldFormat && location.readOnly && !IsDirectory(location.indexDirectory)) {
+        image.Close();
+        return false;
+    }
+    if (oldFormat && !location.readOnly) {
         if (!keys.Create(number) || !keys.Open(number, -1)) {
             image.Close();
             return false;
@@ -82,10 +98,11 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
         const RecordPrefix& prefix = scanned.prefix;
         AddEntry(record, prefix.stream, prefix.kind, prefix.sequence, static_cast<std::int32_t>(prefix.time),
                  scanned.kind == 0 ? scanned.keyValue : 0, scanned.length);
-        if (oldFormat && scanned.kind == 0 && scanned.keyFrame)
+        if (oldFormat && scanned.kind == 0 && scanned.keyFrame && !location.readOnly)
             keys.AppendRecord(scanned.video);
     }
-    if (!oldFormat)
+    // The journal adds to the tables only, not to the summary.
+    if (!oldFormat && !location.readOnly)
         image.LoadCacheJournal();
     image.Close();
     keys.Close();
@@ -93,12 +110,16 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
     if (!index.IsOpen())
         return false;
     const bool found = !IsEmptyRecord(record);
+    if (location.readOnly)
+        return found;
     SetCapacity(record, location.capacity);
     return index.WriteRecord(number, record) && found;
 }
 
 bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
 {
+    if (location.readOnly)
+        return true;
     KeyIndexFile keys;
     keys.SetBasePath(location.indexDirectory);
     const bool keysMade = keys.Create(number);

@@ -14,6 +14,9 @@ struct ImageStoreLocation {
     std::string imageDirectory;  // IMG and CACHE files, ending in a backslash
     std::string indexDirectory;  // KEY files and MASTER.NDX, ending in a backslash
     std::uint32_t capacity = 0;  // bytes of one image file: FileSizeMB x 1048576
+    // Judge only: every operation below gives the answer it would give, but
+    // nothing is created, written back, deleted or made writable.
+    bool readOnly = false;
 };
 
 bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number);
@@ -27,6 +30,8 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
 // an older file, a new key index) and stores the summary they give. False
 // when the file cannot be opened, its key index cannot be made, or the scan
 // found no entry at all (the empty summary is written then all the same).
+// Read-only: the records are scanned in memory and the answer assumes that
+// the key index and the summary could be written.
 bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number);
 
 // An empty key index and a fresh, empty image file in place of number.

@@ -1,5 +1,7 @@
 #include "store/MasterIndex.h"
 
+#include <windows.h>
+
 #include <limits>
 
 MmioResult MasterIndex::OpenIn(const std::string& directory)
@@ -14,11 +16,33 @@ MmioResult MasterIndex::OpenIn(const std::string& directory)
     return result;
 }
 
+MmioResult MasterIndex::OpenInReadOnly(const std::string& directory)
+{
+    const std::string path = PathIn(directory);
+    const MmioResult result = OpenReadOnlyByName(path);
+    if (result != kMmioMissing)
+        return result;
+    const DWORD attributes = ::GetFileAttributesA(directory.empty() ? "." : directory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return kMmioCannotOpen;
+    m_absentAsEmpty = true;
+    return kMmioOk;
+}
+
+MmioResult MasterIndex::Close()
+{
+    m_absentAsEmpty = false;
+    return MmioFile::Close();
+}
+
 bool MasterIndex::ReadRecord(std::int32_t number, MasterRecordBytes record)
 {
     const std::int32_t position = RecordPosition(number);
     if (position < 0)
         return false;
+    // An empty file: the read comes up short and leaves the record as it was.
+    if (m_absentAsEmpty)
+        return true;
     std::uint32_t countRead = 0;
     return ReadAt(record.data(), static_cast<std::uint32_t>(record.size()), position, countRead) == kMmioOk;
 }

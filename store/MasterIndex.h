@@ -18,6 +18,15 @@ public:
     // Opens MASTER.NDX in directory, creating it empty when it cannot be
     // opened. The result of the last attempt.
     MmioResult OpenIn(const std::string& directory);
+    // Opens MASTER.NDX in directory for reading only. A missing one is not
+    // created: as long as the directory exists for OpenIn to create it in,
+    // the index counts as open and reads as the empty file OpenIn would make.
+    MmioResult OpenInReadOnly(const std::string& directory);
+
+    // Open, or standing in for the empty file that OpenIn would create.
+    bool IsOpen() const override { return m_absentAsEmpty || MmioFile::IsOpen(); }
+    std::int32_t GetLength() override { return m_absentAsEmpty ? 0 : MmioFile::GetLength(); }
+    MmioResult Close() override;
 
     // Reads up to 688 bytes of the record of local number; a short read (the
     // end of the file) succeeds and leaves the rest of record as it was.
@@ -35,4 +44,5 @@ private:
     std::int32_t RecordPosition(std::int32_t number) const;
 
     std::int32_t m_firstFileNumber;
+    bool m_absentAsEmpty = false;
 };

@@ -98,6 +98,22 @@ MmioResult MmioFile::OpenByName(const std::string& path)
     return kMmioOk;
 }
 
+MmioResult MmioFile::OpenReadOnlyByName(const std::string& path)
+{
+    if (IsOpen())
+        return kMmioOk;
+    if (path.size() > kMaxPathLength)
+        return kMmioCannotOpen;
+    m_file = OpenFile(path, GENERIC_READ, kShareReadWrite | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (!m_file) {
+        const DWORD error = ::GetLastError();
+        return Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kMmioMissing : kMmioCannotOpen,
+                    "CreateFileA (read-only)");
+    }
+    m_unflushed = false;
+    return kMmioOk;
+}
+
 MmioResult MmioFile::Close()
 {
     if (!IsOpen())

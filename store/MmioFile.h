@@ -50,6 +50,9 @@ public:
     // A file that cannot be opened for writing is opened read-only, and its
     // writes then fail.
     virtual MmioResult OpenByName(const std::string& path);
+    // Opens an existing file for reading only, whatever its attributes (which
+    // stay as they are); kMmioMissing when it does not exist. Writes fail.
+    MmioResult OpenReadOnlyByName(const std::string& path);
 
     // Flushes first; a failed flush is returned and leaves the file open.
     virtual MmioResult Close();

@@ -43,6 +43,7 @@ bool VolumeHandler::CheckLastFiles(const VolumeRecord& record)
     GetImageDirectory(record, location.imageDirectory);
     GetIndexDirectory(record, location.indexDirectory);
     location.capacity = static_cast<std::uint32_t>(Settings.FileSizeMB) * 1048576u;
+    location.readOnly = IsPreview();
 
     const std::int32_t stop = record.startFile != -1 ? record.startFile : record.fileNumOffset;
     std::int32_t number = record.recordFile != -1 ? record.recordFile : record.fileNumOffset + record.numFiles - 1;
@@ -50,7 +51,7 @@ bool VolumeHandler::CheckLastFiles(const VolumeRecord& record)
         return true;
 
     MasterIndex index(record.fileNumOffset);
-    if (index.OpenIn(location.indexDirectory) != kMmioOk)
+    if (OpenMasterIndex(index, location.indexDirectory) != kMmioOk)
         return false;
     for (int step = 0; step < kMaxFilesChecked; ++step) {
         // The files before a missing one were never recorded, or belong to
@@ -58,9 +59,13 @@ bool VolumeHandler::CheckLastFiles(const VolumeRecord& record)
         if (!ImageFileExists(location, number))
             break;
         if (!MatchesSummary(location, index, number)) {
-            TraceRebuild(number);
-            if (!RebuildRecord(location, index, number))
+            // A preview only tells what it found; the trace is the run's.
+            if (!IsPreview())
+                TraceRebuild(number);
+            const bool rebuilt = RebuildRecord(location, index, number);
+            if (!rebuilt)
                 ReplaceImageFile(location, number);
+            Notify([&](ScanObserver& o) { o.DamagedFile(record.path, number, rebuilt); });
         }
         if (number == stop)
             break;

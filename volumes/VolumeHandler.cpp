@@ -2,7 +2,10 @@
 
 #include "recorderlibs/CVkUtility.h"
 #include "recorderlibs/DbgLogger.h"
+#include "store/MasterIndex.h"
 #include "volumes/VolumeInfoFile.h"
+#include "volumes/VolumeInfoText.h"
+#include "volumes/XmlDocument.h"
 
 #include <mutex>
 #include <ostream>
@@ -13,6 +16,14 @@ using Lock = std::lock_guard<CriticalSection>;
 
 constexpr const char* kLogName = "Mediaprep";
 constexpr int kProgressLevel = 3;
+
+std::string DescriptionKey(const std::string& path)
+{
+    std::string key = path;
+    for (char& c : key)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return key;
+}
 
 void AppendDirectory(const std::string& volumePath, const std::string& setting, std::string& directory)
 {
@@ -29,6 +40,39 @@ VolumeHandler::VolumeHandler(const DatabaseSettings& settings, const GUID& datab
 }
 
 VolumeHandler::~VolumeHandler() = default;
+
+bool VolumeHandler::SaveDescription(const VolumeRecord& record)
+{
+    if (!IsPreview())
+        return SaveVolumeInfo(record);
+    if (record.path.empty())
+        return false;
+    XmlDocument document;
+    WriteVolumeInfoDocument(document, record);
+    Lock lock(HandlerLock);
+    m_descriptions[DescriptionKey(record.path)] = document.GetText();
+    return true;
+}
+
+bool VolumeHandler::LoadDescription(VolumeRecord& record)
+{
+    if (IsPreview()) {
+        Lock lock(HandlerLock);
+        const auto saved = m_descriptions.find(DescriptionKey(record.path));
+        if (saved != m_descriptions.end()) {
+            XmlDocument document;
+            document.SetText(saved->second);
+            document.Reset();
+            return ReadVolumeInfoDocument(document, record);
+        }
+    }
+    return LoadVolumeInfo(record);
+}
+
+std::uint32_t VolumeHandler::OpenMasterIndex(MasterIndex& index, const std::string& directory)
+{
+    return IsPreview() ? index.OpenInReadOnly(directory) : index.OpenIn(directory);
+}
 
 bool VolumeHandler::IsIndex(std::int32_t index) const
 {
@@ -211,7 +255,7 @@ bool VolumeHandler::SetClaimedFile(std::int32_t global, std::int32_t VolumeRecor
         return false;
     VolumeRecord& holder = Volumes[static_cast<std::size_t>(volume)];
     holder.*claim = local;
-    SaveVolumeInfo(holder);
+    SaveDescription(holder);
     // Only a remembered previous holder gives up its claim; with none
     // remembered, the next Get settles which claim counts.
     if (rememberedIndex != -1 && rememberedIndex != volume) {
@@ -219,7 +263,7 @@ bool VolumeHandler::SetClaimedFile(std::int32_t global, std::int32_t VolumeRecor
         if (IsIndex(rememberedIndex)) {
             VolumeRecord& previous = Volumes[static_cast<std::size_t>(rememberedIndex)];
             previous.*claim = -1;
-            SaveVolumeInfo(previous);
+            SaveDescription(previous);
         }
         rememberedIndex = volume;
     }
@@ -255,7 +299,7 @@ bool VolumeHandler::UpdateDatabaseInfo()
             continue;
         volume.activeVolumes = ActiveVolumeCount;
         volume.dbGuid = DatabaseGuid;
-        if (!SaveVolumeInfo(volume))
+        if (!SaveDescription(volume))
             allWritten = false;
     }
     return allWritten;

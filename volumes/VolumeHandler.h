@@ -14,19 +14,31 @@
 #include "recorderlibs/CriticalSection.h"
 #include "volumes/DriveGuard.h"
 #include "volumes/Guid.h"
+#include "volumes/ScanObserver.h"
 #include "volumes/VolumeRecord.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
+
+class MasterIndex;
+
+// A preview handler decides everything a run's handler decides and changes
+// nothing: no registry value, no test file, no MASTER.NDX, no rebuilt or
+// replaced image file, nothing deleted, no directory created. Descriptions
+// it would write are kept in memory, and it reads them back from there.
+enum class HandlerMode { Run, Preview };
 
 class VolumeHandler {
 public:
     // Reads the database settings and scans every drive at once, with the
     // last-files check and subvolumes examined one by one.
     VolumeHandler();
+    // The same, in the given mode, telling the observer (if any) what it finds.
+    VolumeHandler(HandlerMode mode, ScanObserver* observer);
     // A handler over the given settings and database GUID whose list starts
     // empty: it reads no registry and looks at no drive. Fill the list with
     // AppendVolume.
@@ -123,9 +135,15 @@ public:
     // System Volume Information.
     static bool ProbeVolumeRoot(const std::string& root, bool& hasOtherEntries);
 
+    // The probe of a preview: whether the root can be written, judged by
+    // reading only (less certain than the test file), and the other entries.
+    static bool JudgeVolumeRoot(const std::string& root, bool& hasOtherEntries, WriteJudgement& how);
+
     // Every file below the directory loses its read-only, hidden and system
     // attributes and is counted; -1 when a directory cannot be listed.
     std::int32_t CountAndUnprotectFiles(const std::string& directory);
+    // The same count without changing anything, with the files' bytes.
+    std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes);
 
     // Deletes every file and directory below the directory except System
     // Volume Information (at any depth) and directories whose names begin
@@ -141,6 +159,13 @@ public:
     // attributes alone.
     bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter);
 
+    // The volume's description, written to its drive (in memory, for a
+    // preview) or read from there; as SaveVolumeInfo and LoadVolumeInfo.
+    bool SaveDescription(const VolumeRecord& record);
+    bool LoadDescription(VolumeRecord& record);
+
+    bool IsPreview() const { return m_mode == HandlerMode::Preview; }
+
     // The handler's state. Guarded by HandlerLock: code outside the handler
     // takes it (std::lock_guard) before touching any of these.
     GUID DatabaseGuid{};
@@ -154,6 +179,24 @@ public:
     CriticalSection ChangeLock;   // held for a whole initialisation; taken before HandlerLock
 
 private:
+    // OpenIn, or for a preview OpenInReadOnly.
+    std::uint32_t OpenMasterIndex(MasterIndex& index, const std::string& directory);
+    template <typename Tell>
+    void Notify(Tell tell)
+    {
+        if (m_observer)
+            tell(*m_observer);
+    }
+    bool ProbeRoot(const std::string& root, bool& hasOtherEntries);
+    bool WouldCreateDirectories(const std::string& root);
+
+    HandlerMode m_mode = HandlerMode::Run;
+    ScanObserver* m_observer = nullptr;
+    bool m_guidMade = false;  // a preview made the database GUID in memory
+    // A preview's descriptions by upper-case volume path: the text a save
+    // would have written.
+    std::map<std::string, std::string> m_descriptions;
+
     int ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes);
     bool CheckLastFiles(const VolumeRecord& record);
     std::int32_t SettleRecordClaims();

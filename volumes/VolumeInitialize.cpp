@@ -1,7 +1,10 @@
 // Making one listed drive an empty, active volume of this database.
 #include "volumes/VolumeHandler.h"
 
+#include "volumes/ContainedTree.h"
 #include "volumes/VolumeOrdering.h"
+#include "volumes/VolumeRoot.h"
+#include "volumes/WidePath.h"
 
 #include <objbase.h>
 
@@ -31,7 +34,28 @@ bool IsWipeableRoot(const std::string& root)
     return type == DRIVE_FIXED || type == DRIVE_REMOTE;
 }
 
+// The root's directories that the deletion leaves in place.
+std::vector<std::string> SurvivingDirectories(const std::string& root)
+{
+    std::vector<std::string> names;
+    std::wstring wide;
+    DirectoryListing listing;
+    if (!LongPathOf(root, wide) || !listing.Start(wide, L"*.*"))
+        return names;
+    WIN32_FIND_DATAW entry;
+    while (listing.Next(entry))
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName) == WipeEntry::Skipped)
+            names.push_back(NarrowName(entry.cFileName));
+    return names;
+}
+
 }  // namespace
+
+bool VolumeHandler::WouldCreateDirectories(const std::string& root)
+{
+    return DirectoriesCreatable(SurvivingDirectories(root), {Settings.AlarmPath, Settings.IndexPath, Settings.ImagePath});
+}
 
 int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
 {
@@ -58,24 +82,36 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     // The drive is counted and emptied without the handler lock, so that the
     // list stays readable meanwhile.
     handler.unlock();
-    const std::int32_t count = CountAndUnprotectFiles(root);
+    std::uint64_t bytes = 0;
+    const std::int32_t count = IsPreview() ? CountFiles(root, bytes) : CountAndUnprotectFiles(root);
     handler.lock();
     if (count == -1)
         return 0;
-    handler.unlock();
-    std::int32_t deleted = 0;
-    if (!DeleteVolumeContents(root, deleted))
-        return 0;
-    handler.lock();
+    if (IsPreview()) {
+        // The deletion is taken to succeed: what stops it (a file in use, a
+        // System Volume Information below the root) shows only on trying.
+        Notify([&](ScanObserver& o) { o.ContentsCounted(root, count, bytes); });
+    } else {
+        handler.unlock();
+        std::int32_t deleted = 0;
+        if (!DeleteVolumeContents(root, deleted))
+            return 0;
+        handler.lock();
+    }
 
     // Someone may have rescanned while the lock was free: go on only with the
     // entry this initialisation began with.
     if (GetVolumeStatus(index) == VolumeStatus::NoVolume || Volumes[static_cast<std::size_t>(index)].path != root)
         return 0;
 
-    for (const std::string* directory : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
-        if (!::CreateDirectoryA((root + *directory).c_str(), nullptr))
+    if (IsPreview()) {
+        if (!WouldCreateDirectories(root))
             return 0;
+    } else {
+        for (const std::string* directory : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
+            if (!::CreateDirectoryA((root + *directory).c_str(), nullptr))
+                return 0;
+    }
 
     // New capacity goes right behind the volume being recorded to.
     const std::int32_t recording = FindRecordFileVolume();
@@ -100,6 +136,7 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     UpdateDatabaseInfo();
 
     handler.unlock();
-    LogActiveVolumes("Volume " + root + " initialized.");
+    if (!IsPreview())
+        LogActiveVolumes("Volume " + root + " initialized.");
     return 1;
 }

@@ -6,7 +6,6 @@
 
 #include "store/MasterIndex.h"
 #include "store/format/MasterRecord.h"
-#include "volumes/VolumeInfoFile.h"
 
 #include <algorithm>
 #include <array>
@@ -41,7 +40,7 @@ bool VolumeHandler::GetFileTimeRange(const VolumeRecord& record, std::int32_t& e
     std::string directory;
     GetIndexDirectory(record, directory);
     MasterIndex index(record.fileNumOffset);
-    if (index.OpenIn(directory) != kMmioOk)
+    if (OpenMasterIndex(index, directory) != kMmioOk)
         return false;
 
     const std::int32_t newest =
@@ -102,10 +101,10 @@ std::int32_t VolumeHandler::SettleRecordClaims()
             holderLatest = latest;
         } else if (latest <= holderLatest) {
             volume.recordFile = -1;
-            SaveVolumeInfo(volume);
+            SaveDescription(volume);
         } else {
             Volumes[static_cast<std::size_t>(holder)].recordFile = -1;
-            SaveVolumeInfo(Volumes[static_cast<std::size_t>(holder)]);
+            SaveDescription(Volumes[static_cast<std::size_t>(holder)]);
             holder = static_cast<std::int32_t>(i);
             holderLatest = latest;
         }
@@ -128,7 +127,7 @@ std::int32_t VolumeHandler::FindNewestUsedFile()
         std::string directory;
         GetIndexDirectory(volume, directory);
         MasterIndex index(volume.fileNumOffset);
-        if (index.OpenIn(directory) != kMmioOk)
+        if (OpenMasterIndex(index, directory) != kMmioOk)
             continue;
         MasterRecordBuffer buffer = EmptyRecord(0);
         const std::int32_t end = StoredRecordsEnd(index, volume);
@@ -151,7 +150,7 @@ std::int32_t VolumeHandler::FindNewestUsedFile()
             if (volume.status == VolumeStatus::Active) {
                 volume.recordFile = volume.fileNumOffset;
                 volume.startFile = volume.fileNumOffset;
-                SaveVolumeInfo(volume);
+                SaveDescription(volume);
                 break;
             }
         }
@@ -159,7 +158,7 @@ std::int32_t VolumeHandler::FindNewestUsedFile()
     }
     VolumeRecord& best = Volumes[static_cast<std::size_t>(bestVolume)];
     best.recordFile = bestFile;
-    SaveVolumeInfo(best);
+    SaveDescription(best);
     return bestVolume;
 }
 
@@ -187,16 +186,16 @@ void VolumeHandler::SettleStartClaims(std::int32_t holder)
             startDistance = distance;
         } else if (distance <= startDistance) {
             volume.startFile = -1;
-            SaveVolumeInfo(volume);
+            SaveDescription(volume);
         } else {
             Volumes[static_cast<std::size_t>(startHolder)].startFile = -1;
-            SaveVolumeInfo(Volumes[static_cast<std::size_t>(startHolder)]);
+            SaveDescription(Volumes[static_cast<std::size_t>(startHolder)]);
             startHolder = static_cast<std::int32_t>(i);
             startDistance = distance;
         }
     }
     if (startHolder != -1) {
-        SaveVolumeInfo(Volumes[static_cast<std::size_t>(startHolder)]);
+        SaveDescription(Volumes[static_cast<std::size_t>(startHolder)]);
         return;
     }
     FindStartAfterRecordFile(holder);
@@ -230,7 +229,7 @@ void VolumeHandler::FindStartAfterRecordFile(std::int32_t holder)
             openVolume = volume;
             std::string directory;
             GetIndexDirectory(candidate, directory);
-            found = index->OpenIn(directory) != kMmioOk;
+            found = OpenMasterIndex(*index, directory) != kMmioOk;
             if (!found)
                 storedEnd = StoredRecordsEnd(*index, candidate);
         }
@@ -249,12 +248,12 @@ void VolumeHandler::FindStartAfterRecordFile(std::int32_t holder)
         if (found) {
             index.reset();
             candidate.startFile = local;
-            SaveVolumeInfo(candidate);
+            SaveDescription(candidate);
             return;
         }
         c = c + 1 >= total ? 0 : c + 1;
     }
     index.reset();
     holderVolume.startFile = holderVolume.recordFile;
-    SaveVolumeInfo(holderVolume);
+    SaveDescription(holderVolume);
 }

@@ -12,7 +12,8 @@ namespace {
 
 constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
 
-std::int32_t CountBelow(const std::wstring& directory, const ContainedTree& tree)
+// What the deletion would remove. Without a tree, nothing is unprotected.
+std::int32_t CountBelow(const std::wstring& directory, const ContainedTree* tree, std::uint64_t& bytes)
 {
     DirectoryListing listing;
     if (!listing.Start(directory, L"*.*"))
@@ -25,7 +26,7 @@ std::int32_t CountBelow(const std::wstring& directory, const ContainedTree& tree
         case WipeEntry::Skipped:
             break;
         case WipeEntry::Directory: {
-            const std::int32_t below = CountBelow(path, tree);
+            const std::int32_t below = CountBelow(path, tree, bytes);
             if (below == -1)
                 return -1;
             count += below;
@@ -38,7 +39,9 @@ std::int32_t CountBelow(const std::wstring& directory, const ContainedTree& tree
                 ++count;
             break;
         case WipeEntry::File:
-            tree.Unprotect(path);
+            if (tree)
+                tree->Unprotect(path);
+            bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
             ++count;
             break;
         }
@@ -101,6 +104,70 @@ WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name)
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? WipeEntry::Link : WipeEntry::File;
 }
 
+namespace {
+
+bool HasOtherEntries(const std::string& root)
+{
+    std::wstring wide;
+    DirectoryListing listing;
+    if (LongPathOf(root, wide) && listing.Start(wide, L"*")) {
+        WIN32_FIND_DATAW entry;
+        while (listing.Next(entry))
+            if (!IsIgnoredByProbe(NarrowName(entry.cFileName)))
+                return true;
+    }
+    return false;
+}
+
+// Opens one file of the root for writing, writing nothing; true when one
+// gave an answer. Files that are read-only by attribute or held by another
+// program tell nothing about the drive.
+bool TryRootFile(const std::string& root, bool& writable)
+{
+    WIN32_FIND_DATAA entry;
+    const win32::UniqueFindHandle listing(::FindFirstFileA(JoinPath(root, "*").c_str(), &entry));
+    if (!listing)
+        return false;
+    do {
+        if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const win32::UniqueFileHandle file(::CreateFileA(JoinPath(root, entry.cFileName).c_str(), GENERIC_WRITE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.valid()) {
+            writable = true;
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
+            writable = false;
+            return true;
+        }
+    } while (::FindNextFileA(listing.get(), &entry));
+    return false;
+}
+
+}  // namespace
+
+bool VolumeHandler::JudgeVolumeRoot(const std::string& root, bool& hasOtherEntries, WriteJudgement& how)
+{
+    hasOtherEntries = false;
+    DWORD flags = 0;
+    bool writable = true;
+    if (::GetVolumeInformationA(JoinPath(root, "").c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+        (flags & FILE_READ_ONLY_VOLUME)) {
+        how = WriteJudgement::ReadOnlyVolume;
+        writable = false;
+    } else if (TryRootFile(root, writable)) {
+        how = writable ? WriteJudgement::RootFileOpened : WriteJudgement::RootFileRefused;
+    } else {
+        how = WriteJudgement::NothingToTry;
+    }
+    if (writable)
+        hasOtherEntries = HasOtherEntries(root);
+    return writable;
+}
+
 bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntries)
 {
     const std::string testFile = JoinPath(root, "testfile.tmp");
@@ -113,21 +180,8 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
     if (writable)
         ::DeleteFileA(testFile.c_str());  // a file that stays behind does not make the root unwritable
 
-    hasOtherEntries = false;
-    if (!writable)
-        return false;
-    std::wstring wide;
-    DirectoryListing listing;
-    if (LongPathOf(root, wide) && listing.Start(wide, L"*")) {
-        WIN32_FIND_DATAW entry;
-        while (listing.Next(entry)) {
-            if (!IsIgnoredByProbe(NarrowName(entry.cFileName))) {
-                hasOtherEntries = true;
-                break;
-            }
-        }
-    }
-    return true;
+    hasOtherEntries = writable && HasOtherEntries(root);
+    return writable;
 }
 
 std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory)
@@ -136,7 +190,17 @@ std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory)
     ContainedTree tree;
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return -1;
-    return CountBelow(wide, tree);
+    std::uint64_t bytes = 0;
+    return CountBelow(wide, &tree, bytes);
+}
+
+std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes)
+{
+    std::wstring wide;
+    bytes = 0;
+    if (!LongPathOf(directory, wide))
+        return -1;
+    return CountBelow(wide, nullptr, bytes);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter)
@@ -146,4 +210,45 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return false;
     return DeleteBelow(wide, tree, counter);
+}
+
+bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings)
+{
+    // Directories as their component lists below the root; the root is {}.
+    std::vector<std::vector<std::string>> existing{{}};
+    for (const std::string& name : surviving)
+        existing.push_back({name});
+    const auto exists = [&](const std::vector<std::string>& path) {
+        for (const auto& known : existing) {
+            if (known.size() != path.size())
+                continue;
+            bool same = true;
+            for (std::size_t i = 0; same && i < path.size(); ++i)
+                same = EqualNoCase(known[i], path[i]);
+            if (same)
+                return true;
+        }
+        return false;
+    };
+    for (const std::string& setting : settings) {
+        std::vector<std::string> path;
+        std::string part;
+        for (std::size_t i = 0; i <= setting.size(); ++i) {
+            if (i < setting.size() && setting[i] != '\\' && setting[i] != '/') {
+                part += setting[i];
+                continue;
+            }
+            if (part == ".." && !path.empty())
+                path.pop_back();
+            else if (!part.empty() && part != "." && part != "..")
+                path.push_back(part);
+            part.clear();
+        }
+        if (exists(path))
+            return false;
+        if (!exists(std::vector<std::string>(path.begin(), path.end() - 1)))
+            return false;
+        existing.push_back(path);
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Entries the probe does not count as other contents: the description files,
 // RECYCLED and System Volume Information, in any letter case, and "." and "..".
@@ -19,3 +20,12 @@ enum class WipeEntry {
 
 // `attributes` as a directory listing gives them.
 WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name);
+
+// Whether creating root + each setting in turn (each one directory, its
+// parent not created) succeeds on a root that the deletion has emptied down
+// to `surviving` (the names of the root's directories the deletion leaves).
+// A setting that names an existing directory (the root itself, for "\\"), or
+// whose parent is missing, fails, and the later ones are not tried. Names
+// compare without regard to case; a setting without a leading backslash is
+// taken relative to the root, the drive's usual current directory.
+bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings);

@@ -27,7 +27,9 @@ bool IsDataDriveType(UINT driveType)
 
 BOOL (*VolumeHandler::TotalSpaceQuery)(const char* path, DWORD& totalKB) = CVkUtility::GetTotalSpaceKB;
 
-VolumeHandler::VolumeHandler()
+VolumeHandler::VolumeHandler() : VolumeHandler(HandlerMode::Run, nullptr) {}
+
+VolumeHandler::VolumeHandler(HandlerMode mode, ScanObserver* observer) : m_mode(mode), m_observer(observer)
 {
     Settings.ReadFromRegistry();
     ScanDrives(1, 1);
@@ -40,15 +42,22 @@ void VolumeHandler::ScanDrives(int checkIndex, int splitSubVolumes)
     {
         CRegistry registry(HKEY_LOCAL_MACHINE, DatabaseKeyPath().c_str());
         std::string text;
-        if (registry.VkRegQueryString("GUID", text) == ERROR_SUCCESS) {
+        const bool inRegistry = registry.VkRegQueryString("GUID", text) == ERROR_SUCCESS;
+        if (inRegistry) {
             DatabaseGuid = TextToGuid(text);
-        } else {
+        } else if (!m_guidMade) {
+            // A run stores the GUID it makes, and its later scans read it
+            // back; a preview keeps it for its own later scans.
             GUID created{};
             if (FAILED(::CoCreateGuid(&created)))
                 return;
             DatabaseGuid = created;
-            registry.VkRegSetString("GUID", GuidToText(created));
+            if (IsPreview())
+                m_guidMade = true;
+            else
+                registry.VkRegSetString("GUID", GuidToText(created));
         }
+        Notify([&](ScanObserver& o) { o.ScanBegun(checkIndex, splitSubVolumes, inRegistry); });
     }
 
     Volumes.clear();
@@ -60,14 +69,21 @@ void VolumeHandler::ScanDrives(int checkIndex, int splitSubVolumes)
     const SystemPlaces systemPlaces = GatherSystemPlaces();
     for (char letter = 'D'; letter <= 'Z'; ++letter) {
         const char root[] = {letter, ':', '\\', '\0'};
-        if (!IsDataDriveType(::GetDriveTypeA(root)))
-            continue;
+        const UINT driveType = ::GetDriveTypeA(root);
         VolumeRecord record;
         record.path.assign(root, 2);
+        if (driveType != DRIVE_UNKNOWN && driveType != DRIVE_NO_ROOT_DIR)
+            Notify([&](ScanObserver& o) { o.DriveSeen(record.path, driveType); });
+        if (!IsDataDriveType(driveType)) {
+            if (driveType != DRIVE_NO_ROOT_DIR)
+                Notify([&](ScanObserver& o) { o.DriveLeftOut(record, LeftOutReason::NotDataDrive); });
+            continue;
+        }
         // Not even probed: the probe writes a test file.
         std::string protection = DriveProtection(letter, systemPlaces, RootSystemFileOn(letter));
         if (!protection.empty()) {
             ProtectedDrives.push_back({record.path, std::move(protection)});
+            Notify([&](ScanObserver& o) { o.DriveLeftOut(record, LeftOutReason::Protected); });
             continue;
         }
         if (ExamineVolume(record, checkIndex, splitSubVolumes)) {
@@ -96,42 +112,58 @@ std::vector<ProtectedDrive> VolumeHandler::GetProtectedDrives()
     return ProtectedDrives;
 }
 
+bool VolumeHandler::ProbeRoot(const std::string& root, bool& hasOtherEntries)
+{
+    if (!IsPreview())
+        return ProbeVolumeRoot(root, hasOtherEntries);
+    WriteJudgement how = WriteJudgement::NothingToTry;
+    const bool writable = JudgeVolumeRoot(root, hasOtherEntries, how);
+    Notify([&](ScanObserver& o) { o.RootJudged(root, writable, how); });
+    return writable;
+}
+
 int VolumeHandler::ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes)
 {
-    bool hasOtherEntries = false;
-    if (!ProbeVolumeRoot(record.path, hasOtherEntries))
+    const auto leftOut = [&](LeftOutReason reason) {
+        Notify([&](ScanObserver& o) { o.DriveLeftOut(record, reason); });
         return 0;
+    };
+    bool hasOtherEntries = false;
+    if (!ProbeRoot(record.path, hasOtherEntries))
+        return leftOut(LeftOutReason::NotWritable);
     const VolumeStatus blankStatus = hasOtherEntries ? VolumeStatus::BlankWithData : VolumeStatus::Blank;
 
-    if (LoadVolumeInfo(record)) {
+    if (LoadDescription(record)) {
         if (!record.subVolumes.empty()) {
             if (splitSubVolumes)
-                return 0;
+                return leftOut(LeftOutReason::SubVolumes);
             record.subVolumes.clear();
             record.numFiles = 0;
         }
         if (record.excluded != 0)
-            return 0;
+            return leftOut(LeftOutReason::Excluded);
         if (record.numFiles == -1)
             record.status = blankStatus;
         else if (SameGuid(record.dbGuid, DatabaseGuid))
             record.status = checkIndex && !CheckLastFiles(record) ? VolumeStatus::CheckFailed : VolumeStatus::Active;
         else
             record.status = VolumeStatus::Foreign;
+        Notify([&](ScanObserver& o) { o.VolumeListed(record, true); });
         return 1;
     }
 
     DWORD totalKB = 0;
     if (!TotalSpaceQuery((record.path + "\\").c_str(), totalKB))
-        return 0;
+        return leftOut(LeftOutReason::NoSize);
     if (totalKB < MinimumVolumeSizeKB(Settings.FileSizeMB))
-        return 0;
+        return leftOut(LeftOutReason::TooSmall);
     // A description that failed to load may have left some of its fields in
     // the record: the new description starts from a fresh one.
     VolumeRecord fresh;
     fresh.path = record.path;
     fresh.status = blankStatus;
     record = fresh;
-    SaveVolumeInfo(record);
+    SaveDescription(record);
+    Notify([&](ScanObserver& o) { o.VolumeListed(record, false); });
     return 1;
 }

@@ -14,6 +14,14 @@ bool CleanFor(std::vector<const char*> args)
     return info.m_bClean;
 }
 
+CMediaprepCommandLineInfo Parse(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "Mediaprep.exe");
+    CMediaprepCommandLineInfo info;
+    ParseArguments(info, static_cast<int>(args.size()), args.data());
+    return info;
+}
+
 struct Recorder : CCommandLineInfo {
     void ParseParam(const char* param, bool flag, bool last) override
     {
@@ -45,6 +53,30 @@ TEST(CommandLine, AnythingElseLeavesInteractiveMode)
     EXPECT_FALSE(CleanFor({"\\clean"}));
     EXPECT_FALSE(CleanFor({"/"}));
     EXPECT_FALSE(CleanFor({""}));
+}
+
+TEST(CommandLine, TheReportSwitchIsRecognisedLikeCleanAndBothCanBeSet)
+{
+    struct Row {
+        std::vector<const char*> args;
+        bool report;
+        bool clean;
+    };
+    const Row rows[] = {
+        {{"/report"}, true, false},
+        {{"-REPORT"}, true, false},
+        {{"/Report", "-clean"}, true, true},
+        {{"/CLEAN", "x", "-rePort"}, true, true},
+        {{"report"}, false, false},
+        {{"/reports"}, false, false},
+        {{"/report:E"}, false, false},
+        {{"//report", "/clean"}, false, true},
+    };
+    for (const Row& row : rows) {
+        const CMediaprepCommandLineInfo info = Parse(row.args);
+        EXPECT_EQ(row.report, info.m_bReport) << row.args[0];
+        EXPECT_EQ(row.clean, info.m_bClean) << row.args[0];
+    }
 }
 
 TEST(CommandLine, EachArgumentIsPassedWithItsFlagsAsTheFrameworkDoes)
