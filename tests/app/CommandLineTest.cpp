@@ -2,17 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
-
-bool CleanFor(std::vector<const char*> args)
-{
-    args.insert(args.begin(), "Mediaprep.exe");
-    CMediaprepCommandLineInfo info;
-    ParseArguments(info, static_cast<int>(args.size()), args.data());
-    return info.m_bClean;
-}
 
 struct Recorder : CCommandLineInfo {
     void ParseParam(const char* param, bool flag, bool last) override
@@ -24,33 +17,41 @@ struct Recorder : CCommandLineInfo {
 
 }  // namespace
 
-TEST(CommandLine, TheCleanSwitchInAnyCaseAfterSlashOrHyphenSelectsSilentMode)
+TEST(CommandLine, SwitchesAndTheArgumentsParseParamGets)
 {
-    EXPECT_TRUE(CleanFor({"/clean"}));
-    EXPECT_TRUE(CleanFor({"-CLEAN"}));
-    EXPECT_TRUE(CleanFor({"/Clean"}));
-    EXPECT_TRUE(CleanFor({"-cLeAn"}));
-    EXPECT_TRUE(CleanFor({"report.txt", "/x", "/Clean", "-verbose"}));
-    EXPECT_TRUE(CleanFor({"/clean", "last"}));
-}
+    // One row per command line (without the program name); the switch is
+    // recognised in any case after / or -, anywhere; nothing else counts.
+    const struct {
+        std::vector<const char*> args;
+        bool clean;
+    } cases[] = {
+        {{"/clean"}, true},
+        {{"-CLEAN"}, true},
+        {{"/cLeAn", "last"}, true},
+        {{"report.txt", "/x", "-Clean", "-verbose"}, true},
+        {{}, false},
+        {{"clean"}, false},
+        {{"/cleanup"}, false},
+        {{"/clea"}, false},
+        {{"//clean"}, false},
+        {{"/ clean"}, false},
+        {{"\\clean"}, false},
+        {{"/"}, false},
+        {{""}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"Mediaprep.exe"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        CMediaprepCommandLineInfo info;
+        ParseArguments(info, static_cast<int>(argv.size()), argv.data());
+        std::string line;
+        for (const char* arg : c.args)
+            line += std::string(" ") + arg;
+        EXPECT_EQ(c.clean, info.m_bClean) << line;
+    }
 
-TEST(CommandLine, AnythingElseLeavesInteractiveMode)
-{
-    EXPECT_FALSE(CleanFor({}));
-    EXPECT_FALSE(CleanFor({"clean"}));
-    EXPECT_FALSE(CleanFor({"/cleanup"}));
-    EXPECT_FALSE(CleanFor({"/clea"}));
-    EXPECT_FALSE(CleanFor({"//clean"}));
-    EXPECT_FALSE(CleanFor({"/ clean"}));
-    EXPECT_FALSE(CleanFor({"\\clean"}));
-    EXPECT_FALSE(CleanFor({"/"}));
-    EXPECT_FALSE(CleanFor({""}));
-}
-
-TEST(CommandLine, EachArgumentIsPassedWithItsFlagsAsTheFrameworkDoes)
-{
-    const char* args[] = {"Mediaprep.exe", "/clean", "-x", "plain", "/"};
+    const char* argv[] = {"Mediaprep.exe", "/clean", "-x", "plain", "/"};
     Recorder recorder;
-    ParseArguments(recorder, 5, args);
+    ParseArguments(recorder, 5, argv);
     EXPECT_EQ((std::vector<std::string>{"clean flag", "x flag", "plain", " flag last"}), recorder.seen);
 }
