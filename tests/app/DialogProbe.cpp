@@ -1,18 +1,17 @@
-// dlgprobe.exe: the GUI tests' eyes inside the sandbox. Finds the dialog
-// windows of any process and describes them in JSON, rectangles in screen
-// coordinates.
+// dlgprobe.exe: the GUI tests' eyes inside the sandbox.
 //
-//   dlgprobe windows        every visible dialog window
-//   dlgprobe wait SECONDS [caption=TEXT] [child=ID] [gone]
-//                           the first dialog that matches, as soon as there is
-//                           one (exit 1 after SECONDS); with "gone": wait
-//                           until none matches
+//   dlgprobe wait SECONDS caption=TEXT|child=ID [gone]
+//
+// describes the first visible dialog window of any process that matches, as
+// soon as there is one, in JSON (rectangles in screen coordinates); "null"
+// and exit code 1 when there is none within SECONDS. With "gone": waits
+// until none matches.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,16 +21,10 @@ std::string Json(const std::string& text)
 {
     std::string out = "\"";
     for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x80) {
-            char escaped[8];
+        char escaped[8] = {static_cast<char>(c), '\0'};
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
+        out += escaped;
     }
     return out + "\"";
 }
@@ -80,8 +73,8 @@ std::string Describe(HWND dialog)
         std::snprintf(item, sizeof item, "{\"id\": %d, \"style\": %lu, ",
                       static_cast<int>(static_cast<short>(::GetDlgCtrlID(child))),
                       static_cast<unsigned long>(::GetWindowLongA(child, GWL_STYLE)));
-        out += (out.back() == '[' ? "" : ", ") + std::string(item) + "\"class\": " + Json(ClassOf(child)) +
-               ", \"text\": " + Json(TextOf(child)) + ", \"rect\": " + Json(r) + "}";
+        out += (out.back() == '[' ? "" : ", ") + std::string(item) + "\"text\": " + Json(TextOf(child)) +
+               ", \"rect\": " + Json(r) + "}";
     }
     return out + "]}";
 }
@@ -99,35 +92,21 @@ std::vector<HWND> VisibleDialogs()
     return found;
 }
 
-int Wait(int argc, char** argv)
+// match: caption=TEXT or child=ID.
+int Wait(DWORD milliseconds, const std::string& match, bool gone)
 {
-    const DWORD timeout = static_cast<DWORD>(std::atof(argv[2]) * 1000);
-    std::optional<std::string> caption;
-    std::optional<int> child;
-    bool gone = false;
-    for (int i = 3; i < argc; ++i) {
-        if (std::strncmp(argv[i], "caption=", 8) == 0)
-            caption = argv[i] + 8;
-        else if (std::strncmp(argv[i], "child=", 6) == 0)
-            child = std::atoi(argv[i] + 6);
-        else if (std::strcmp(argv[i], "gone") == 0)
-            gone = true;
-        else
-            return 2;
-    }
+    const std::string wanted = match.substr(match.find('=') + 1);
+    const bool byCaption = match.rfind("caption=", 0) == 0;
     for (const DWORD start = ::GetTickCount();; ::Sleep(50)) {
-        HWND hit = nullptr;
-        for (HWND dialog : VisibleDialogs()) {
-            if ((!caption || TextOf(dialog) == *caption) && (!child || ::GetDlgItem(dialog, *child) != nullptr)) {
-                hit = dialog;
-                break;
-            }
-        }
-        if (gone ? hit == nullptr : hit != nullptr) {
-            std::printf("%s\n", gone ? "null" : Describe(hit).c_str());
+        const std::vector<HWND> dialogs = VisibleDialogs();
+        const auto hit = std::find_if(dialogs.begin(), dialogs.end(), [&](HWND dialog) {
+            return byCaption ? TextOf(dialog) == wanted : ::GetDlgItem(dialog, std::atoi(wanted.c_str())) != nullptr;
+        });
+        if (gone == (hit == dialogs.end())) {
+            std::printf("%s\n", gone ? "null" : Describe(*hit).c_str());
             return 0;
         }
-        if (::GetTickCount() - start > timeout) {
+        if (::GetTickCount() - start > milliseconds) {
             std::printf("null\n");
             return 1;
         }
@@ -138,15 +117,8 @@ int Wait(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "windows") == 0) {
-        std::string out = "[";
-        for (HWND dialog : VisibleDialogs())
-            out += (out.size() > 1 ? ", " : "") + Describe(dialog);
-        std::printf("%s]\n", out.c_str());
-        return 0;
-    }
-    if (argc >= 3 && std::strcmp(argv[1], "wait") == 0)
-        return Wait(argc, argv);
-    std::fprintf(stderr, "usage: dlgprobe windows | wait SECONDS [caption=TEXT] [child=ID] [gone]\n");
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "wait") == 0)
+        return Wait(static_cast<DWORD>(std::atof(argv[2]) * 1000), argv[3], argc == 5);
+    std::fprintf(stderr, "usage: dlgprobe wait SECONDS caption=TEXT|child=ID [gone]\n");
     return 2;
 }
