@@ -11,10 +11,12 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-void Put16(Bytes& out, std::size_t value)
+void Put16(Bytes& out, std::initializer_list<std::size_t> words)
 {
-    out.push_back(static_cast<unsigned char>(value & 0xFF));
-    out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+    for (std::size_t word : words) {
+        out.push_back(static_cast<unsigned char>(word & 0xFF));
+        out.push_back(static_cast<unsigned char>((word >> 8) & 0xFF));
+    }
 }
 
 // A node as a resource compiler lays it out: length, value length
@@ -23,11 +25,9 @@ void Put16(Bytes& out, std::size_t value)
 Bytes Node(const std::u16string& key, const Bytes& value, bool text, const std::vector<Bytes>& children = {})
 {
     Bytes out;
-    Put16(out, 0);
-    Put16(out, text ? value.size() / 2 : value.size());
-    Put16(out, text ? 1 : 0);
+    Put16(out, {0, text ? value.size() / 2 : value.size(), text ? 1u : 0u});
     for (char16_t c : key + u'\0')
-        Put16(out, c);
+        Put16(out, {c});
     std::vector<Bytes> parts{value};
     parts.insert(parts.end(), children.begin(), children.end());
     for (const Bytes& part : parts) {
@@ -43,7 +43,7 @@ Bytes Str(const std::u16string& key, const std::u16string& value)
 {
     Bytes text;
     for (char16_t c : value + u'\0')
-        Put16(text, c);
+        Put16(text, {c});
     return Node(key, text, true);
 }
 
@@ -61,10 +61,8 @@ Bytes Strings(const std::vector<Bytes>& tables)
 Bytes Translations(const std::vector<std::pair<WORD, WORD>>& pairs)
 {
     Bytes value;
-    for (const auto& [language, codePage] : pairs) {
-        Put16(value, language);
-        Put16(value, codePage);
-    }
+    for (const auto& [language, codePage] : pairs)
+        Put16(value, {language, codePage});
     return Node(u"VarFileInfo", {}, true, {Node(u"Translation", value, false)});
 }
 
@@ -72,9 +70,7 @@ Bytes Translations(const std::vector<std::pair<WORD, WORD>>& pairs)
 Bytes Fixed(WORD major, WORD minor, WORD build, WORD revision)
 {
     Bytes out;
-    const WORD words[] = {0x04BD, 0xFEEF, 0, 1, minor, major, revision, build, minor, major, revision, build};
-    for (WORD word : words)
-        Put16(out, word);
+    Put16(out, {0x04BD, 0xFEEF, 0, 1, minor, major, revision, build, minor, major, revision, build});
     out.resize(sizeof(VS_FIXEDFILEINFO));
     return out;
 }
