@@ -1,5 +1,6 @@
 #include "MediaprepVersion.h"
 #include "app/VersionBlock.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -224,9 +225,7 @@ TEST(VersionBlock, ADamagedBlockIsNeverReadBeyondItsEnd)
 
 TEST(VersionBlock, TheProgramFileCarriesTheProjectVersion)
 {
-    char self[MAX_PATH];
-    std::string path(self, ::GetModuleFileNameA(nullptr, self, MAX_PATH));
-    path = path.substr(0, path.find_last_of('\\') + 1) + MEDIAPREP_EXE_FROM_TESTS;
+    const std::string path = testfiles::ModuleDirectory() + "\\" + MEDIAPREP_EXE_FROM_TESTS;
 
     const Bytes block = ReadFileVersionBlock(path);
     ASSERT_FALSE(block.empty()) << path << " error " << ::GetLastError();
