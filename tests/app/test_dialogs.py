@@ -137,19 +137,27 @@ class Technician(unittest.TestCase):
             self.assertEqual(before, self.state())
             self.assertIsNone(rec.log())
 
-    def test_ok_shows_every_report_over_the_dialog_and_ends_as_a_silent_run(self):
-        with self.recorder() as rec:
-            # The switch among other arguments: no window comes up, and the
-            # run log's directory is created.
-            shutil.rmtree(self.s.cpath(r"C:\Windows\Kestrix"), ignore_errors=True)
+    def test_the_switch_among_other_arguments_runs_without_a_window_even_without_settings(self):
+        with sandbox.Session() as self.s:
+            self.addCleanup(mptest.forget_settings, self.s)
+            mptest.forget_settings(self.s)
+            shutil.rmtree(self.s.cpath(r"C:\Windows\Kestrix"), ignore_errors=True)  # the log's directory too
             runs, windows = [], set()
-            worker = threading.Thread(target=lambda: runs.append(rec.run(["report.txt", "-CLEAN", "-x"])))
+            worker = threading.Thread(target=lambda: runs.append(self.s.run(
+                mptest.exe("Mediaprep.exe"), ["report.txt", "-CLEAN", "-x"], timeout=300, display=self.display.name)))
             worker.start()
             while worker.is_alive():
                 windows.update(self.display.windows(class_regex=r"^mediaprep\.exe$"))
                 time.sleep(0.05)
-            self.assertEqual(0, runs[0].code, runs[0].stderr)
-            self.assertEqual(set(), windows)
+            self.assertEqual((0, set()), (runs[0].code, windows), runs[0].stderr)
+            # Without settings both directories are the system drive's root,
+            # which is never cleared.
+            self.assertEqual(b"Configuring Kestrix Drives\r\n" + b"Error:Attempting to delete C:\\\r\n" * 2,
+                             self.s.cpath(mptest.RUN_LOG).read_bytes())
+
+    def test_ok_shows_every_report_over_the_dialog_and_ends_as_a_silent_run(self):
+        with self.recorder() as rec:
+            self.assertEqual(0, rec.run().code)
             self.assertEqual("Configuring Kestrix Drives\r\nError:" + FAILURE.replace("\n", "\r\n")
                              + f"\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n", rec.log())
             silent = self.state()
