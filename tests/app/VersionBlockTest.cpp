@@ -1,214 +1,238 @@
 #include "MediaprepVersion.h"
 #include "app/VersionBlock.h"
-#include "tests/app/VersionBlockBuilder.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
-
-using namespace versiontest;
 
 namespace {
 
-std::vector<unsigned char> FixedOnly(WORD a, WORD b, WORD c, WORD d)
-{
-    return Serialize(Root(FixedValue(a, b, c, d), {}));
-}
+using Bytes = std::vector<unsigned char>;
 
-// A typical program's block: fixed version 9.9.9.9, one US English Unicode
-// table with the given ProductVersion.
-std::vector<unsigned char> WithProductVersion(const std::u16string& value)
+void Put16(Bytes& out, std::initializer_list<std::size_t> words)
 {
-    return Serialize(Root(FixedValue(9, 9, 9, 9),
-                          {StringFileInfo({StringTable(u"040904b0", {Text(u"FileVersion", u"9.9.9.9"),
-                                                                     Text(u"ProductVersion", value)})}),
-                           VarFileInfo({{0x0409, 1200}})}));
-}
-
-// The block at the very end of a readable page, a no-access page behind it:
-// any read past the block faults.
-class GuardedCopy {
-public:
-    explicit GuardedCopy(const std::vector<unsigned char>& block)
-    {
-        SYSTEM_INFO system;
-        ::GetSystemInfo(&system);
-        m_page = system.dwPageSize;
-        m_base = static_cast<unsigned char*>(
-            ::VirtualAlloc(nullptr, 2 * m_page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old = 0;
-        ::VirtualProtect(m_base + m_page, m_page, PAGE_NOACCESS, &old);
-        m_data = m_base + m_page - block.size();
-        std::memcpy(m_data, block.data(), block.size());
-        m_size = block.size();
+    for (std::size_t word : words) {
+        out.push_back(static_cast<unsigned char>(word & 0xFF));
+        out.push_back(static_cast<unsigned char>((word >> 8) & 0xFF));
     }
-    ~GuardedCopy() { ::VirtualFree(m_base, 0, MEM_RELEASE); }
-    GuardedCopy(const GuardedCopy&) = delete;
-    GuardedCopy& operator=(const GuardedCopy&) = delete;
-    VersionBlock View() const { return VersionBlock(m_data, m_size); }
+}
 
-private:
-    DWORD m_page = 0;
-    unsigned char* m_base = nullptr;
-    unsigned char* m_data = nullptr;
-    std::size_t m_size = 0;
-};
+// A node as a resource compiler lays it out: length, value length
+// (characters for a text), type, the key, then the value and each child at
+// a 4-byte boundary.
+Bytes Node(const std::u16string& key, const Bytes& value, bool text, const std::vector<Bytes>& children = {})
+{
+    Bytes out;
+    Put16(out, {0, text ? value.size() / 2 : value.size(), text ? 1u : 0u});
+    for (char16_t c : key + u'\0')
+        Put16(out, {c});
+    std::vector<Bytes> parts{value};
+    parts.insert(parts.end(), children.begin(), children.end());
+    for (const Bytes& part : parts) {
+        out.resize((out.size() + 3) & ~static_cast<std::size_t>(3));
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    out[0] = static_cast<unsigned char>(out.size() & 0xFF);
+    out[1] = static_cast<unsigned char>(out.size() >> 8);
+    return out;
+}
+
+Bytes Str(const std::u16string& key, const std::u16string& value)
+{
+    Bytes text;
+    for (char16_t c : value + u'\0')
+        Put16(text, {c});
+    return Node(key, text, true);
+}
+
+// A string table of one language and code page, and StringFileInfo.
+Bytes Table(const std::u16string& name, const std::vector<Bytes>& values)
+{
+    return Node(name, {}, true, values);
+}
+
+Bytes Strings(const std::vector<Bytes>& tables)
+{
+    return Node(u"StringFileInfo", {}, true, tables);
+}
+
+Bytes Translations(const std::vector<std::pair<WORD, WORD>>& pairs)
+{
+    Bytes value;
+    for (const auto& [language, codePage] : pairs)
+        Put16(value, {language, codePage});
+    return Node(u"VarFileInfo", {}, true, {Node(u"Translation", value, false)});
+}
+
+// VS_FIXEDFILEINFO with the same file and product version.
+Bytes Fixed(WORD major, WORD minor, WORD build, WORD revision)
+{
+    Bytes out;
+    Put16(out, {0x04BD, 0xFEEF, 0, 1, minor, major, revision, build, minor, major, revision, build});
+    out.resize(sizeof(VS_FIXEDFILEINFO));
+    return out;
+}
+
+Bytes Block(const Bytes& fixed, const std::vector<Bytes>& children)
+{
+    return Node(u"VS_VERSION_INFO", fixed, false, children);
+}
+
+// A typical program's block: fixed version 9.9.9.9 and one US English
+// Unicode table with the given ProductVersion.
+Bytes Typical(const std::u16string& productVersion)
+{
+    const Bytes table = Table(u"040904b0", {Str(u"FileVersion", u"9.9.9.9"), Str(u"ProductVersion", productVersion)});
+    return Block(Fixed(9, 9, 9, 9), {Strings({table}), Translations({{0x0409, 1200}})});
+}
+
+// Hands `use` a view of the block copied to the very end of a readable page
+// with a no-access page behind it: any read past the block faults.
+template <class Use>
+void Guarded(const Bytes& block, Use use)
+{
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    const DWORD page = system.dwPageSize;
+    auto* base = static_cast<unsigned char*>(::VirtualAlloc(nullptr, 2 * page, MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    ::VirtualProtect(base + page, page, PAGE_NOACCESS, &old);
+    std::memcpy(base + page - block.size(), block.data(), block.size());
+    use(VersionBlock(base + page - block.size(), block.size()));
+    ::VirtualFree(base, 0, MEM_RELEASE);
+}
 
 }  // namespace
 
-TEST(ProductVersionText, TheFixedVersionLosesItsTrailingZeroParts)
+TEST(VersionBlock, TheProductVersionText)
 {
-    EXPECT_EQ("3.2", ProductVersionText(FixedOnly(3, 2, 0, 0)));
-    EXPECT_EQ("1", ProductVersionText(FixedOnly(1, 0, 0, 0)));
-    EXPECT_EQ("10", ProductVersionText(FixedOnly(10, 0, 0, 0)));
-    EXPECT_EQ("1.10", ProductVersionText(FixedOnly(1, 10, 0, 0)));
-    EXPECT_EQ("3.0.10", ProductVersionText(FixedOnly(3, 0, 10, 0)));
-    EXPECT_EQ("3.2.0.1", ProductVersionText(FixedOnly(3, 2, 0, 1)));
-    EXPECT_EQ("0", ProductVersionText(FixedOnly(0, 0, 0, 0)));
-    EXPECT_EQ("65535.1.2.3", ProductVersionText(FixedOnly(65535, 1, 2, 3)));
-}
-
-TEST(ProductVersionText, AStringValueWinsWithItsCommasTurnedIntoDots)
-{
-    EXPECT_EQ("3.2.0.1", ProductVersionText(WithProductVersion(u"3, 2, 0, 1")));
-    EXPECT_EQ("3.2.0.1", ProductVersionText(WithProductVersion(u"3,2,0,1")));
-    EXPECT_EQ("3.2.0.1", ProductVersionText(WithProductVersion(u"3, 2,0, 1")));
-    // The trailing-zero rule is for the fixed version only.
-    EXPECT_EQ("1.0.0.0", ProductVersionText(WithProductVersion(u"1.0.0.0")));
-    EXPECT_EQ("2.5 beta", ProductVersionText(WithProductVersion(u"2.5 beta")));
-    EXPECT_EQ("", ProductVersionText(WithProductVersion(u"")));
-    // Only ", " and "," change: ",," has no ", " in it.
-    EXPECT_EQ("1..2", ProductVersionText(WithProductVersion(u"1,,2")));
-}
-
-TEST(ProductVersionText, WithoutAVersionResourceTheTextIsAllZeros)
-{
-    EXPECT_EQ("0.0.0.0", ProductVersionText({}));
-    // A root with neither a fixed part nor strings.
-    EXPECT_EQ("0.0.0.0", ProductVersionText(Serialize(Root({}, {}))));
-    // A fixed part too short to be one, a string table without a translation.
-    EXPECT_EQ("0.0.0.0", ProductVersionText(Serialize(Root(
-                             std::vector<unsigned char>(20, 1),
-                             {StringFileInfo({StringTable(u"040904b0", {Text(u"ProductVersion", u"5")})})}))));
-}
-
-TEST(ProductVersionText, TheFirstTranslationWhoseTableHasTheValueIsTaken)
-{
-    const std::vector<Node> tables = {
-        StringTable(u"040704e4", {Text(u"FileVersion", u"8, 0")}),
-        StringTable(u"040904B0", {Text(u"ProductVersion", u"4, 1")}),
+    const struct {
+        const char* what;
+        Bytes block;
+        const char* text;
+    } cases[] = {
+        // The fixed version loses its trailing zero parts, and only those.
+        {"fixed", Block(Fixed(3, 2, 0, 0), {}), "3.2"},
+        {"fixed", Block(Fixed(10, 0, 0, 0), {}), "10"},
+        {"fixed", Block(Fixed(3, 0, 10, 0), {}), "3.0.10"},
+        {"fixed", Block(Fixed(3, 2, 0, 1), {}), "3.2.0.1"},
+        {"fixed", Block(Fixed(0, 0, 0, 0), {}), "0"},
+        {"fixed", Block(Fixed(65535, 1, 2, 3), {}), "65535.1.2.3"},
+        // A string value wins, ", " and then "," turned into dots.
+        {"string", Typical(u"3, 2, 0, 1"), "3.2.0.1"},
+        {"string", Typical(u"3,2,0,1"), "3.2.0.1"},
+        {"string", Typical(u"3, 2,0, 1"), "3.2.0.1"},
+        {"string", Typical(u"1.0.0.0"), "1.0.0.0"},
+        {"string", Typical(u"2.5 beta"), "2.5 beta"},
+        {"string", Typical(u""), ""},
+        {"string", Typical(u"1,,2"), "1..2"},
+        // Without a version resource, all zeros.
+        {"nothing", {}, "0.0.0.0"},
+        {"empty root", Block({}, {}), "0.0.0.0"},
+        {"short fixed part, no translation",
+         Block(Bytes(20, 1), {Strings({Table(u"040904b0", {Str(u"ProductVersion", u"5")})})}), "0.0.0.0"},
+        // The first translation whose table has the value, in the order of
+        // the translation table; tables it does not name are not looked at.
+        {"second translation",
+         Block(Fixed(3, 2, 0, 0), {Strings({Table(u"040704e4", {Str(u"FileVersion", u"8, 0")}),
+                                            Table(u"040904B0", {Str(u"ProductVersion", u"4, 1")})}),
+                                   Translations({{0x0407, 1252}, {0x0409, 1200}})}),
+         "4.1"},
+        {"translation order",
+         Block({}, {Strings({Table(u"040704e4", {Str(u"ProductVersion", u"7")}),
+                             Table(u"040904b0", {Str(u"ProductVersion", u"9")})}),
+                    Translations({{0x0409, 1200}, {0x0407, 1252}})}),
+         "9"},
+        {"unnamed table",
+         Block(Fixed(3, 2, 0, 0), {Strings({Table(u"040704e4", {Str(u"ProductVersion", u"7")})}),
+                                   Translations({{0x0409, 1200}, {0x040C, 1252}})}),
+         "3.2"},
     };
-    EXPECT_EQ("4.1", ProductVersionText(Serialize(
-                         Root(FixedValue(3, 2, 0, 0), {StringFileInfo(tables), VarFileInfo({{0x0407, 1252}, {0x0409, 1200}})}))));
-
-    // Both tables have one: the order of the translation table decides, not
-    // the order of the string tables.
-    const std::vector<Node> both = {
-        StringTable(u"040704e4", {Text(u"ProductVersion", u"7")}),
-        StringTable(u"040904b0", {Text(u"ProductVersion", u"9")}),
-    };
-    EXPECT_EQ("9", ProductVersionText(Serialize(
-                       Root({}, {StringFileInfo(both), VarFileInfo({{0x0409, 1200}, {0x0407, 1252}})}))));
-
-    // A table that the translation table does not name is not looked at; a
-    // named translation without a table is passed over.
-    EXPECT_EQ("3.2", ProductVersionText(Serialize(Root(
-                         FixedValue(3, 2, 0, 0),
-                         {StringFileInfo({StringTable(u"040704e4", {Text(u"ProductVersion", u"7")})}),
-                          VarFileInfo({{0x0409, 1200}, {0x040C, 1252}})}))));
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text, ProductVersionText(c.block)) << c.what;
 }
 
-TEST(VersionBlock, KeysMatchWithoutRegardToCaseAndWholeOnly)
+TEST(VersionBlock, AnswersAsThePlatformsOwnReader)
 {
-    const auto block = WithProductVersion(u"6, 1");
+    const Bytes block = Block(
+        Fixed(3, 2, 7, 1),
+        {Strings({Table(u"040704e4", {Str(u"FileVersion", u"8")}),
+                  Table(u"040904b0", {Str(u"CompanyName", u"Corvane-VG"), Str(u"ProductVersion", u"3, 2, 7, 1")})}),
+         Translations({{0x0407, 1252}, {0x0409, 1200}})});
     const VersionBlock view(block);
-    EXPECT_EQ("6, 1", view.Text("\\STRINGFILEINFO\\040904B0\\productversion").value_or("?"));
-    EXPECT_EQ("6, 1", view.Text("\\\\StringFileInfo\\040904b0\\ProductVersion\\").value_or("?"));
-    EXPECT_FALSE(view.Text("\\StringFileInfo\\040904b0\\Product"));
-    EXPECT_FALSE(view.Text("\\StringFileInfo\\040904b0\\ProductVersionX"));
-    EXPECT_FALSE(view.Text("\\StringFileInfo\\040904b1\\ProductVersion"));
-    ASSERT_TRUE(view.FixedInfo());
-    EXPECT_EQ(0xFEEF04BDu, view.FixedInfo()->dwSignature);
-    EXPECT_EQ((std::vector<std::pair<WORD, WORD>>{{0x0409, 1200}}), view.Translations());
-}
-
-TEST(VersionBlock, AgreesWithThePlatformsOwnReader)
-{
-    // What VerQueryValueA makes of the same bytes (it needs room behind the
-    // block for its converted strings, as GetFileVersionInfoA leaves).
-    const auto block = Serialize(Root(
-        FixedValue(3, 2, 7, 1),
-        {StringFileInfo({StringTable(u"040704e4", {Text(u"FileVersion", u"8")}),
-                         StringTable(u"040904b0", {Text(u"CompanyName", u"Corvane-VG"), Text(u"ProductVersion", u"3, 2, 7, 1")})}),
-         VarFileInfo({{0x0407, 1252}, {0x0409, 1200}})}));
-    std::vector<unsigned char> room(block);
+    // VerQueryValueA needs room behind the block for the strings it
+    // converts, as GetFileVersionInfoA leaves.
+    Bytes room(block);
     room.resize(block.size() * 4);
-    const VersionBlock view(block);
-
     void* value = nullptr;
     UINT length = 0;
-    ASSERT_TRUE(::VerQueryValueA(room.data(), "\\", &value, &length));
-    ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), length);
-    EXPECT_EQ(0, std::memcmp(value, view.Query("\\")->data, length));
-
-    ASSERT_TRUE(::VerQueryValueA(room.data(), "\\VarFileInfo\\Translation", &value, &length));
-    EXPECT_EQ(view.Query("\\VarFileInfo\\Translation")->size, length);
-    EXPECT_EQ(0, std::memcmp(value, view.Query("\\VarFileInfo\\Translation")->data, length));
-
-    for (const char* path : {"\\StringFileInfo\\040904B0\\ProductVersion", "\\StringFileInfo\\040904b0\\CompanyName",
-                             "\\StringFileInfo\\040704E4\\FileVersion"}) {
+    for (const char* path : {"\\", "\\VarFileInfo\\Translation"}) {
         ASSERT_TRUE(::VerQueryValueA(room.data(), path, &value, &length)) << path;
-        EXPECT_EQ(std::string(static_cast<const char*>(value)), view.Text(path).value_or("?")) << path;
+        ASSERT_EQ(length, view.Query(path)->size) << path;
+        EXPECT_EQ(0, std::memcmp(value, view.Query(path)->data, length)) << path;
     }
-    EXPECT_FALSE(::VerQueryValueA(room.data(), "\\StringFileInfo\\040704E4\\ProductVersion", &value, &length));
-    EXPECT_FALSE(view.Text("\\StringFileInfo\\040704E4\\ProductVersion"));
+    EXPECT_EQ(0xFEEF04BDu, view.FixedInfo()->dwSignature);
+    EXPECT_EQ((std::vector<std::pair<WORD, WORD>>{{0x0407, 1252}, {0x0409, 1200}}), view.Translations());
+
+    // Keys match whole and without regard to case.
+    const struct {
+        const char* path;
+        const char* text;
+    } paths[] = {
+        {"\\StringFileInfo\\040904B0\\ProductVersion", "3, 2, 7, 1"},
+        {"\\STRINGFILEINFO\\040904b0\\productversion", "3, 2, 7, 1"},
+        {"\\StringFileInfo\\040904b0\\CompanyName", "Corvane-VG"},
+        {"\\StringFileInfo\\040704E4\\FileVersion", "8"},
+        {"\\StringFileInfo\\040904b0\\Product", nullptr},
+        {"\\StringFileInfo\\040904b0\\ProductVersionX", nullptr},
+        {"\\StringFileInfo\\040904b1\\ProductVersion", nullptr},
+        {"\\StringFileInfo\\040704E4\\ProductVersion", nullptr},
+    };
+    for (const auto& p : paths) {
+        using Text = std::optional<std::string>;
+        const Text expected = p.text ? Text(p.text) : std::nullopt;
+        const bool found = ::VerQueryValueA(room.data(), p.path, &value, &length);
+        EXPECT_EQ(expected, found ? Text(static_cast<const char*>(value)) : std::nullopt) << p.path;
+        EXPECT_EQ(expected, view.Text(p.path)) << p.path;
+    }
+    // Extra backslashes are passed over.
+    EXPECT_EQ("Corvane-VG", view.Text("\\\\StringFileInfo\\040904b0\\CompanyName\\").value_or("?"));
 }
 
 TEST(VersionBlock, ADamagedBlockIsNeverReadBeyondItsEnd)
 {
-    const auto block = WithProductVersion(u"3, 2, 0, 1");
-    // Every truncation: the answer is the whole one or a fallback, and no
-    // read reaches the no-access page behind the bytes.
+    const Bytes block = Typical(u"3, 2, 0, 1");
+    // Every truncation: the answer is the whole text, a part of it or none.
     for (std::size_t size = 1; size <= block.size(); ++size) {
-        const GuardedCopy copy(std::vector<unsigned char>(block.begin(), block.begin() + static_cast<long>(size)));
-        const VersionBlock view = copy.View();
-        (void)ProductVersionText(view);
-        const auto text = view.Text("\\StringFileInfo\\040904b0\\ProductVersion");
-        if (text) {
-            EXPECT_TRUE(text->empty() || std::string("3, 2, 0, 1").rfind(*text, 0) == 0) << size;
-        }
+        Guarded(Bytes(block.begin(), block.begin() + static_cast<long>(size)), [&](const VersionBlock& view) {
+            (void)ProductVersionText(view);
+            const auto text = view.Text("\\StringFileInfo\\040904b0\\ProductVersion");
+            EXPECT_EQ(0u, std::string("3, 2, 0, 1").rfind(text.value_or(""), 0)) << size;
+        });
     }
     // Every single byte replaced by 0x00 and by 0xFF, lengths included.
     for (std::size_t at = 0; at < block.size(); ++at) {
         for (unsigned char bad : {0x00, 0xFF}) {
-            auto damaged = block;
+            Bytes damaged = block;
             damaged[at] = bad;
-            const GuardedCopy copy(damaged);
-            const VersionBlock view = copy.View();
-            (void)ProductVersionText(view);
+            Guarded(damaged, [](const VersionBlock& view) { (void)ProductVersionText(view); });
         }
     }
 }
 
-TEST(ProductVersionText, TheProgramFileShowsTheProjectVersion)
+TEST(VersionBlock, TheProgramFileCarriesTheProjectVersion)
 {
-    char self[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    ASSERT_GT(length, 0u);
-    std::string path(self, length);
-    path = path.substr(0, path.find_last_of('\\') + 1) + MEDIAPREP_EXE_FROM_TESTS;
+    const std::string path = testfiles::ModuleDirectory() + "\\" + MEDIAPREP_EXE_FROM_TESTS;
 
-    const auto block = ReadFileVersionBlock(path);
+    const Bytes block = ReadFileVersionBlock(path);
     ASSERT_FALSE(block.empty()) << path << " error " << ::GetLastError();
     EXPECT_EQ(MEDIAPREP_VERSION_TEXT, ProductVersionText(block));
-    // The fixed part carries the same four numbers.
     const auto fixed = VersionBlock(block).FixedInfo();
     ASSERT_TRUE(fixed);
     EXPECT_EQ(MAKELONG(MEDIAPREP_VERSION_MINOR, MEDIAPREP_VERSION_MAJOR), fixed->dwProductVersionMS);
     EXPECT_EQ(MAKELONG(MEDIAPREP_VERSION_TWEAK, MEDIAPREP_VERSION_PATCH), fixed->dwProductVersionLS);
-    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
-
     EXPECT_TRUE(ReadFileVersionBlock(path + ".missing").empty());
 }

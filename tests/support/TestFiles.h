@@ -1,6 +1,8 @@
 // File chores for tests: fresh scratch directories and whole-file reads.
 #pragma once
 
+#include "recorderlibs/Win32Handle.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -13,20 +15,17 @@ namespace testfiles {
 inline void RemoveTree(const std::string& path)
 {
     WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string full = path + "\\" + name;
-            ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                ::DeleteFileA(full.c_str());
-        } while (::FindNextFileA(find, &entry));
-        ::FindClose(find);
+    win32::UniqueFindHandle find(::FindFirstFileA((path + "\\*").c_str(), &entry));
+    for (bool more = find.valid(); more; more = ::FindNextFileA(find.get(), &entry)) {
+        const std::string name = entry.cFileName;
+        const std::string full = path + "\\" + name;
+        if (name == "." || name == "..")
+            continue;
+        ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(full);
+        else
+            ::DeleteFileA(full.c_str());
     }
     ::RemoveDirectoryA(path.c_str());
 }

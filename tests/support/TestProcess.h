@@ -14,11 +14,9 @@ namespace testprocess {
 // lie somewhere below it.
 inline std::string HelperPath()
 {
-    std::string directory = testfiles::ModuleDirectory();
-    for (;;) {
-        const std::string candidate = directory + "\\mptesthelper.exe";
-        if (testfiles::Exists(candidate))
-            return candidate;
+    for (std::string directory = testfiles::ModuleDirectory();;) {
+        if (testfiles::Exists(directory + "\\mptesthelper.exe"))
+            return directory + "\\mptesthelper.exe";
         const std::string::size_type slash = directory.find_last_of('\\');
         if (slash == std::string::npos)
             return std::string();
@@ -32,39 +30,25 @@ class HeldFile {
 public:
     explicit HeldFile(const std::string& path, int seconds = 120)
     {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        win32::UniqueHandle readEnd;
-        win32::UniqueHandle writeEnd;
-        if (!::CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0))
-            return;
-        ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+        std::string command = "\"";
+        for (const std::string& part : {HelperPath(), std::string("\" hold \""), path, "\" " + std::to_string(seconds)})
+            command += part;
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = writeEnd.get();
-        startup.hStdError = writeEnd.get();
-        std::string command = "\"";
-        command += HelperPath();
-        command += "\" hold \"";
-        command += path;
-        command += "\" ";
-        command += std::to_string(seconds);
         PROCESS_INFORMATION process{};
-        const BOOL started =
-            ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-        writeEnd.reset();  // the helper's copy is the only writer left
-        if (!started)
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process))
             return;
         m_process.reset(process.hProcess);
         win32::UniqueHandle thread(process.hThread);
-        // The helper prints "held" once the file is open (or "error N").
-        std::string output;
-        char buffer[64];
-        DWORD got = 0;
-        while (output.find('\n') == std::string::npos &&
-               ::ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-            output.append(buffer, got);
-        m_held = output.rfind("held", 0) == 0;
+        // Held once nobody else may open it; the helper ends at once when it
+        // cannot open the file itself.
+        while (!m_held && ::WaitForSingleObject(m_process.get(), 20) == WAIT_TIMEOUT) {
+            win32::UniqueFileHandle other(
+                ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+            m_held = !other && ::GetLastError() == ERROR_SHARING_VIOLATION;
+        }
     }
 
     ~HeldFile()

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "recorderlibs/CRegistry.h"
+#include "recorderlibs/Win32Handle.h"
 
 #include <windows.h>
 
@@ -13,35 +14,27 @@
 
 namespace testreg {
 
-inline LONG DeleteKeyTree(const char* key, REGSAM view)
-{
-    HKEY handle = nullptr;
-    LONG result = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view, &handle);
-    if (result != ERROR_SUCCESS)
-        return result;
-    result = ::RegDeleteTreeA(handle, nullptr);
-    ::RegCloseKey(handle);
-    if (result != ERROR_SUCCESS)
-        return result;
-    return ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
-}
-
 inline void DeleteKeyTree(const char* key)
 {
-    DeleteKeyTree(key, KEY_WOW64_32KEY);
-    DeleteKeyTree(key, KEY_WOW64_64KEY);
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY handle = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view, &handle) != ERROR_SUCCESS)
+            continue;
+        const LONG result = ::RegDeleteTreeA(win32::UniqueRegKey(handle).get(), nullptr);
+        if (result == ERROR_SUCCESS)
+            ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
+    }
 }
 
 inline LONG SetRaw(const char* key, const char* name, DWORD type, const void* data, DWORD size)
 {
     HKEY handle = nullptr;
-    LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
-                                    KEY_WRITE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key), nullptr, &handle, nullptr);
+    const LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
+                                          KEY_WRITE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key), nullptr, &handle,
+                                          nullptr);
     if (result != ERROR_SUCCESS)
         return result;
-    result = ::RegSetValueExA(handle, name, 0, type, static_cast<const BYTE*>(data), size);
-    ::RegCloseKey(handle);
-    return result;
+    return ::RegSetValueExA(win32::UniqueRegKey(handle).get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
 inline LONG SetDword(const char* key, const char* name, DWORD value)
@@ -62,9 +55,9 @@ inline bool GetDword(const char* key, const char* name, DWORD& value)
         return false;
     DWORD type = 0;
     DWORD size = sizeof value;
-    const LONG result = ::RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    ::RegCloseKey(handle);
-    return result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value;
+    return ::RegQueryValueExA(win32::UniqueRegKey(handle).get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                              &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && size == sizeof value;
 }
 
 // Removes a whole key when constructed and again when destroyed, so each
