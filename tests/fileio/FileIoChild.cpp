@@ -1,14 +1,11 @@
-// fileio_child.exe MODE ARG, for the tests that need a process of their own.
+// fileio_child.exe MODE PATH: ends its process while a file is open and
+// transfers are in flight. PATH must exist with kExitLength bytes; the writes
+// leave ExitByte(i) there.
 //
-//   errtext CODE  looks CODE's text up as AppException does; exit code 1 when
-//                 found, 0 when not (run from a directory without the message
-//                 file, so only the registry can lead to it)
-//   leak PATH     writes PATH through a file never closed; main returns 0
-//   static PATH   the same through a static object open at exit
-//   reading PATH  reads ahead, then std::exit(0) from inside a nested call
-//   exit PATH     writes, then ExitProcess(7): no destructors run
-// PATH must exist with kExitLength bytes; the writes leave ExitByte(i) there.
-#include "fileio/AppException.h"
+//   leak     writes through a file never closed; main returns 0
+//   static   the same through a static object open at exit
+//   reading  reads ahead, then std::exit(0) from inside a nested call
+//   exit     writes, then ExitProcess(7): no destructors run
 #include "fileio/SequentialFile.h"
 
 #include <windows.h>
@@ -55,14 +52,9 @@ int main(int argc, char** argv)
     if (argc < 3)
         return 2;
     const std::string mode = argv[1];
-    const std::string arg = argv[2];
-    if (mode == "errtext") {
-        std::string text;
-        return GetAppErrorText(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 0)), text) ? 1 : 0;
-    }
     SequentialFile& file = mode == "static" ? StaticFile() : *new SequentialFile;
     const DWORD flags = mode == "static" ? FILE_FLAG_NO_BUFFERING : 0;
-    if (!file.Open(arg, OPEN_EXISTING, GENERIC_READ | GENERIC_WRITE, 0, flags))
+    if (!file.Open(argv[2], OPEN_EXISTING, GENERIC_READ | GENERIC_WRITE, 0, flags))
         return 3;
     if (mode == "reading") {
         FilePosition pos(file);

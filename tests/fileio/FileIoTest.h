@@ -82,13 +82,4 @@ AppException CatchApp(Action&& action)
     return AppException("", 0, 0);
 }
 
-// The program the child tests start (fileio_child.exe, in nomsg\ beside the
-// main test program or beside the message test programs).
-inline std::string ChildPath()
-{
-    const std::string here = testfiles::ModuleDirectory();
-    const std::string beside = here + "\\fileio_child.exe";
-    return testfiles::Exists(beside) ? beside : here + "\\nomsg\\fileio_child.exe";
-}
-
 }  // namespace fileiotest

@@ -334,7 +334,8 @@ TEST_F(SequentialFileTest, EveryWayOfEndingTheProcessEndsItCleanly)
         {"leak", 0, true}, {"static", 0, true}, {"reading", 0, false}, {"exit", 7, false}};
     for (const auto& run : runs) {
         const std::string path = Make(std::string(run.mode) + ".dat", kLength);
-        std::string line = "\"" + ChildPath() + "\" " + run.mode + " \"" + path + "\"";
+        std::string line = '"' + testfiles::ModuleDirectory();
+        line += "\\fileio_child.exe\" " + std::string(run.mode) + " \"" + path + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
