@@ -167,12 +167,10 @@ private:
         length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size - offset));
         ASSERT_EQ(length, got) << Where();
         ASSERT_EQ(offset + length, f.pos->Offset()) << Where();
-        for (std::uint32_t i = 0; i < length; ++i) {
-            const std::int16_t expected = f.bytes[offset + i];
-            ASSERT_TRUE(expected < 0 || expected == static_cast<unsigned char>(out[i]))
-                << Where() << ": byte " << offset + i << " is " << int(static_cast<unsigned char>(out[i]))
-                << ", expected " << expected;
-        }
+        for (std::uint32_t i = 0; i < length; ++i)
+            if (f.bytes[offset + i] >= 0 && f.bytes[offset + i] != static_cast<unsigned char>(out[i]))
+                FAIL() << Where() << ": byte " << offset + i << " is " << int(static_cast<unsigned char>(out[i]))
+                       << ", expected " << f.bytes[offset + i];
     }
 
     void Write(ModelFile& f)
@@ -304,9 +302,9 @@ private:
         ASSERT_EQ(f.diskLength, disk.size()) << Where();
         ASSERT_EQ(f.bytes.size(), disk.size()) << Where();
         for (std::size_t i = 0; i < disk.size(); ++i)
-            ASSERT_TRUE(f.bytes[i] < 0 || f.bytes[i] == static_cast<unsigned char>(disk[i]))
-                << Where() << ": byte " << i << " on disk is " << int(static_cast<unsigned char>(disk[i]))
-                << ", expected " << f.bytes[i];
+            if (f.bytes[i] >= 0 && f.bytes[i] != static_cast<unsigned char>(disk[i]))
+                FAIL() << Where() << ": byte " << i << " on disk is " << int(static_cast<unsigned char>(disk[i]))
+                       << ", expected " << f.bytes[i];
     }
 
     void Reopen(ModelFile& f)

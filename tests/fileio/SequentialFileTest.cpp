@@ -53,6 +53,7 @@ TEST_F(SequentialFileTest, OpenRefusalsAndCallsOnAClosedFile)
     ASSERT_TRUE(file.Open(one, OPEN_EXISTING, GENERIC_READ, 0));
     const std::string two = Make("two.dat", 3 * kBlock + 7);
     ASSERT_TRUE(file.Open(two, OPEN_ALWAYS, kReadWrite, 0));
+    EXPECT_EQ(two, file.Name());
     EXPECT_EQ(4, file.Blocks().BlockCount());
     EXPECT_TRUE(::DeleteFileA(one.c_str())) << "the first file was closed";
     file.Close();
