@@ -3,6 +3,7 @@
 #include "tests/fileio/FileIoTest.h"
 
 #include <functional>
+#include <tuple>
 #include <typeinfo>
 
 namespace {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
