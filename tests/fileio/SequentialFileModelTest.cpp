@@ -146,7 +146,8 @@ private:
         if (Pick(4) != 0)  // now and then past the end; else not
             length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size - offset));
         // Not into bytes whose contents this session left unknown.
-        for (std::uint32_t i = 0; i < std::min<std::uint64_t>(length, size - offset); ++i)
+        const std::uint64_t inFile = std::min<std::uint64_t>(length, size - offset);
+        for (std::uint32_t i = 0; i < inFile; ++i)
             if (f.bytes[offset + i] == kUnknownInSession) {
                 length = i;
                 break;
@@ -167,10 +168,11 @@ private:
         length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size - offset));
         ASSERT_EQ(length, got) << Where();
         ASSERT_EQ(offset + length, f.pos->Offset()) << Where();
+        const std::int16_t* expected = f.bytes.data() + offset;
         for (std::uint32_t i = 0; i < length; ++i)
-            if (f.bytes[offset + i] >= 0 && f.bytes[offset + i] != static_cast<unsigned char>(out[i]))
+            if (expected[i] >= 0 && expected[i] != static_cast<unsigned char>(out[i]))
                 FAIL() << Where() << ": byte " << offset + i << " is " << int(static_cast<unsigned char>(out[i]))
-                       << ", expected " << f.bytes[offset + i];
+                       << ", expected " << expected[i];
     }
 
     void Write(ModelFile& f)
@@ -301,10 +303,11 @@ private:
         const std::string disk = testfiles::ReadAll(f.path);
         ASSERT_EQ(f.diskLength, disk.size()) << Where();
         ASSERT_EQ(f.bytes.size(), disk.size()) << Where();
+        const std::int16_t* expected = f.bytes.data();
         for (std::size_t i = 0; i < disk.size(); ++i)
-            if (f.bytes[i] >= 0 && f.bytes[i] != static_cast<unsigned char>(disk[i]))
+            if (expected[i] >= 0 && expected[i] != static_cast<unsigned char>(disk[i]))
                 FAIL() << Where() << ": byte " << i << " on disk is " << int(static_cast<unsigned char>(disk[i]))
-                       << ", expected " << f.bytes[i];
+                       << ", expected " << expected[i];
     }
 
     void Reopen(ModelFile& f)
