@@ -2,113 +2,56 @@
 // programs live in a directory without ResErrorMsg.dll, so the search rules
 // find nothing and the registry decides; they hold the sandbox session
 // because they change HKEY_LOCAL_MACHINE.
-#include "fileio/AppException.h"
 #include "fileio/WorkerThread.h"
 #include "recorderlibs/DbgLogger.h"
-#include "tests/fileio/FileIoTestSupport.h"
-#include "tests/support/TestFiles.h"
+#include "tests/fileio/FileIoTest.h"
 #include "tests/support/TestRegistry.h"
 
-#include <gtest/gtest.h>
-
+#include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
-
-using fileiotest::ProgramDirectory;
 
 namespace {
 
-// What a child sent to the debugger output, and how it ended.
-struct DebuggedRun {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::vector<std::string> debugOutput;
-};
+// What the code under test sends to the debugger output, caught on its way
+// there (the platform raises it as an exception that a vectored handler sees
+// first, debugger or not).
+std::vector<std::string> g_debugOutput;
 
-// Runs a program as our debuggee and collects its OutputDebugStringA texts.
-DebuggedRun RunUnderDebugger(const std::string& commandLine)
+LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info)
 {
-    DebuggedRun run;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::string line = commandLine;
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
-                          &startup, &process)) {
-        ADD_FAILURE() << "cannot start " << commandLine << ": " << ::GetLastError();
-        return run;
-    }
-    win32::UniqueHandle processHandle(process.hProcess);
-    win32::UniqueHandle threadHandle(process.hThread);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (bool running = true; running;) {
-        DEBUG_EVENT event{};
-        if (!::WaitForDebugEvent(&event, 1000)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "the debuggee did not end";
-                ::TerminateProcess(processHandle.get(), 99);
-                break;
-            }
-            continue;
-        }
-        DWORD continueStatus = DBG_CONTINUE;
-        switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (event.u.CreateProcessInfo.hFile)
-                ::CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile)
-                ::CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case OUTPUT_DEBUG_STRING_EVENT: {
-            const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
-            std::string text(info.nDebugStringLength, '\0');
-            SIZE_T read = 0;
-            ::ReadProcessMemory(processHandle.get(), info.lpDebugStringData, text.data(), text.size(), &read);
-            text.resize(read);
-            while (!text.empty() && text.back() == '\0')
-                text.pop_back();
-            run.debugOutput.push_back(text);
-            break;
-        }
-        case EXCEPTION_DEBUG_EVENT:
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
-                continueStatus = DBG_EXCEPTION_NOT_HANDLED;
-            break;
-        case EXIT_PROCESS_DEBUG_EVENT:
-            run.exitCode = event.u.ExitProcess.dwExitCode;
-            running = false;
-            break;
-        default:
-            break;
-        }
-        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
-    }
-    return run;
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    if (record.ExceptionCode != DBG_PRINTEXCEPTION_C || record.NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    g_debugOutput.emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-DebuggedRun LookUpInChild(std::uint32_t code)
+// Looks `code` up: whether its text was found, and what went to the debugger.
+std::pair<bool, std::vector<std::string>> LookUp(std::uint32_t code)
 {
-    std::string line = "\"";
-    line += ProgramDirectory();
-    line += "errtext_child.exe\" ";
-    line += std::to_string(code);
-    return RunUnderDebugger(line);
+    g_debugOutput.clear();
+    void* handler = ::AddVectoredExceptionHandler(1, &CatchDebugOutput);
+    std::string text;
+    const bool found = GetAppErrorText(code, text);
+    ::RemoveVectoredExceptionHandler(handler);
+    EXPECT_EQ(found ? "" : kTextNotFound, found ? "" : text);
+    return {found, g_debugOutput};
 }
 
 // Our message file, copied somewhere no search rule looks.
-class RegisteredMessageFile : public ::testing::Test {
-protected:
+struct RegisteredMessageFile : ::testing::Test {
     void SetUp() override
     {
-        ::SetCurrentDirectoryA(ProgramDirectory().c_str());
-        ASSERT_FALSE(testfiles::Exists(ProgramDirectory() + kMessageFileName)) << "the search rules must find nothing";
+        const std::string here = testfiles::ModuleDirectory();
+        ::SetCurrentDirectoryA(here.c_str());
+        ASSERT_FALSE(testfiles::Exists(here + "\\" + kMessageFileName)) << "the search rules must find nothing";
         installed = dir / "Kestrix Messages";
         ::CreateDirectoryA(installed.c_str(), nullptr);
         installed += "\\ResErrorMsg.dll";
-        ASSERT_TRUE(::CopyFileA((ProgramDirectory() + "..\\ResErrorMsg.dll").c_str(), installed.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA((here + "\\..\\ResErrorMsg.dll").c_str(), installed.c_str(), FALSE));
     }
 
     testfiles::ScratchDir dir;
@@ -118,50 +61,31 @@ protected:
 
 }  // namespace
 
-TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTexts)
+TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsReported)
 {
     ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue, installed));
     std::string text;
     EXPECT_TRUE(GetAppErrorText(kAppErrorRead, text));
     EXPECT_EQ("Data could not be read from the image database file. ", text);
-    EXPECT_EQ("App Error 0xc00403f5: Data could not be written to the image database file.   - m",
-              std::string(AppException("m", kAppErrorWrite, 0).what()));
+    EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorEvent));
 
     // Looked up afresh every time: a registration that goes away is noticed.
-    testreg::DeleteKeyTree(kMessageFileKey);
-    EXPECT_FALSE(GetAppErrorText(kAppErrorRead, text));
-    EXPECT_EQ("<Text not found>", text);
-
-    // A child process finds it too, and says nothing to the debugger.
-    ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue, installed));
-    const DebuggedRun run = LookUpInChild(kAppErrorEvent);
-    EXPECT_EQ(1u, run.exitCode);
-    EXPECT_TRUE(run.debugOutput.empty());
-}
-
-TEST_F(RegisteredMessageFile, EachFailedStepIsReportedToTheDebugger)
-{
-    // No registration at all.
-    DebuggedRun run = LookUpInChild(kAppErrorRead);
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"Failed finding error message file in registry\n"}, run.debugOutput);
-
-    // The key without its value.
-    ASSERT_EQ(0, testreg::SetString(kMessageFileKey, "TypesSupported", "7"));
-    run = LookUpInChild(kAppErrorRead);
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"Failed finding error message location in registry\n"}, run.debugOutput);
-
-    // A value that does not fit the 256 bytes the lookup reads.
-    ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue, std::string(300, 'x')));
-    run = LookUpInChild(kAppErrorRead);
-    EXPECT_EQ(std::vector<std::string>{"Failed finding error message location in registry\n"}, run.debugOutput);
-
-    // A file that is not there.
-    ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue, installed + ".gone"));
-    run = LookUpInChild(kAppErrorRead);
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"Failed opening error message file\n"}, run.debugOutput);
+    // What goes to the debugger at each step that fails: no key, no value, a
+    // value longer than the 256 bytes read, no file.
+    const std::pair<std::string, std::string> steps[] = {
+        {"", "Failed finding error message file in registry\n"},
+        {"TypesSupported", "Failed finding error message location in registry\n"},
+        {std::string(300, 'x'), "Failed finding error message location in registry\n"},
+        {installed + ".gone", "Failed opening error message file\n"}};
+    for (const auto& [value, said] : steps) {
+        testreg::DeleteKeyTree(kMessageFileKey);
+        if (!value.empty()) {
+            const bool other = value == "TypesSupported";
+            ASSERT_EQ(0, testreg::SetString(kMessageFileKey, other ? "TypesSupported" : kMessageFileValue,
+                                            other ? "7" : value));
+        }
+        EXPECT_EQ(std::make_pair(false, std::vector<std::string>{said}), LookUp(kAppErrorRead)) << value;
+    }
 }
 
 TEST_F(RegisteredMessageFile, EnvironmentReferencesInTheNameAreNotExpanded)
@@ -170,51 +94,43 @@ TEST_F(RegisteredMessageFile, EnvironmentReferencesInTheNameAreNotExpanded)
     ::GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
     const std::string prefix = std::string(temp) + "\\";
     ASSERT_EQ(0u, installed.rfind(prefix, 0)) << installed << " is not below " << temp;
-    const std::string withReference = "%TEMP%\\" + installed.substr(prefix.size());
-    ASSERT_EQ(0, testreg::SetRaw(kMessageFileKey, kMessageFileValue, REG_EXPAND_SZ, withReference.c_str(),
-                                 static_cast<DWORD>(withReference.size() + 1)));
-    std::string text;
-    EXPECT_FALSE(GetAppErrorText(kAppErrorRead, text));
-    EXPECT_EQ("<Text not found>", text);
-
-    // The same file named plainly is found.
-    ASSERT_EQ(0, testreg::SetRaw(kMessageFileKey, kMessageFileValue, REG_EXPAND_SZ, installed.c_str(),
-                                 static_cast<DWORD>(installed.size() + 1)));
-    EXPECT_TRUE(GetAppErrorText(kAppErrorRead, text));
+    for (const std::string& name : {"%TEMP%\\" + installed.substr(prefix.size()), installed}) {
+        ASSERT_EQ(0, testreg::SetRaw(kMessageFileKey, kMessageFileValue, REG_EXPAND_SZ, name.c_str(),
+                                     static_cast<DWORD>(name.size() + 1)));
+        EXPECT_EQ(name == installed, LookUp(kAppErrorRead).first) << name;
+    }
 }
 
-namespace {
-
-void ThrowingCallback(DWORD, DWORD bytes, ULONG_PTR, OVERLAPPED*)
-{
-    if (bytes == 13)
-        throw std::runtime_error("callback failed on purpose");
-}
-
-}  // namespace
-
-TEST(CompletionThreadTrace, AFailingCallbackIsTracedAndTheLoopGoesOn)
+// The completion thread hands every packet on whole, and a callback that
+// throws is traced while the loop goes on.
+TEST(CompletionPortThread, HandsEveryPacketOnAndTracesAFailingCallback)
 {
     testreg::ScopedKey level(kDbgLoggerKey);
     ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Mediaprep", 1));
     testfiles::ScratchDir logs;
     ASSERT_TRUE(DbgLogger::Initialize(logs.path().c_str(), 0, 0));
+    static std::atomic<int> seen{0};
+    static OVERLAPPED marker{};
+    struct Counting {
+        static void Callback(DWORD error, DWORD bytes, ULONG_PTR key, OVERLAPPED* overlapped)
+        {
+            if (key == 0)
+                return;  // the wake-up for Stop
+            if (bytes == 13)
+                throw std::runtime_error("callback failed on purpose");
+            EXPECT_EQ(std::make_tuple(DWORD{0}, DWORD{14}, ULONG_PTR{6}, &marker),
+                      std::make_tuple(error, bytes, key, overlapped));
+            ++seen;
+        }
+    };
     {
-        static std::atomic<int> seen{0};
-        struct Counting {
-            static void Callback(DWORD error, DWORD bytes, ULONG_PTR key, OVERLAPPED* overlapped)
-            {
-                ++seen;
-                ThrowingCallback(error, bytes, key, overlapped);
-            }
-        };
         CompletionPortThread thread(&Counting::Callback);
         ASSERT_TRUE(thread.Start());
         ::PostQueuedCompletionStatus(thread.Port(), 13, 1, nullptr);
-        ::PostQueuedCompletionStatus(thread.Port(), 14, 1, nullptr);
-        for (int i = 0; i < 500 && seen < 2; ++i)
+        ::PostQueuedCompletionStatus(thread.Port(), 14, 6, &marker);
+        for (int i = 0; i < 500 && seen < 1; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(2, seen.load());
+        EXPECT_EQ(1, seen.load());
     }
     DbgLogger::Shutdown();
     const std::string trace = testfiles::ReadAll(logs / "MediaprepTrace.log");

@@ -1,5 +1,4 @@
-"""A short run of tools/bench: it builds nothing, keeps the file cache and
-times nothing; it only shows that every pass runs and reports."""
+"""A short run of tools/bench: every pass runs and reports a speed."""
 
 import os
 import subprocess
@@ -13,14 +12,11 @@ import mptest  # noqa: E402
 class BenchSmoke(unittest.TestCase):
     def test_every_pass_runs_and_is_reported(self):
         r = subprocess.run([sys.executable, str(mptest.REPO / "tools" / "bench"), "--build", str(mptest.BUILD),
-                            "--no-build", "--no-drop", "--size-mb", "8"],
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=600)
+                            "--no-build", "--no-drop", "--size-mb", "8"], capture_output=True, text=True, timeout=600)
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
-        lines = {line.split()[0]: line.split() for line in r.stdout.splitlines()[2:] if line.strip()}
-        for mode in ("dd", "read-plain", "read-overlapped", "read-seq", "read-seq-nobuf", "write-plain", "write-seq",
-                     "write-seq-nobuf"):
-            self.assertIn(mode, lines, r.stdout)
-            self.assertGreater(float(lines[mode][1]), 0, r.stdout)
+        speeds = {line.split()[0]: float(line.split()[1]) for line in r.stdout.splitlines()[2:] if line.strip()}
+        self.assertEqual(8, len(speeds), r.stdout)
+        self.assertTrue(all(speed > 0 for speed in speeds.values()), r.stdout)
 
 
 if __name__ == "__main__":

@@ -42,15 +42,11 @@ class Layouts(unittest.TestCase):
                 delta = volwriter.video_header(fmt, volwriter.VideoFrame(0, 0, 2, 3, False))
                 self.assertEqual((short, full), (len(delta), len(key)))
                 self.assertEqual((1, 0), (key[flag_at] >> bit & 1, delta[flag_at] >> bit & 1))
-
-    def test_blank_format1_key_record(self):
+        # Stream -1 in format 2 keeps the key flag apart; a blank format 1 key record.
+        self.assertEqual([0x7F, 0xFF], [volwriter.video_header(2, volwriter.VideoFrame(0, 0, 0, -1, key))[7]
+                                        for key in (False, True)])
         frame = volwriter.VideoFrame(0, 0, 0, 0, False, b=0x3C07C280)
         self.assertEqual(bytes(19) + b"\x3c", volwriter.key_index_record(0x1000, frame, 0))
-
-    def test_stream_minus_one_in_format2(self):
-        for key, byte7 in ((False, 0x7F), (True, 0xFF)):
-            header = volwriter.video_header(2, volwriter.VideoFrame(0, 0, 0, -1, key))
-            self.assertEqual(byte7, header[7])
 
 
 class Volume(unittest.TestCase):
