@@ -50,7 +50,7 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
     image.SetBasePath(location.imageDirectory);
     if (!image.Open(number, true))
         return false;
-    RecordBuffer record;
+    RecordBuffer record{};
     InitRecord(record, 0);
     bool sound = index.ReadRecord(number, record) && StreamsMatch(image, record);
     if (sound && image.GetVersion() < kKeyTableVersion)
@@ -77,7 +77,7 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
         keys.SetVersion(image.GetVersion());
     }
 
-    RecordBuffer record;
+    RecordBuffer record{};
     InitRecord(record, 0);
     ScannedRecord scanned;
     while (image.ScanNextRecord(scanned)) {
