@@ -69,9 +69,11 @@ VolumeRecord Entry(const char* path, VolumeStatus status, std::int32_t position,
 List Sequence(const std::vector<VolumeRecord>& volumes, bool paths = false)
 {
     List out;
-    for (const VolumeRecord& v : volumes)
-        out.push_back((paths ? v.path : std::string(1, "ABDFMXCN"[static_cast<int>(v.status)])) +
-                      std::to_string(v.position));
+    for (const VolumeRecord& v : volumes) {
+        std::string item = paths ? v.path : std::string(1, "ABDFMXCN"[static_cast<int>(v.status)]);
+        item += std::to_string(v.position);
+        out.push_back(item);
+    }
     return out;
 }
 
