@@ -6,85 +6,57 @@
 
 namespace {
 
-class DatabaseSettingsTest : public ::testing::Test {
-protected:
-    DatabaseSettings Read()
-    {
-        DatabaseSettings settings;
-        settings.ReadFromRegistry();
-        return settings;
-    }
-    const std::string keyPath = DatabaseKeyPath();
-    testreg::ScopedKey key{keyPath};
-};
+DatabaseSettings Read()
+{
+    DatabaseSettings settings;
+    settings.ReadFromRegistry();
+    return settings;
+}
 
 }  // namespace
 
-TEST_F(DatabaseSettingsTest, WithoutTheKeyEverythingKeepsOrTakesItsDefault)
+TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
 {
-    const DatabaseSettings settings = Read();
-    EXPECT_EQ("\\", settings.ImagePath);
-    EXPECT_EQ("\\", settings.IndexPath);
-    EXPECT_EQ("C:\\", settings.RestorePath);
-    EXPECT_EQ("\\", settings.AlarmPath);
-    EXPECT_EQ("C:\\", settings.PreAlarmPath);
-    EXPECT_EQ("C:\\", settings.SelArchivePath);
-    EXPECT_EQ(20, settings.FileSizeMB);
-    EXPECT_EQ(100u, settings.PreAlarmSize);  // not the constructor's 10
-    EXPECT_EQ(18874368, settings.FileThresholdBytes);
+    const std::string key = DatabaseKeyPath();
+    testreg::ScopedKey scoped{key};
+    const DatabaseSettings defaults = Read();  // without the key
+    EXPECT_EQ("\\|\\|C:\\|\\|C:\\|C:\\", defaults.ImagePath + "|" + defaults.IndexPath + "|" + defaults.RestorePath +
+                                             "|" + defaults.AlarmPath + "|" + defaults.PreAlarmPath + "|" +
+                                             defaults.SelArchivePath);
+    EXPECT_EQ(20, defaults.FileSizeMB);
+    EXPECT_EQ(100u, defaults.PreAlarmSize);  // not the constructor's 10
     EXPECT_EQ(10u, DatabaseSettings().PreAlarmSize);
-}
+    EXPECT_EQ(18874368, defaults.FileThresholdBytes);
 
-TEST_F(DatabaseSettingsTest, PathsAreTakenAsStored)
-{
-    const char* names[] = {"ImagePath", "IndexPath", "RestorePath", "AlarmPath", "PreAlarmPath", "SelArchivePath"};
-    for (const char* name : names)
-        ASSERT_EQ(0, testreg::SetString(keyPath.c_str(), name, std::string("\\") + name + "\\"));
-    const DatabaseSettings settings = Read();
-    EXPECT_EQ("\\ImagePath\\", settings.ImagePath);
-    EXPECT_EQ("\\IndexPath\\", settings.IndexPath);
-    EXPECT_EQ("\\RestorePath\\", settings.RestorePath);
-    EXPECT_EQ("\\AlarmPath\\", settings.AlarmPath);
-    EXPECT_EQ("\\PreAlarmPath\\", settings.PreAlarmPath);
-    EXPECT_EQ("\\SelArchivePath\\", settings.SelArchivePath);
-}
+    // Paths are taken as stored, up to 255 characters; a longer one keeps its default.
+    const std::string fits = "D:\\" + std::string(251, 'a') + "\\";
+    for (const char* name : {"ImagePath", "IndexPath", "AlarmPath", "SelArchivePath"})
+        ASSERT_EQ(0, testreg::SetString(key.c_str(), name, std::string("\\") + name + "\\"));
+    ASSERT_EQ(0, testreg::SetString(key.c_str(), "RestorePath", fits));
+    ASSERT_EQ(0, testreg::SetString(key.c_str(), "PreAlarmPath", fits + "b"));
+    const DatabaseSettings paths = Read();
+    EXPECT_EQ("\\ImagePath\\|\\IndexPath\\|\\AlarmPath\\|\\SelArchivePath\\",
+              paths.ImagePath + "|" + paths.IndexPath + "|" + paths.AlarmPath + "|" + paths.SelArchivePath);
+    EXPECT_EQ(fits, paths.RestorePath);
+    EXPECT_EQ("C:\\", paths.PreAlarmPath);
 
-TEST_F(DatabaseSettingsTest, AStringTooLongForItsBufferKeepsTheDefault)
-{
-    const std::string fits = "D:\\" + std::string(251, 'a') + "\\";  // 255 characters and the terminator
-    const std::string tooLong = fits + "b";
-    ASSERT_EQ(0, testreg::SetString(keyPath.c_str(), "RestorePath", fits));
-    ASSERT_EQ(0, testreg::SetString(keyPath.c_str(), "PreAlarmPath", tooLong));
-    const DatabaseSettings settings = Read();
-    EXPECT_EQ(fits, settings.RestorePath);
-    EXPECT_EQ("C:\\", settings.PreAlarmPath);
-}
-
-TEST_F(DatabaseSettingsTest, PreAlarmSizeIsClampedAsAnUnsignedNumber)
-{
+    // The pre-alarm size is clamped to 2..150 as an unsigned number; a
+    // threshold outside 90..98 percent is 90 percent.
     const struct {
         DWORD stored;
-        std::uint32_t read;
-    } cases[] = {{0, 2}, {1, 2}, {2, 2}, {10, 10}, {150, 150}, {151, 150}, {0x7FFFFFFF, 150}, {0xFFFFFFFF, 150}};
+        std::uint32_t preAlarm;
+        std::int32_t thresholdBytes;
+    } cases[] = {{0, 2, 18874368},         {1, 2, 18874368},         {2, 2, 18874368},       {89, 89, 18874368},
+                 {90, 90, 18874368},       {95, 95, 19922944},       {98, 98, 20552089},     {99, 99, 18874368},
+                 {151, 150, 18874368},     {0x7FFFFFFF, 150, 18874368}, {0xFFFFFFFF, 150, 18874368}};
     for (const auto& c : cases) {
-        ASSERT_EQ(0, testreg::SetDword(keyPath.c_str(), "PreAlarmSize", c.stored));
-        EXPECT_EQ(c.read, Read().PreAlarmSize) << c.stored;
-    }
-}
-
-TEST_F(DatabaseSettingsTest, ThresholdOutsideNinetyToNinetyEightIsNinetyPercent)
-{
-    const struct {
-        DWORD stored;
-        std::int32_t bytes;
-    } cases[] = {{0, 18874368},        {89, 18874368}, {90, 18874368}, {95, 19922944},
-                 {98, 20552089},       {99, 18874368}, {0xFFFFFFFF, 18874368}};
-    for (const auto& c : cases) {
-        ASSERT_EQ(0, testreg::SetDword(keyPath.c_str(), "Threshhold", c.stored));
-        EXPECT_EQ(c.bytes, Read().FileThresholdBytes) << c.stored;
+        ASSERT_EQ(0, testreg::SetDword(key.c_str(), "PreAlarmSize", c.stored));
+        ASSERT_EQ(0, testreg::SetDword(key.c_str(), "Threshhold", c.stored));
+        EXPECT_EQ(c.preAlarm, Read().PreAlarmSize) << c.stored;
+        EXPECT_EQ(c.thresholdBytes, Read().FileThresholdBytes) << c.stored;
     }
     // Only the double-h spelling is read.
-    testreg::DeleteKeyTree(keyPath.c_str());
-    ASSERT_EQ(0, testreg::SetDword(keyPath.c_str(), "Threshold", 95));
+    testreg::DeleteKeyTree(key.c_str());
+    ASSERT_EQ(0, testreg::SetDword(key.c_str(), "Threshold", 95));
     EXPECT_EQ(18874368, Read().FileThresholdBytes);
 }

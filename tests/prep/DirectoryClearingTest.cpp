@@ -1,3 +1,5 @@
+// Clearing and creating the recorder's directories, in a scratch directory,
+// on C: and on the root of the fixed drive E:.
 #include "prep/DirectoryClearing.h"
 #include "prep/RunPreparation.h"
 #include "tests/support/RecordingRunLog.h"
@@ -5,160 +7,106 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 
 namespace {
 
 using Reports = std::vector<std::string>;
 
-void MakeFile(const std::string& path)
-{
-    std::ofstream(path) << path;
-}
-
 void MakeTree(const std::string& root)
 {
-    ::CreateDirectoryA((root + "\\cam01").c_str(), nullptr);
-    ::CreateDirectoryA((root + "\\cam01\\day1").c_str(), nullptr);
-    ::CreateDirectoryA((root + "\\empty").c_str(), nullptr);
-    MakeFile(root + "\\top.jpg");
-    MakeFile(root + "\\cam01\\a.jpg");
-    MakeFile(root + "\\cam01\\day1\\b.jpg");
+    for (const char* directory : {"\\cam01", "\\cam01\\day1", "\\empty"})
+        ::CreateDirectoryA((root + directory).c_str(), nullptr);
+    for (const char* file : {"\\top.jpg", "\\cam01\\a.jpg", "\\cam01\\day1\\b.jpg"})
+        testfiles::WriteAll(root + file, file);
 }
 
-bool IsEmptyDirectory(const std::string& path)
+// The entries of a directory's listing, "." and ".." included; sorted, or
+// in the order of the listing.
+Reports Listed(const std::string& directory, bool sorted = true)
 {
+    Reports listed;
     WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool empty = true;
-    do
-        empty = empty && (std::string(entry.cFileName) == "." || std::string(entry.cFileName) == "..");
-    while (::FindNextFileA(find, &entry));
-    ::FindClose(find);
-    return empty;
+    HANDLE find = ::FindFirstFileA((directory + "\\*.*").c_str(), &entry);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(find, &entry) != FALSE)
+        listed.push_back(entry.cFileName);
+    if (find != INVALID_HANDLE_VALUE)
+        ::FindClose(find);
+    if (sorted)
+        std::sort(listed.begin(), listed.end());
+    return listed;
 }
 
 }  // namespace
 
-TEST(ClearDirectory, RemovesEverythingBelowAndKeepsTheDirectory)
+TEST(ClearDirectory, EmptiesTheTreeReportsWhatStaysAndCreatesWhatIsMissing)
 {
     testfiles::ScratchDir dir;
     MakeTree(dir.path());
     RecordingRunLog log;
     ClearDirectory(dir.path() + "\\", log);
+    ClearDirectory(dir.path() + "\\", log);  // only "." and "..": nothing to do, nothing to say
+    ClearDirectory(dir / "missing\\", log);  // cannot be listed: left alone silently
     EXPECT_EQ(Reports{}, log.reports);
-    EXPECT_TRUE(IsEmptyDirectory(dir.path()));
+    EXPECT_EQ((Reports{".", ".."}), Listed(dir.path()));
 
-    // Only "." and "..": nothing to do, nothing to say.
+    // A read-only file, each directory above it that could not go because of
+    // it, and a held file are reported; the walk goes on past them.
+    MakeTree(dir.path());
+    const std::string readOnly = dir / "cam01\\day1\\locked.jpg", held = dir / "held.jpg";
+    testfiles::WriteAll(readOnly, "r");
+    testfiles::WriteAll(held, "h");
+    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE holder = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     ClearDirectory(dir.path() + "\\", log);
-    EXPECT_EQ(Reports{}, log.reports);
-    EXPECT_TRUE(testfiles::Exists(dir.path()));
+    ::CloseHandle(holder);
+    std::sort(log.reports.begin(), log.reports.end());
+    EXPECT_EQ((Reports{"Error:Failed to delete: " + dir / "cam01", "Error:Failed to delete: " + dir / "cam01\\day1",
+                       "Error:Failed to delete: " + readOnly, "Error:Failed to delete: " + held}),
+              log.reports);
+    EXPECT_EQ((Reports{".", "..", "cam01", "held.jpg"}), Listed(dir.path()));
+    EXPECT_EQ((Reports{".", "..", "locked.jpg"}), Listed(dir / "cam01\\day1"));
+
+    // Only the last component is created; an existing directory is cleared.
+    log.reports.clear();
+    EXPECT_TRUE(CreateIndexDirectory(dir / "PreAlarm\\", log));
+    EXPECT_FALSE(CreateIndexDirectory(dir / "PreAlarm\\", log));      // exists
+    EXPECT_FALSE(CreateIndexDirectory(dir / "a\\b\\Restore\\", log));  // parent missing
+    MakeTree(dir / "PreAlarm");
+    PrepareIndexDirectory(dir / "PreAlarm\\", log);
+    PrepareIndexDirectory(dir / "Restore\\", log);
+    PrepareIndexDirectory("", log);
+    EXPECT_EQ((Reports{".", ".."}), Listed(dir / "PreAlarm"));
+    EXPECT_EQ((Reports{".", ".."}), Listed(dir / "Restore"));
+    EXPECT_EQ((Reports{"Error:Failed attempting to create: " + dir / "PreAlarm\\",
+                       "Error:Failed attempting to create: " + dir / "a\\b\\Restore\\",
+                       "Error:Failed attempting to create: "}),
+              log.reports);
 }
 
-TEST(ClearDirectory, TheSystemDriveAndWindowsDirectoryAreNeverEmptied)
+TEST(ClearDirectory, NeverEmptiesTheSystemDriveAndPassesOverTheFirstTwoEntriesOfADriveRoot)
 {
-    const std::string canary = "C:\\mediaprep-canary.txt";
-    MakeFile(canary);
+    testfiles::WriteAll("C:\\mediaprep-canary.txt", "canary");
     RecordingRunLog log;
     for (const char* path : {"C:\\", "C:\\Windows\\", "C:\\Windows", "c:\\", "c:\\windows\\"})
         ClearDirectory(path, log);
-    EXPECT_EQ(Reports(5, "Error:Attempting to delete C:\\"), log.reports);
-    EXPECT_TRUE(testfiles::Exists(canary));
-    EXPECT_TRUE(testfiles::Exists("C:\\Windows\\system32"));
-    ::DeleteFileA(canary.c_str());
-}
-
-TEST(ClearDirectory, FailuresAreReportedAndTheWalkGoesOn)
-{
-    testfiles::ScratchDir dir;
-    MakeTree(dir.path());
-    const std::string readOnly = dir / "cam01\\day1\\locked.jpg";
-    MakeFile(readOnly);
-    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    const std::string held = dir / "held.jpg";
-    MakeFile(held);
-    HANDLE holder = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-
-    RecordingRunLog log;
-    ClearDirectory(dir.path() + "\\", log);
-    ::CloseHandle(holder);
-
-    // The read-only file, then each directory above it that could not be
-    // removed because of it; the held file; everything else is gone.
-    std::sort(log.reports.begin(), log.reports.end());
-    EXPECT_EQ((Reports{"Error:Failed to delete: " + dir / "cam01",
-                       "Error:Failed to delete: " + dir / "cam01\\day1",
-                       "Error:Failed to delete: " + readOnly,
-                       "Error:Failed to delete: " + held}),
-              log.reports);
-    EXPECT_TRUE(testfiles::Exists(readOnly));
-    EXPECT_TRUE(testfiles::Exists(held));
-    EXPECT_FALSE(testfiles::Exists(dir / "cam01\\a.jpg"));
-    EXPECT_FALSE(testfiles::Exists(dir / "top.jpg"));
-    EXPECT_FALSE(testfiles::Exists(dir / "empty"));
-}
-
-TEST(ClearDirectory, AnUnlistableDirectoryIsLeftAloneSilently)
-{
-    testfiles::ScratchDir dir;
-    RecordingRunLog log;
-    ClearDirectory(dir / "missing\\", log);
-    EXPECT_EQ(Reports{}, log.reports);
-}
-
-TEST(CreateIndexDirectory, CreatesOnlyTheLastComponent)
-{
-    testfiles::ScratchDir dir;
-    RecordingRunLog log;
-    EXPECT_TRUE(CreateIndexDirectory(dir / "PreAlarm\\", log));
-    EXPECT_TRUE(testfiles::Exists(dir / "PreAlarm"));
-    EXPECT_FALSE(CreateIndexDirectory(dir / "PreAlarm\\", log));      // exists
-    EXPECT_FALSE(CreateIndexDirectory(dir / "a\\b\\Restore\\", log));  // parent missing
-    EXPECT_EQ((Reports{"Error:Failed attempting to create: " + dir / "PreAlarm\\",
-                       "Error:Failed attempting to create: " + dir / "a\\b\\Restore\\"}),
-              log.reports);
-}
-
-TEST(PrepareIndexDirectory, ClearsWhatExistsAndCreatesWhatDoesNot)
-{
-    testfiles::ScratchDir dir;
-    ::CreateDirectoryA((dir / "PreAlarm").c_str(), nullptr);
-    MakeTree(dir / "PreAlarm");
-    RecordingRunLog log;
-    PrepareIndexDirectory(dir / "PreAlarm\\", log);
-    PrepareIndexDirectory(dir / "Restore\\", log);
     PrepareIndexDirectory("C:\\", log);
-    PrepareIndexDirectory("", log);
-    EXPECT_TRUE(IsEmptyDirectory(dir / "PreAlarm"));
-    EXPECT_TRUE(IsEmptyDirectory(dir / "Restore"));
-    EXPECT_EQ((Reports{"Error:Attempting to delete C:\\", "Error:Failed attempting to create: "}), log.reports);
-}
+    EXPECT_EQ(Reports(6, "Error:Attempting to delete C:\\"), log.reports);
+    EXPECT_TRUE(testfiles::Exists("C:\\mediaprep-canary.txt"));
+    EXPECT_TRUE(testfiles::Exists("C:\\Windows\\system32"));
+    ::DeleteFileA("C:\\mediaprep-canary.txt");
 
-// The root of a data drive has no "." and ".." entries, yet the first two
-// entries of the listing are passed over all the same.
-TEST(ClearDirectoryOnADriveRoot, PassesOverTheFirstTwoEntriesOfTheListing)
-{
+    // The root of a data drive has no "." and ".." entries, yet the first two
+    // entries of the listing are passed over all the same.
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
-        MakeFile(std::string("E:\\") + name);
+        testfiles::WriteAll(std::string("E:\\") + name, name);
     ::CreateDirectoryA("E:\\sub", nullptr);
-    MakeFile("E:\\sub\\e.txt");
-
-    WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA("E:\\*.*", &entry);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    Reports listed;
-    do
-        listed.push_back(entry.cFileName);
-    while (::FindNextFileA(find, &entry));
-    ::FindClose(find);
+    testfiles::WriteAll("E:\\sub\\e.txt", "e");
+    const Reports listed = Listed("E:", false);
     ASSERT_EQ(5u, listed.size());
-
-    RecordingRunLog log;
+    log.reports.clear();
     ClearDirectory("E:\\", log);
     EXPECT_EQ(Reports{}, log.reports);
-    for (size_t i = 0; i < listed.size(); ++i)
-        EXPECT_EQ(i < 2, testfiles::Exists("E:\\" + listed[i])) << listed[i];
+    EXPECT_EQ(Reports(listed.begin(), listed.begin() + 2), Listed("E:", false));
 }

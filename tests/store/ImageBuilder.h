@@ -1,13 +1,37 @@
-// Small image files assembled record by record, for the image-file tests.
+// Bytes for the store tests: hex spelled out, and small image files
+// assembled record by record.
 #pragma once
 
 #include "store/format/ImageFormat.h"
 #include "store/format/ImageTables.h"
 
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace imagebuilder {
+
+// "44332211 55 @19 3C": hex bytes, blanks only for reading; "@N" goes on at
+// offset N. Padded with zeros to size.
+inline std::vector<std::uint8_t> Hex(const char* text, std::size_t size = 0)
+{
+    std::vector<std::uint8_t> bytes(size, 0);
+    std::istringstream in(text);
+    std::size_t at = 0;
+    for (std::string token; in >> token;) {
+        if (token[0] == '@') {
+            at = std::stoul(token.substr(1));
+            continue;
+        }
+        for (std::size_t i = 0; i + 1 < token.size(); i += 2, ++at) {
+            if (bytes.size() <= at)
+                bytes.resize(at + 1, 0);
+            bytes[at] = static_cast<std::uint8_t>(std::stoul(token.substr(i, 2), nullptr, 16));
+        }
+    }
+    return bytes;
+}
 
 struct Rec {
     int kind;

@@ -1,60 +1,50 @@
-// The index files on a real (Wine) file system: names, the open sequence,
-// key index records as stored, master index records at their offsets.
+// The store's files on a real (Wine) file system: names and the open
+// sequence, key index and master index records as stored, image files fresh
+// and as the recorder writes them.
+#include "recorderlibs/CDateTime.h"
+#include "store/ImageFile.h"
 #include "store/KeyIndexFile.h"
 #include "store/MasterIndex.h"
+#include "tests/store/ImageBuilder.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
+#include <map>
+
+using namespace imagebuilder;
+using testfiles::ReadAll;
 
 namespace {
 
-using testfiles::ReadAll;
-using testfiles::ScratchDir;
-using testfiles::WriteAll;
+std::string Str(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
-TEST(MmioFile, Names)
-{
-    MmioFile file;
-    EXPECT_EQ(file.MakePath("KEY", "NDX", 5), "C:\\KEY0005.NDX");
-    file.SetBasePath("D:\\");
-    EXPECT_EQ(file.MakePath("IMG", "AVI", 5), "D:\\IMG0005.AVI");
-    EXPECT_EQ(file.MakePath("IMG", "AVI", 10000), "D:\\IMG10000.AVI");
-}
+}  // namespace
 
-TEST(MmioFile, OpenSequence)
+TEST(StoreFiles, NamesOpenSequenceAndIndexRecordsAsStored)
 {
-    ScratchDir dir;
-    KeyIndexFile missing;
-    missing.SetBasePath(dir.path() + "\\");
-    EXPECT_EQ(missing.Open("KEY", "NDX", 7), kMmioMissing);
-    EXPECT_FALSE(missing.IsOpen());
+    testfiles::ScratchDir dir;
+    MmioFile named;
+    EXPECT_EQ(named.MakePath("KEY", "NDX", 5), "C:\\KEY0005.NDX");
+    named.SetBasePath("D:\\");
+    EXPECT_EQ(named.MakePath("IMG", "AVI", 10000), "D:\\IMG10000.AVI");
 
     // A file whose read-only attribute can be cleared opens for writing; one
     // that another opener keeps from being written opens read-only.
-    const struct {
-        const char* name;
-        bool readOnlyAttribute;
-        bool heldByReader;
-        MmioResult write;
-    } cases[] = {
-        {"attribute", true, false, kMmioOk},
-        {"reader", false, true, kMmioWriteFailed},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir / c.name;
-        WriteAll(path, "abc");
-        if (c.readOnlyAttribute)
+    for (const bool heldByReader : {false, true}) {
+        const std::string path = dir / (heldByReader ? "held" : "readonly");
+        testfiles::WriteAll(path, "abc");
+        if (!heldByReader)
             ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
         win32::UniqueFileHandle reader;
-        if (c.heldByReader)
+        if (heldByReader)
             reader = win32::UniqueFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         MmioFile file;
-        ASSERT_EQ(file.OpenByName(path), kMmioOk);
-        EXPECT_EQ(file.WriteAt("x", 1, 1), c.write);
+        ASSERT_EQ(file.OpenByName(path), kMmioOk) << path;
+        EXPECT_EQ(file.WriteAt("x", 1, 1), heldByReader ? kMmioWriteFailed : kMmioOk) << path;
         char bytes[4] = {};
         std::uint32_t count = 9;
         EXPECT_EQ(file.ReadAt(bytes, 4, 0, count), kMmioOk);
@@ -63,65 +53,178 @@ TEST(MmioFile, OpenSequence)
         EXPECT_EQ(file.Close(), kMmioOk);
         EXPECT_FALSE(file.IsOpen());
     }
-}
 
-TEST(KeyIndexFile, RecordsAreAppendedInTheVersionsForm)
-{
-    ScratchDir dir;
-    KeyIndexFile file;
-    file.SetBasePath(dir.path() + "\\");
-    ASSERT_TRUE(file.Open(12, -1));  // missing: created, then opened
-    EXPECT_EQ(file.GetNumberBase(), 12u);
-    file.SetVersion(0x2015);
+    KeyIndexFile key;
+    key.SetBasePath(dir.path() + "\\");
+    EXPECT_EQ(key.Open("KEY", "NDX", 7), kMmioMissing);
+    ASSERT_TRUE(key.Open(12, -1));  // missing: created, then opened
+    EXPECT_EQ(key.GetNumberBase(), 12u);
+    key.SetVersion(0x2015);
     KeyRecord record;
     record.flags = 1;
     record.fieldD = 10;
     record.keyValue = 0x01020304;
-    EXPECT_TRUE(file.AppendRecord(record));
-    EXPECT_TRUE(file.AppendRecord(record));
-    EXPECT_EQ(file.GetLength(), 2 * 39);
-    file.SetVersion(0x3010);
-    EXPECT_FALSE(file.AppendRecord(record));
-    EXPECT_EQ(file.Close(), kMmioOk);
-
+    EXPECT_TRUE(key.AppendRecord(record));
+    EXPECT_TRUE(key.AppendRecord(record));
+    key.SetVersion(0x3010);
+    EXPECT_FALSE(key.AppendRecord(record));
+    EXPECT_EQ(key.Close(), kMmioOk);
     const std::string stored = ReadAll(dir / "KEY0012.NDX");
     ASSERT_EQ(stored.size(), 2u * 39);
     EXPECT_EQ(stored.substr(39 + 5, 5), std::string("KSTX\x04", 5));
     EXPECT_EQ(stored[39 + 23], 2);  // D kept as its distance below the base
     EXPECT_EQ(stored.substr(39 + 31, 4), "\x04\x03\x02\x01");
-
-    EXPECT_TRUE(file.Create(12));  // empties it
+    EXPECT_TRUE(key.Create(12));  // empties it
     EXPECT_EQ(ReadAll(dir / "KEY0012.NDX").size(), 0u);
-    EXPECT_TRUE(file.Open(12, 100));
-    EXPECT_EQ(file.GetNumberBase(), 100u);
-}
+    EXPECT_TRUE(key.Open(12, 100));
+    EXPECT_EQ(key.GetNumberBase(), 100u);
 
-TEST(MasterIndex, RecordsLieAtTheirOffsets)
-{
-    ScratchDir dir;
     MasterIndex index(10);
     ASSERT_EQ(index.OpenIn(dir.path()), kMmioOk);  // created empty
-    std::array<std::uint8_t, kMasterRecordSize> record;
-    record.fill(0x5A);
-    EXPECT_TRUE(index.ReadRecord(12, record));  // past the end: nothing read, no failure
-    EXPECT_EQ(record[0], 0x5A);
-
-    InitRecord(record, 0);
-    AddEntry(record, 1, 0, 5, 1700000000, 1, 100);
-    EXPECT_TRUE(index.WriteRecord(12, record));
-    EXPECT_FALSE(index.WriteRecord(9, record));
+    std::array<std::uint8_t, kMasterRecordSize> master;
+    master.fill(0x5A);
+    EXPECT_TRUE(index.ReadRecord(12, master));  // past the end: nothing read, no failure
+    EXPECT_EQ(master[0], 0x5A);
+    InitRecord(master, 0);
+    AddEntry(master, 1, 0, 5, 1700000000, 1, 100);
+    EXPECT_TRUE(index.WriteRecord(12, master));
+    EXPECT_FALSE(index.WriteRecord(9, master));
     std::array<std::uint8_t, kMasterRecordSize> back{};
     EXPECT_TRUE(index.ReadRecord(12, back));
-    EXPECT_EQ(back, record);
+    EXPECT_EQ(back, master);
     EXPECT_EQ(index.Close(), kMmioOk);
-
-    const std::string stored = ReadAll(dir / "MASTER.NDX");
-    ASSERT_EQ(stored.size(), 6u + 3 * 688);
-    EXPECT_EQ(stored.substr(1382), std::string(record.begin(), record.end()));
-
+    const std::string masterBytes = ReadAll(dir / "MASTER.NDX");
+    ASSERT_EQ(masterBytes.size(), 6u + 3 * 688);
+    EXPECT_EQ(masterBytes.substr(1382), std::string(master.begin(), master.end()));
     MasterIndex again(10);
     EXPECT_EQ(again.OpenIn(dir.path() + "\\"), kMmioOk);
     EXPECT_EQ(again.GetLength(), 6 + 3 * 688);
 }
 
-}  // namespace
+TEST(ImageFile, FreshFileByteForByteAndFilesLeftAsTheyWere)
+{
+    testfiles::ScratchDir dir;
+    ImageFile image(131072);
+    image.SetBasePath(dir.path() + "\\");
+    const std::string path = image.MakePath(5);
+    EXPECT_EQ(path, dir.path() + "\\IMG0005.AVI");
+    EXPECT_EQ(image.MakeCachePath(5), dir.path() + "\\CACHE0005.tmp");
+    ASSERT_TRUE(image.CreatePreallocatedFile(path, true));
+
+    std::vector<std::uint8_t> expected;
+    for (std::uint32_t word : {0x3010u, 48u, 0u, 48u, 131072u, 452u,
+                               static_cast<std::uint32_t>(CDateTime().GetTimeZoneIndex())})
+        le::AppendU32(expected, word);
+    expected.resize(48, 0);
+    for (int table = 0; table < 4; ++table) {  // three frame tables and the key table
+        le::AppendU32(expected, 16);
+        expected.resize(expected.size() + 64, 0);
+    }
+    le::AppendU32(expected, 16);  // the meta-data table that the header does not point at
+    for (std::uint32_t i = 0; i < 16; ++i)
+        le::AppendU32(expected, 388 + 4 * i);
+    expected.resize(452, 0);
+    const std::string fresh = ReadAll(path);
+    ASSERT_EQ(fresh.size(), 131072u);
+    EXPECT_EQ(fresh.substr(0, 452), Str(expected));
+
+    ASSERT_TRUE(image.Open(5, true));
+    EXPECT_EQ(image.GetVersion(), 0x3010u);
+    EXPECT_FALSE(image.HasMetaData());
+    for (int stream = 0; stream < 16; ++stream) {
+        EXPECT_EQ(image.GetStreamCount(stream, kVideo), 2u);
+        EXPECT_EQ(image.GetStreamCount(stream, kAudio) + image.GetStreamCount(stream, kText), 0u);
+        EXPECT_TRUE(image.Tables().Keys(stream).empty());
+    }
+    ASSERT_TRUE(image.SetWriteMode(true, true));
+    ScannedRecord record;
+    EXPECT_FALSE(image.ScanNextRecord(record));
+    EXPECT_TRUE(image.Close());
+    EXPECT_EQ(ReadAll(path), fresh);
+
+    for (const std::uint32_t size : {0u, 0x80000000u, 0xFFFFFFFFu}) {
+        const std::string rejected = dir / ("IMG" + std::to_string(size) + ".AVI");
+        EXPECT_FALSE(ImageFile(size).CreatePreallocatedFile(rejected, true)) << size;
+        EXPECT_TRUE(size != 0 || !testfiles::Exists(rejected));
+    }
+    // Without a size of its own, a missing file is not created by opening it.
+    ImageFile unsized(ImageFile::kSizeFromHeader);
+    unsized.SetBasePath(dir.path() + "\\");
+    EXPECT_FALSE(unsized.Open(7, true));
+    EXPECT_FALSE(testfiles::Exists(unsized.MakePath(7)));
+
+    // Falling times are flagged in memory and both entries kept; a Close with
+    // nothing changed leaves every byte of the file as it was, flags included.
+    std::vector<std::uint8_t> bytes = BuildFile(0x3010, {}, 65536);
+    le::Store32(&bytes[48 + 4], 2);  // video stream 0: two entries
+    bytes.insert(bytes.begin() + 48 + 8, 24, 0);
+    bytes.resize(65536);
+    le::Store32(&bytes[48 + 8 + 4], 10);
+    le::Store32(&bytes[48 + 8 + 12 + 4], 9);
+    testfiles::WriteAll(dir / "IMG0001.AVI", Str(bytes));
+    ImageFile falling(ImageFile::kSizeFromHeader);
+    ASSERT_TRUE(falling.OpenByName(dir / "IMG0001.AVI", true));
+    EXPECT_EQ(falling.GetHeader().flags & 1, 1u);
+    EXPECT_EQ(falling.GetStreamCount(0, kVideo), 4u);
+    EXPECT_TRUE(falling.Close());
+    EXPECT_EQ(ReadAll(dir / "IMG0001.AVI"), Str(bytes));
+}
+
+// Files as the recorder writes them (tools/volwriter.py, made at build time):
+// the loader reads their tables, a rebuild finds every record but the last,
+// and the rebuilt tables load again to what the scan found.
+TEST(ImageFile, RecorderFilesRoundTrip)
+{
+    const std::string samples = testfiles::ModuleDirectory() + "\\samples";
+    std::ifstream expected(samples + "\\expected.txt");
+    ASSERT_TRUE(expected) << samples;
+    testfiles::ScratchDir dir;
+    int files = 0;
+    for (std::string line; std::getline(expected, line); ++files) {
+        std::istringstream in(line);
+        std::string name;
+        int number = 0, lastKind = 0, lastStream = 0;
+        std::uint32_t version = 0, pending = 0;
+        std::map<std::pair<int, int>, std::uint32_t> records;  // by kind and stream
+        in >> name >> number >> version >> lastKind >> lastStream >> pending;
+        for (int kind, stream; in >> kind >> stream;)
+            in >> records[{kind, stream}];
+        SCOPED_TRACE(name);
+        const std::string cache = "CACHE" + name.substr(3, 4) + ".tmp";
+        ASSERT_TRUE(::CopyFileA((samples + "\\" + name).c_str(), (dir / name).c_str(), FALSE));
+        ::CopyFileA((samples + "\\" + cache).c_str(), (dir / cache).c_str(), FALSE);
+        {
+            ImageFile image(1048576);
+            image.SetBasePath(dir.path() + "\\");
+            ASSERT_TRUE(image.Open(number, true));
+            EXPECT_EQ(image.GetVersion(), version);
+            for (const auto& [at, count] : records)
+                EXPECT_EQ(image.GetStreamCount(at.second, at.first), count + (at.first == kVideo ? 2 : 0));
+            EXPECT_TRUE(image.Close());
+        }
+        std::map<std::pair<int, int>, std::uint32_t> scanned;
+        {
+            ImageFile image(ImageFile::kSizeFromHeader);
+            image.SetBasePath(dir.path() + "\\");
+            ASSERT_TRUE(image.Open(number, false));
+            ASSERT_TRUE(image.SetWriteMode(true, false));
+            ScannedRecord record;
+            while (image.ScanNextRecord(record))
+                ++scanned[{record.kind, record.prefix.stream}];
+            EXPECT_TRUE(version < 0x3010 || image.LoadCacheJournal());
+            EXPECT_TRUE(image.Close());
+        }
+        EXPECT_FALSE(testfiles::Exists(dir / cache));
+        for (const auto& [at, count] : records)
+            EXPECT_EQ(scanned[at], count - (at == std::make_pair(lastKind, lastStream) ? 1 : 0));
+        ImageFile image(1048576);
+        image.SetBasePath(dir.path() + "\\");
+        ASSERT_TRUE(image.Open(number, true));
+        for (const auto& [at, count] : scanned) {
+            const std::uint32_t extra = (at == std::make_pair(int{kText}, 0) ? pending : 0) + (at.first == kVideo ? 2 : 0);
+            EXPECT_EQ(image.GetStreamCount(at.second, at.first), count + extra);
+        }
+        EXPECT_TRUE(image.Close());
+    }
+    EXPECT_EQ(files, 3);
+}

@@ -1,9 +1,7 @@
-"""Writes the recorder image files that store_image_tests reads, with what the
-tests expect of them in a plain text file (one line per file and per stream):
-  file <name> <number> <version>
-  stream <kind> <stream> <records>
-  last <kind> <stream>
-  pending <text records in the journal>"""
+"""Writes the recorder image files that store_tests reads, and expected.txt
+with one line per file: name, number, version, the kind and stream of its
+last record, the text records pending in its journal, then kind, stream and
+record count of every stream."""
 
 import json
 import subprocess
@@ -18,20 +16,16 @@ def main(out_dir, writer):
     out.mkdir(parents=True, exist_ok=True)
     lines = []
     for number, version in ((1, "0x3010"), (2, "0x3000"), (3, "0x2015")):
-        name = f"IMG{number:04d}.AVI"
-        manifest = out / f"manifest{number}.json"
+        name, manifest = f"IMG{number:04d}.AVI", out / f"manifest{number}.json"
         subprocess.run([sys.executable, writer, "image", str(out / name), "--version", version, "--size-mb", "1",
                         "--seconds", "4", "--number", str(number), "--manifest", str(manifest)],
                        check=True, stdout=subprocess.DEVNULL)
         m = json.loads(manifest.read_text())
-        lines.append(f"file {name} {number} {int(version, 16)}")
-        for kind, streams in m["streams"].items():
-            for stream, s in streams.items():
-                lines.append(f"stream {KINDS[kind]} {stream} {s['records']}")
-        last = m["last_record"]
-        lines.append(f"last {KINDS[last['kind']]} {last['stream']}")
-        journal = m.get("journal") or {}
-        lines.append(f"pending {journal.get('pending_text', 0)}")
+        last, journal = m["last_record"], m.get("journal") or {}
+        fields = [name, number, int(version, 16), KINDS[last["kind"]], last["stream"], journal.get("pending_text", 0)]
+        fields += [f"{KINDS[k]} {stream} {s['records']}" for k, streams in m["streams"].items()
+                   for stream, s in streams.items()]
+        lines.append(" ".join(map(str, fields)))
     (out / "expected.txt").write_text("\n".join(lines) + "\n")
 
 

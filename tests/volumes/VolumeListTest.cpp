@@ -1,38 +1,67 @@
-#include "recorderlibs/CVkUtility.h"
+// The volume list: file numbering, the start and record file claims and how
+// they settle from MASTER.NDX files laid out byte by byte, sizing, and the
+// descriptions each change rewrites.
 #include "tests/support/TestFiles.h"
-#include "tests/volumes/RecordPrinter.h"
 #include "volumes/VolumeHandler.h"
 #include "volumes/VolumeInfoFile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-GUID DatabaseId()
+constexpr GUID kDatabase = {0xD0A4E871, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0xF8}};
+constexpr std::int32_t kT1 = 1700000000, kT2 = 1700003600;
+
+struct Used {
+    std::int32_t number;  // local file number
+    std::int32_t latest;
+};
+
+enum class Master { None, Written, Blocked };
+
+// A header and a record of zeros (unused) for every number up to the
+// highest used one, whose records carry a video entry and their time.
+void WriteMaster(const std::string& directory, std::int32_t first, const std::vector<Used>& used)
 {
-    GUID guid{};
-    guid.Data1 = 0xD0A4E871;
-    guid.Data4[7] = 0xF8;
-    return guid;
+    std::int32_t highest = first;
+    for (const Used& u : used)
+        highest = std::max(highest, u.number);
+    std::string bytes(6 + (highest - first + 1) * 688, '\0');
+    auto put = [&](std::size_t at, std::int32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i));
+    };
+    bytes[0] = 48;
+    put(2, first);
+    for (const Used& u : used) {
+        const std::size_t at = 6 + (u.number - first) * 688;
+        put(at, u.latest - 60);
+        put(at + 4, u.latest);
+        put(at + 24, 1);
+    }
+    testfiles::WriteAll(directory + "\\MASTER.NDX", bytes);
 }
 
 class VolumeListTest : public ::testing::Test {
 protected:
     // A volume in its own directory of the scratch area, so that its
     // description can be written and read back.
-    std::int32_t Add(VolumeStatus status, std::int32_t numFiles, std::int32_t offset = 0)
+    std::int32_t Add(VolumeStatus status, std::int32_t numFiles, std::int32_t offset = 0, std::int32_t startFile = -1,
+                     std::int32_t recordFile = -1)
     {
-        const std::string path = dir / ("vol" + std::to_string(handler.Volumes.size()));
-        ::CreateDirectoryA(path.c_str(), nullptr);
         VolumeRecord record;
+        record.path = dir / ("vol" + std::to_string(made++));
+        ::CreateDirectoryA(record.path.c_str(), nullptr);
         record.status = status;
         record.numFiles = numFiles;
         record.fileNumOffset = offset;
-        record.path = path;
+        record.startFile = startFile;
+        record.recordFile = recordFile;
         return handler.AppendVolume(record);
     }
 
@@ -55,56 +84,30 @@ protected:
     bool Described(std::int32_t index) { return testfiles::Exists(Get(index).path + "\\VolumeInfo.xml"); }
 
     testfiles::ScratchDir dir;
-    VolumeHandler handler{DatabaseSettings(), DatabaseId()};
+    int made = 0;
+    VolumeHandler handler{DatabaseSettings(), kDatabase};
 };
 
 }  // namespace
 
-TEST_F(VolumeListTest, StatusPathAndCountQueriesCoverExactlyTheList)
-{
-    EXPECT_EQ(0, handler.ActiveVolumeCount);
-    EXPECT_EQ(-1, handler.StartVolumeIndex);
-    EXPECT_EQ(-1, handler.RecordVolumeIndex);
-    EXPECT_TRUE(SameGuid(DatabaseId(), handler.DatabaseGuid));
-    EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(0));
-
-    EXPECT_EQ(0, Add(VolumeStatus::Active, 100));
-    EXPECT_EQ(1, Add(VolumeStatus::Foreign, 40));
-    EXPECT_EQ(2, Add(VolumeStatus::Active, -1));  // not yet sized: no files to count
-    EXPECT_EQ(3, Add(VolumeStatus::Active, 25));
-
-    EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(-1));
-    EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(4));
-    EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(1));
-    std::string path = "unchanged";
-    EXPECT_FALSE(handler.GetVolumePath(4, path));
-    EXPECT_FALSE(handler.GetVolumePath(-1, path));
-    EXPECT_EQ("unchanged", path);
-    ASSERT_TRUE(handler.GetVolumePath(1, path));
-    EXPECT_EQ(dir / "vol1", path);
-
-    VolumeRecord record;
-    record.label = "unchanged";
-    EXPECT_EQ(0, handler.GetVolume(4, record));
-    EXPECT_EQ("unchanged", record.label);
-    EXPECT_EQ(1, handler.GetVolume(3, record));
-    EXPECT_EQ(25, record.numFiles);
-
-    EXPECT_EQ(3, handler.GetActiveVolumeCount());
-    EXPECT_EQ(125, handler.GetTotalFileCount());
-}
-
 TEST_F(VolumeListTest, GlobalNumbersRunOverTheActiveVolumesInListOrder)
 {
+    EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(0));
     Add(VolumeStatus::Active, 100);
-    Add(VolumeStatus::Blank, 30);       // takes no numbers
+    Add(VolumeStatus::Blank, 30);      // takes no numbers
     Add(VolumeStatus::Active, 50);
-    Add(VolumeStatus::Active, 0);       // a volume with no files takes none either
-    Add(VolumeStatus::Active, 5, 10);   // local numbers 10..14
+    Add(VolumeStatus::Active, 0);      // a volume with no files takes none either
+    Add(VolumeStatus::Active, 5, 10);  // local numbers 10..14
+    Add(VolumeStatus::Active, -1);     // not yet sized
     const std::int32_t total = handler.GetTotalFileCount();
-    std::int32_t volume = -1, local = -1, global = -1;
     ASSERT_EQ(155, total);
+    EXPECT_EQ(5, handler.GetActiveVolumeCount());
+    EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(6));
+    std::string path = "unchanged";
+    EXPECT_FALSE(handler.GetVolumePath(-1, path));
+    EXPECT_EQ("unchanged", path);
 
+    std::int32_t volume = 77, local = 77, global = -5;
     const struct {
         std::int32_t global, volume, local;
     } mapped[] = {{0, 0, 0}, {99, 0, 99}, {100, 2, 0}, {149, 2, 49}, {150, 4, 10}, {154, 4, 14}};
@@ -113,61 +116,37 @@ TEST_F(VolumeListTest, GlobalNumbersRunOverTheActiveVolumesInListOrder)
         EXPECT_EQ(m.volume, volume) << m.global;
         EXPECT_EQ(m.local, local) << m.global;
     }
-    volume = 77;
-    local = 77;
+    volume = local = 77;
     EXPECT_FALSE(handler.GlobalToLocalFile(total, volume, local));
     EXPECT_FALSE(handler.GlobalToLocalFile(-1, volume, local));
-    EXPECT_EQ(77, volume);
-    EXPECT_EQ(77, local);
-
-    // Every number survives the way there and back; after the highest, the
-    // recorder goes on at 0, the first file of the first volume.
-    for (std::int32_t g = 0; g < total; ++g) {
+    EXPECT_TRUE(volume == 77 && local == 77);
+    for (std::int32_t g = 0; g < total; ++g) {  // every number survives the way there and back
         ASSERT_TRUE(handler.GlobalToLocalFile(g, volume, local));
         ASSERT_TRUE(handler.LocalToGlobalFile(global, volume, local));
         ASSERT_EQ(g, global);
     }
-    ASSERT_TRUE(handler.GlobalToLocalFile((total - 1 + 1) % total, volume, local));
-    EXPECT_EQ(0, volume);
-    EXPECT_EQ(0, local);
-
     global = -5;
     EXPECT_FALSE(handler.LocalToGlobalFile(global, 1, 0));  // Blank
-    EXPECT_FALSE(handler.LocalToGlobalFile(global, 5, 0));  // no such volume
+    EXPECT_FALSE(handler.LocalToGlobalFile(global, 9, 0));  // no such volume
     EXPECT_EQ(-5, global);
     ASSERT_TRUE(handler.LocalToGlobalFile(global, 3, 0));
     EXPECT_EQ(150, global);  // where its numbers would begin
-
-    // The offset of a first volume shifts its local numbers.
-    VolumeHandler first{DatabaseSettings(), DatabaseId()};
-    VolumeRecord record;
-    record.status = VolumeStatus::Active;
-    record.numFiles = 5;
-    record.fileNumOffset = 10;
-    first.AppendVolume(record);
-    ASSERT_TRUE(first.GlobalToLocalFile(0, volume, local));
-    EXPECT_EQ(10, local);
-    ASSERT_TRUE(first.LocalToGlobalFile(global, 0, 14));
-    EXPECT_EQ(4, global);
 }
 
-TEST_F(VolumeListTest, RecordFileClaimMovesAndBothHoldersAreRewritten)
+TEST_F(VolumeListTest, ClaimsMoveAndEveryHolderConcernedIsRewritten)
 {
     const std::int32_t a = Add(VolumeStatus::Active, 10);
     Add(VolumeStatus::Foreign, 10);
     const std::int32_t b = Add(VolumeStatus::Active, 10, 3);
     const std::int32_t c = Add(VolumeStatus::Active, 10);
     EXPECT_EQ(-1, handler.GetRecordFile());
-    EXPECT_EQ(-1, handler.FindRecordFileVolume());
 
     // No holder remembered yet: the claim is set and written, nothing else.
     ASSERT_TRUE(handler.SetRecordFile(12));
-    EXPECT_EQ(5, Get(b).recordFile);
     EXPECT_EQ(5, OnDisk(b).recordFile);
-    EXPECT_EQ(-1, Get(b).startFile);
+    EXPECT_EQ(-1, OnDisk(b).startFile);
     EXPECT_EQ(-1, handler.RecordVolumeIndex);
     EXPECT_FALSE(Described(a));
-
     EXPECT_EQ(12, handler.GetRecordFile());
     EXPECT_EQ(b, handler.RecordVolumeIndex);
 
@@ -175,49 +154,48 @@ TEST_F(VolumeListTest, RecordFileClaimMovesAndBothHoldersAreRewritten)
     // remembered holder gives it up, on disk too.
     ASSERT_TRUE(handler.SetRecordFile(29));
     EXPECT_EQ(9, OnDisk(c).recordFile);
-    EXPECT_EQ(-1, Get(b).recordFile);
     EXPECT_EQ(-1, OnDisk(b).recordFile);
     EXPECT_EQ(c, handler.RecordVolumeIndex);
     ASSERT_TRUE(handler.SetRecordFile((29 + 1) % handler.GetTotalFileCount()));
     EXPECT_EQ(0, OnDisk(a).recordFile);
     EXPECT_EQ(-1, OnDisk(c).recordFile);
     EXPECT_EQ(a, handler.FindRecordFileVolume());
-    EXPECT_EQ(0, handler.GetRecordFile());
-
-    // A number beyond the files changes nothing.
-    EXPECT_FALSE(handler.SetRecordFile(30));
-    EXPECT_EQ(0, Get(a).recordFile);
+    EXPECT_FALSE(handler.SetRecordFile(30));  // beyond the files: nothing changes
     EXPECT_EQ(a, handler.RecordVolumeIndex);
-}
 
-TEST_F(VolumeListTest, StartFileClaimWithoutARememberedHolderLeavesTheOldClaim)
-{
-    const std::int32_t a = Add(VolumeStatus::Active, 10);
-    const std::int32_t blank = Add(VolumeStatus::Blank, 10);
-    const std::int32_t b = Add(VolumeStatus::Active, 10);
-    {
-        std::lock_guard<CriticalSection> lock(handler.HandlerLock);
-        handler.Volumes[static_cast<std::size_t>(a)].startFile = 4;
-        handler.Volumes[static_cast<std::size_t>(blank)].startFile = 1;  // not Active: never counts
-    }
+    // A start claim without a remembered holder leaves the old claim; the
+    // first claim in list order wins until the holder is known.
+    handler.Volumes[static_cast<std::size_t>(a)].startFile = 4;
     EXPECT_EQ(a, handler.FindStartFileVolume());
-
-    ASSERT_TRUE(handler.SetStartFile(13));
-    EXPECT_EQ(3, OnDisk(b).startFile);
-    EXPECT_EQ(-1, OnDisk(b).recordFile);
+    ASSERT_TRUE(handler.SetStartFile(14));
+    EXPECT_EQ(7, OnDisk(b).startFile);
     EXPECT_EQ(4, Get(a).startFile);  // nobody remembered a to be the holder
-    EXPECT_EQ(-1, handler.StartVolumeIndex);
-    EXPECT_EQ(4, handler.GetStartFile());  // the first claim in list order wins
+    EXPECT_EQ(4, handler.GetStartFile());
     EXPECT_EQ(a, handler.StartVolumeIndex);
-
-    ASSERT_TRUE(handler.SetStartFile(15));
+    ASSERT_TRUE(handler.SetStartFile(17));
     EXPECT_EQ(-1, OnDisk(a).startFile);
-    EXPECT_EQ(5, Get(b).startFile);
-    EXPECT_EQ(15, handler.GetStartFile());
-    EXPECT_EQ(-1, handler.FindRecordFileVolume());
+    EXPECT_EQ(0, OnDisk(a).recordFile);
+    EXPECT_EQ(10, OnDisk(b).startFile);
+    EXPECT_EQ(17, handler.GetStartFile());
+
+    // Stamping: every Active volume, even after one fails to be written.
+    const std::int32_t foreign = 1;
+    VolumeRecord unwritable;
+    unwritable.status = VolumeStatus::Active;
+    unwritable.path = dir / "no such directory";
+    handler.AppendVolume(unwritable);
+    const std::int32_t d = Add(VolumeStatus::Active, 10);
+    handler.ActiveVolumeCount = 5;
+    EXPECT_FALSE(handler.UpdateDatabaseInfo());
+    for (const std::int32_t v : {a, d}) {
+        EXPECT_EQ(5, OnDisk(v).activeVolumes);
+        EXPECT_TRUE(SameGuid(kDatabase, OnDisk(v).dbGuid));
+    }
+    EXPECT_FALSE(Described(foreign));
+    EXPECT_EQ(-1, Get(foreign).activeVolumes);
 }
 
-TEST_F(VolumeListTest, AllocatedSpaceKeepsHalfAPercentBackAndWritesNothing)
+TEST_F(VolumeListTest, SizingKeepsHalfAPercentBackAndWaitsForTheLock)
 {
     const std::int32_t v = Add(VolumeStatus::Blank, -1);
     // 100 files of 20 MB would fit into the whole space, 99 into 99.5 % of it.
@@ -225,105 +203,127 @@ TEST_F(VolumeListTest, AllocatedSpaceKeepsHalfAPercentBackAndWritesNothing)
     EXPECT_EQ(99, Get(v).numFiles);
     EXPECT_EQ(2048000, Get(v).allocatedSpaceKB);
     EXPECT_FALSE(Described(v));
-
     ASSERT_TRUE(handler.SetAllocatedSpace(v, -1));
     EXPECT_EQ(0, Get(v).numFiles);
-    EXPECT_EQ(-1, Get(v).allocatedSpaceKB);
     EXPECT_FALSE(handler.SetAllocatedSpace(1, 1000));
-
-    // A failing file computation changes nothing.
-    VolumeHandler broken{[] {
-                             DatabaseSettings settings;
-                             settings.FileSizeMB = 0;
-                             return settings;
-                         }(),
-                         DatabaseId()};
-    VolumeRecord record;
-    record.status = VolumeStatus::Blank;
-    broken.AppendVolume(record);
-    EXPECT_FALSE(broken.SetAllocatedSpace(0, 1000000));
-    VolumeRecord after;
-    broken.GetVolume(0, after);
-    EXPECT_EQ(-1, after.numFiles);
-    EXPECT_EQ(-1, after.allocatedSpaceKB);
-}
-
-TEST_F(VolumeListTest, UpdateDatabaseInfoStampsAndWritesEveryActiveVolumeEvenAfterAFailure)
-{
-    const std::int32_t a = Add(VolumeStatus::Active, 10);
-    const std::int32_t foreign = Add(VolumeStatus::Foreign, 10);
-    VolumeRecord unwritable;
-    unwritable.status = VolumeStatus::Active;
-    unwritable.path = dir / "no such directory";
-    handler.AppendVolume(unwritable);
-    const std::int32_t b = Add(VolumeStatus::Active, 10);
-    handler.ActiveVolumeCount = 5;
-
-    EXPECT_FALSE(handler.UpdateDatabaseInfo());
-    for (const std::int32_t v : {a, b}) {
-        const VolumeRecord stored = OnDisk(v);
-        EXPECT_EQ(5, stored.activeVolumes);
-        EXPECT_TRUE(SameGuid(DatabaseId(), stored.dbGuid));
-        EXPECT_EQ(5, Get(v).activeVolumes);
-    }
-    EXPECT_FALSE(Described(foreign));
-    EXPECT_EQ(-1, Get(foreign).activeVolumes);
-}
-
-TEST_F(VolumeListTest, DirectoriesEndInABackslashWithoutDoublingIt)
-{
-    VolumeRecord record;
-    record.path = "E:";
-    std::string directory;
-    handler.GetImageDirectory(record, directory);
-    EXPECT_EQ("E:\\", directory);
-
-    handler.Settings.ImagePath = "\\Images";
-    handler.Settings.IndexPath = "Index\\";
-    handler.GetImageDirectory(record, directory);
-    EXPECT_EQ("E:\\Images\\", directory);
-    handler.GetIndexDirectory(record, directory);
-    EXPECT_EQ("E:Index\\", directory);
-    record.path = "E:\\Sub";
-    handler.GetIndexDirectory(record, directory);
-    EXPECT_EQ("E:\\SubIndex\\", directory);
-}
-
-TEST_F(VolumeListTest, SizeComesFromTheDriveOnlyForVolumesThatExist)
-{
-    const std::int32_t present = Add(VolumeStatus::Blank, -1);
-    const std::int32_t missing = Add(VolumeStatus::Missing, -1);
+    EXPECT_GT(handler.GetVolumeSizeKB(v), 0);
     VolumeRecord nowhere;
     nowhere.status = VolumeStatus::Foreign;
     nowhere.path = "\\\\?\\no such volume";
-    const std::int32_t unknown = handler.AppendVolume(nowhere);
+    EXPECT_EQ(-1, handler.GetVolumeSizeKB(handler.AppendVolume(nowhere)));
+    EXPECT_EQ(-1, handler.GetVolumeSizeKB(2));
+    EXPECT_EQ(0, handler.GetVolume(2, nowhere));
+    // Directories end in a backslash without doubling it.
+    handler.Settings.ImagePath = "\\Images\\";
+    handler.Settings.IndexPath = "Index";
+    std::string image, index;
+    handler.GetImageDirectory(nowhere, image);
+    handler.GetIndexDirectory(nowhere, index);
+    EXPECT_EQ("\\\\?\\no such volume\\Images\\|\\\\?\\no such volumeIndex\\", image + "|" + index);
 
-    DWORD expected = 0;
-    ASSERT_TRUE(CVkUtility::GetTotalSpaceKB((dir.path() + "\\").c_str(), expected));
-    EXPECT_EQ(static_cast<std::int32_t>(expected), handler.GetVolumeSizeKB(present));
-    EXPECT_GT(handler.GetVolumeSizeKB(present), 0);
-    EXPECT_EQ(-1, handler.GetVolumeSizeKB(missing));
-    EXPECT_EQ(-1, handler.GetVolumeSizeKB(unknown));
-    EXPECT_EQ(-1, handler.GetVolumeSizeKB(3));
-}
+    // A failing file computation changes nothing.
+    DatabaseSettings broken;
+    broken.FileSizeMB = 0;
+    VolumeHandler other{broken, kDatabase};
+    VolumeRecord after;
+    after.status = VolumeStatus::Blank;
+    other.AppendVolume(after);
+    EXPECT_FALSE(other.SetAllocatedSpace(0, 1000000));
+    other.GetVolume(0, after);
+    EXPECT_TRUE(after.numFiles == -1 && after.allocatedSpaceKB == -1);
 
-TEST_F(VolumeListTest, OperationsWaitForTheHandlerLockAndItsHolderMayReenter)
-{
-    Add(VolumeStatus::Active, 10);
+    // Operations wait for the handler lock, and its holder may re-enter.
     std::atomic<bool> done{false};
-    std::thread other;
+    std::thread waiting;
     {
         std::lock_guard<CriticalSection> change(handler.ChangeLock);
         std::lock_guard<CriticalSection> lock(handler.HandlerLock);
-        EXPECT_EQ(1, handler.GetActiveVolumeCount());  // re-entered by its holder
-        EXPECT_TRUE(handler.SetRecordFile(3));
-        other = std::thread([&] {
+        EXPECT_EQ(0, handler.GetActiveVolumeCount());
+        waiting = std::thread([&] {
             handler.GetTotalFileCount();
             done = true;
         });
         ::Sleep(200);
         EXPECT_FALSE(done) << "an operation ran while another thread held the handler lock";
     }
-    other.join();
+    waiting.join();
     EXPECT_TRUE(done);
+}
+
+TEST_F(VolumeListTest, ClaimsSettleFromTheMasterIndexes)
+{
+    struct Volume {
+        std::int32_t numFiles, offset, startFile, recordFile;
+        Master master;
+        std::vector<Used> used;
+        std::int32_t expectStart, expectRecord;
+    };
+    const Master W = Master::Written;
+    const struct {
+        const char* name;
+        std::vector<Volume> volumes;
+    } cases[] = {
+        {"the latest time takes the record file",
+         {{10, 0, 2, 5, W, {{5, kT1}}, 2, -1}, {10, 0, -1, 3, W, {{3, kT2}}, -1, 3}}},
+        {"equal latest times: the first claim stays",
+         {{10, 0, 2, 5, W, {{5, kT1}}, 2, 5}, {10, 0, -1, 3, W, {{3, kT1}}, -1, -1}}},
+        {"the start claim farthest behind the record file stays",
+         {{50, 0, 10, -1, W, {}, -1, -1}, {50, 0, 40, 0, W, {}, 40, 0}}},
+        {"a start claim stands without its master index",
+         {{10, 0, -1, 4, W, {{4, kT1}}, -1, 4}, {10, 0, 7, -1, Master::Blocked, {}, 7, -1}}},
+        {"no claims and no master index anywhere",
+         {{10, 3, -1, -1, Master::None, {}, 3, 3}, {10, 0, -1, -1, Master::None, {}, -1, -1}}},
+        {"no claims: newest used file, then the next used one round the circle",
+         {{60, 10, -1, -1, W, {{12, kT1}, {41, kT2}}, 12, 41}}},
+        {"no claims: a lone used file is also the start file", {{60, 10, -1, -1, W, {{41, kT2}}, 41, 41}}},
+        {"no start claim: a volume without master index after the record file holds it",
+         {{10, 0, -1, 9, W, {{9, kT1}}, -1, 9}, {10, 0, -1, -1, Master::Blocked, {}, 0, -1}}},
+        {"no start claim: unused files are passed over into the next volume",
+         {{10, 0, -1, 2, W, {{2, kT2}}, -1, 2}, {10, 5, -1, -1, W, {{8, kT1}}, 8, -1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        handler.Volumes.clear();
+        for (const Volume& v : c.volumes) {
+            const std::int32_t index = Add(VolumeStatus::Active, v.numFiles, v.offset, v.startFile, v.recordFile);
+            if (v.master == Master::Written)
+                WriteMaster(Get(index).path, v.offset, v.used);
+            if (v.master == Master::Blocked)
+                ::CreateDirectoryA((Get(index).path + "\\MASTER.NDX").c_str(), nullptr);
+        }
+        handler.ActiveVolumeCount = static_cast<std::int32_t>(c.volumes.size());
+        handler.ReconcileStartAndRecordFiles();
+        for (std::size_t i = 0; i < c.volumes.size(); ++i) {
+            const Volume& v = c.volumes[i];
+            const VolumeRecord& got = handler.Volumes[i];
+            EXPECT_EQ(v.expectStart, got.startFile) << i;
+            EXPECT_EQ(v.expectRecord, got.recordFile) << i;
+            EXPECT_TRUE(v.master == Master::Blocked || testfiles::Exists(got.path + "\\MASTER.NDX")) << i;
+            if (v.expectStart != v.startFile || v.expectRecord != v.recordFile) {
+                EXPECT_EQ(v.expectStart, OnDisk(static_cast<std::int32_t>(i)).startFile) << i;
+                EXPECT_EQ(v.expectRecord, OnDisk(static_cast<std::int32_t>(i)).recordFile) << i;
+            }
+        }
+    }
+
+    // The time span: from the newest and oldest files' records, or from
+    // every record (the unused ones are zeros); a missing index is created.
+    handler.Volumes.clear();
+    const std::int32_t claims = Add(VolumeStatus::Active, 10, 0, 2, 7);
+    const std::int32_t none = Add(VolumeStatus::Active, 10);
+    const std::int32_t missing = Add(VolumeStatus::Active, 10);
+    WriteMaster(Get(claims).path, 0, {{2, kT1}, {7, kT2}});
+    WriteMaster(Get(none).path, 0, {{1, kT1}, {4, kT2}, {6, kT1}});
+    const struct {
+        std::int32_t index;
+        bool found;
+        std::int32_t earliest, latest;
+    } spans[] = {{claims, true, kT1 - 60, kT2}, {none, true, 0, kT2}, {missing, false, 2085724800, 115200}};
+    for (const auto& s : spans) {
+        std::int32_t earliest = 0, latest = 0;
+        EXPECT_EQ(s.found, handler.GetFileTimeRange(Get(s.index), earliest, latest)) << s.index;
+        EXPECT_EQ(s.earliest, earliest) << s.index;
+        EXPECT_EQ(s.latest, latest) << s.index;
+    }
+    EXPECT_TRUE(testfiles::Exists(Get(missing).path + "\\MASTER.NDX"));
 }

@@ -1,7 +1,7 @@
 // Video frame headers: reading any bytes under every file version, and
 // writing a KeyRecord into each key-index form and reading it back.
 #include "store/format/FrameHeader.h"
-#include "tests/store/native/FuzzCheck.h"
+#include "tests/store/native/FuzzSupport.h"
 
 #include <cstring>
 #include <vector>
@@ -27,8 +27,8 @@ void ReadUnderEveryVersion(const std::uint8_t* data, std::size_t size, std::uint
         KeyRecord record;
         std::uint32_t headerSize = 0;
         const bool complete = ConvertVideoHeader(exact.data(), exact.size(), record, base, headerSize, version);
-        FUZZ_CHECK(KnownSize(headerSize));
-        FUZZ_CHECK(complete == (headerSize <= size));
+        CHECK(KnownSize(headerSize));
+        CHECK(complete == (headerSize <= size));
     }
 }
 
@@ -57,7 +57,7 @@ void WriteThenRead(const KeyRecord& in, std::uint32_t base)
     for (const Form& form : kForms) {
         std::uint8_t stored[64];
         const std::size_t size = WriteKeyIndexRecord(in, form.version, base, stored, sizeof stored);
-        FUZZ_CHECK(size == KeyIndexRecordSize(form.version) && size != 0);
+        CHECK(size == KeyIndexRecordSize(form.version) && size != 0);
         // The unmarked formats cannot tell their own bytes 5 to 9 from a
         // marker: a record whose sequence and C spell it reads as marked.
         if (VideoHeaderFormat(stored, size, form.version) != form.format)
@@ -65,40 +65,40 @@ void WriteThenRead(const KeyRecord& in, std::uint32_t base)
 
         KeyRecord out;
         std::uint32_t headerSize = 0;
-        FUZZ_CHECK(ConvertVideoHeader(stored, size, out, base, headerSize, form.version));
-        FUZZ_CHECK(headerSize <= size);
+        CHECK(ConvertVideoHeader(stored, size, out, base, headerSize, form.version));
+        CHECK(headerSize <= size);
         const bool key = (in.flags & 1) != 0;
-        FUZZ_CHECK((out.flags & 1) == (in.flags & 1));
-        FUZZ_CHECK(out.time == in.time && out.hundredths == in.hundredths);
-        FUZZ_CHECK(out.sequence == (form.narrowSequence ? in.sequence & 0xFFFF : in.sequence));
-        FUZZ_CHECK(out.fieldA == (form.narrowA ? in.fieldA & 0xFFFF : in.fieldA));
-        FUZZ_CHECK(out.fieldC == in.fieldC);
-        FUZZ_CHECK(out.kind == 0);
-        FUZZ_CHECK(out.format == (key || form.format < 3 ? 6 : form.format));
+        CHECK((out.flags & 1) == (in.flags & 1));
+        CHECK(out.time == in.time && out.hundredths == in.hundredths);
+        CHECK(out.sequence == (form.narrowSequence ? in.sequence & 0xFFFF : in.sequence));
+        CHECK(out.fieldA == (form.narrowA ? in.fieldA & 0xFFFF : in.fieldA));
+        CHECK(out.fieldC == in.fieldC);
+        CHECK(out.kind == 0);
+        CHECK(out.format == (key || form.format < 3 ? 6 : form.format));
 
         std::uint8_t stream = static_cast<std::uint8_t>(in.stream);
         if (form.sevenBitStream)
             stream &= 0x7F;
         if (form.format <= 3 && stream == 127)
             stream = 0xFF;
-        FUZZ_CHECK(static_cast<std::uint8_t>(out.stream) == stream);
+        CHECK(static_cast<std::uint8_t>(out.stream) == stream);
 
         if (!form.relativeD)
-            FUZZ_CHECK(out.fieldD == in.fieldD);
+            CHECK(out.fieldD == in.fieldD);
         else if (base != 0 && ((base - in.fieldD) & ~form.dMask) == 0)
-            FUZZ_CHECK(out.fieldD == in.fieldD);
+            CHECK(out.fieldD == in.fieldD);
 
-        FUZZ_CHECK(out.fieldE == (key ? 0 : in.fieldE & form.eMask));
+        CHECK(out.fieldE == (key ? 0 : in.fieldE & form.eMask));
         if (form.format == 1) {
-            FUZZ_CHECK(out.keyValue == in.keyValue);
-            FUZZ_CHECK(out.fieldB == ((in.fieldB & 0xFF000000u) | 0x7C280u));
+            CHECK(out.keyValue == in.keyValue);
+            CHECK(out.fieldB == ((in.fieldB & 0xFF000000u) | 0x7C280u));
         } else {
-            FUZZ_CHECK(out.keyValue == (key ? in.keyValue : 0));
-            FUZZ_CHECK(out.fieldB == (key ? in.fieldB : 0));
+            CHECK(out.keyValue == (key ? in.keyValue : 0));
+            CHECK(out.fieldB == (key ? in.fieldB : 0));
         }
     }
     std::uint8_t none[64];
-    FUZZ_CHECK(WriteKeyIndexRecord(in, 0x3010, base, none, sizeof none) == 0);
+    CHECK(WriteKeyIndexRecord(in, 0x3010, base, none, sizeof none) == 0);
 }
 
 }  // namespace
@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (LoadKeyRecord(data, size, record)) {
         std::uint8_t packed[kKeyRecordSize];
         StoreKeyRecord(record, packed);
-        FUZZ_CHECK(std::memcmp(packed, data, kKeyRecordSize) == 0);
+        CHECK(std::memcmp(packed, data, kKeyRecordSize) == 0);
         WriteThenRead(record, base);
     }
     return 0;

@@ -1,7 +1,7 @@
 // Master records: any stored 688 bytes (or the empty record), then entries
 // of any kind and channel added to them.
 #include "store/format/MasterRecord.h"
-#include "tests/store/native/FuzzCheck.h"
+#include "tests/store/native/FuzzSupport.h"
 
 #include <array>
 #include <cstring>
@@ -27,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         AddEntry(record, channel, kind, entry[1], time, entry[3], entry[4]);
 
         const bool counted = kind >= 0 && kind <= 2;
-        FUZZ_CHECK(GetEarliestTime(record) <= time && GetLatestTime(record) >= time);
-        FUZZ_CHECK(GetBytesUsed(record) == (counted ? used + entry[4] + 32 : used));
-        FUZZ_CHECK(IsRecordUsed(record) == (wasUsed || (counted && channel >= 0 && channel < kMasterChannels)));
-        FUZZ_CHECK(!IsEmptyRecord(record) || !counted);
+        CHECK(GetEarliestTime(record) <= time && GetLatestTime(record) >= time);
+        CHECK(GetBytesUsed(record) == (counted ? used + entry[4] + 32 : used));
+        CHECK(IsRecordUsed(record) == (wasUsed || (counted && channel >= 0 && channel < kMasterChannels)));
+        CHECK(!IsEmptyRecord(record) || !counted);
     }
     return 0;
 }

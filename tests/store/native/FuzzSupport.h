@@ -1,5 +1,5 @@
-// Shared by the image-file fuzz targets: a check that aborts (so libFuzzer
-// keeps the input), and the comparison of tables written back and read again.
+// Shared by the fuzz targets: a check that aborts (so libFuzzer keeps the
+// input), and the comparison of image tables written back and read again.
 #pragma once
 
 #include "store/format/ImageTables.h"

@@ -1,53 +1,195 @@
-// Drives the pure text code with generated, mutated and pathological
+// Drives the pure text code of volumes/ (the XML dialect, the description
+// text, GUID and number parsing) with generated, mutated and pathological
 // documents under the sanitizers. Exit code 0 when every invariant held.
-#include "tests/volumes/FuzzDocuments.h"
+#include "volumes/VolumeInfoText.h"
+#include "volumes/XmlDocument.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
+
+// xorshift64*: the same sequence on every platform and compiler.
+struct Random {
+    std::uint64_t state;
+    std::uint64_t Next()
+    {
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        return state * 0x2545F4914F6CDD1Dull;
+    }
+    std::size_t Below(std::size_t bound) { return bound == 0 ? 0 : static_cast<std::size_t>(Next() % bound); }
+    template <typename T>
+    const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+};
+
+const std::vector<std::string> kTokens = {
+    "<", ">", "</", "/>", "/", "=", "\"", " ", "  ", "\t", "\r\n", "\n", "\r", std::string(1, '\0'),
+    "VolumeInformation", "SubVolumes", "SubVolume", "Excluded", "Label", "NUMFILES", "fileNumOffset", "Position",
+    "VolumeGUID", "StartFile", "RecordFile", "DBGUID", "ActiveVolumes", "AllocatedSpaceKB", "X", "a", "0", "-1",
+    "0x20", "010", "4294967296", "{6B1F03A2-94C0-4E51-8A7D-0C22E5D9B310}", "{6b1f", "a=\"1\"", " b = \"two words\" ",
+    "c=\"", "=\"\"", "d\"e\"", "\xFF\xFE", "\x80", "&amp;", "<X a=\"1\" />", "<X/>", "< >", "<>", "</>", "<<", ">>",
+};
+
+std::string RandomDocument(Random& random)
+{
+    std::string text;
+    for (std::size_t i = 1 + random.Below(random.Below(8) == 0 ? 400 : 40); i > 0; --i)
+        text += random.Below(6) == 0 ? std::string(1, static_cast<char>(random.Below(256))) : random.Pick(kTokens);
+    return text;
+}
+
+std::string Mutate(std::string text, Random& random)
+{
+    for (std::size_t edits = 1 + random.Below(6); edits > 0; --edits) {
+        const std::size_t at = random.Below(text.size() + 1);
+        switch (random.Below(5)) {
+        case 0: if (at < text.size()) text[at] = static_cast<char>(random.Below(256)); break;
+        case 1: text.erase(at, random.Below(40)); break;
+        case 2: text.insert(at, random.Pick(kTokens)); break;
+        case 3: text.insert(at, text.substr(at, random.Below(60))); break;
+        default: text.resize(at); break;
+        }
+    }
+    return text;
+}
+
+std::int32_t RandomNumber(Random& random)
+{
+    const std::size_t kind = random.Below(4);
+    return kind == 0 ? -1 : static_cast<std::int32_t>(kind == 1 ? random.Below(100) : random.Next());
+}
+
+GUID RandomGuid(Random& random)
+{
+    GUID guid{static_cast<std::uint32_t>(random.Next()), static_cast<std::uint16_t>(random.Next()),
+              static_cast<std::uint16_t>(random.Next()), {}};
+    for (auto& byte : guid.Data4)
+        byte = static_cast<std::uint8_t>(random.Next());
+    return guid;
+}
+
+// Printable text without '<' (which the dialect cannot carry) and without
+// blanks at either end (which the reader trims).
+std::string RandomText(Random& random, std::size_t maxLength)
+{
+    static const char alphabet[] = "abcXYZ019 _-\\:.\">&'=/";
+    std::string text;
+    for (std::size_t i = random.Below(maxLength + 1); i > 0; --i)
+        text += alphabet[random.Below(sizeof alphabet - 1)];
+    const std::size_t first = text.find_first_not_of(' '), last = text.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+VolumeRecord RandomRecord(Random& random)
+{
+    VolumeRecord r;
+    if (random.Below(4) == 0) {
+        for (std::size_t i = 1 + random.Below(4); i > 0; --i)
+            r.subVolumes.push_back(RandomText(random, 30));
+        return r;
+    }
+    r.label = RandomText(random, 24);
+    for (std::int32_t* field : {&r.excluded, &r.numFiles, &r.fileNumOffset, &r.position, &r.allocatedSpaceKB,
+                                &r.startFile, &r.recordFile, &r.activeVolumes})
+        *field = RandomNumber(random);
+    r.volumeGuid = RandomGuid(random);
+    r.dbGuid = RandomGuid(random);
+    return r;
+}
+
+bool Trimmed(const std::string& s)
+{
+    static const std::string blanks = " \t\r\n\v\f";
+    return s.empty() || (blanks.find(s.front()) == std::string::npos && blanks.find(s.back()) == std::string::npos);
+}
+
+// Walks the document twice; "" when every invariant held, else what broke.
+std::string CheckReader(const std::string& text)
+{
+    XmlDocument document;
+    document.SetText(text);
+    std::string first;
+    for (int pass = 0; pass < 2; ++pass) {
+        document.Reset();
+        std::string trace, name, value;
+        bool isClosing = false, isAttribute = false;
+        std::size_t items = 0;
+        while (document.GetNextItem(name, value, isClosing, isAttribute)) {
+            if (++items > 2 * text.size() + 2)  // every item uses up at least one character
+                return "the reader does not come to an end";
+            if (isClosing && (isAttribute || name.empty() || name[0] != '/' || !value.empty()))
+                return "a closing item that is an attribute, without its slash, or with a value: " + name;
+            if (isAttribute && name.empty())
+                return "an attribute without a name";
+            if (!Trimmed(value) || (!isClosing && !Trimmed(name)))
+                return "an untrimmed name or value: [" + name + "] [" + value + "]";
+            if (name.size() > text.size() + 1 || value.size() > text.size())
+                return "an item longer than the text";
+            trace += (isClosing ? "C" : isAttribute ? "A" : "E") + name + "\x01" + value + "\x02";
+        }
+        if (pass == 1 && trace != first)
+            return "a second walk after Reset reads differently";
+        first = trace;
+    }
+    VolumeRecord record;
+    if (ReadVolumeInfoDocument(document, record, nullptr) && record.subVolumes.empty() &&
+        text.find('<') == std::string::npos)
+        return "a description read from a text without a single tag";
+    return std::string();
+}
+
+// Written and read back: the same record, whole; no cut of the text before
+// its last line end reads as whole.
+std::string CheckRoundTrip(const VolumeRecord& record, bool checkCuts)
+{
+    XmlDocument written;
+    WriteVolumeInfoDocument(written, record);
+    const std::string text = written.GetText();
+    XmlDocument reader;
+    reader.SetText(text);
+    VolumeRecord back;
+    bool whole = false;
+    if (!ReadVolumeInfoDocument(reader, back, &whole) || !whole || !(back == record))
+        return "a written description does not read back whole and equal:\n" + text;
+    for (std::size_t cut = 0; checkCuts && cut + 2 < text.size(); ++cut) {
+        reader.SetText(text.substr(0, cut));
+        ReadVolumeInfoDocument(reader, back, &whole);
+        if (whole)
+            return "a description cut after " + std::to_string(cut) + " bytes reads as whole";
+    }
+    return std::string();
+}
+
+// The C library's scan is the reference for reading a GUID.
+std::string CheckGuidText(const std::string& text)
+{
+    unsigned v[11] = {};
+    std::sscanf(text.c_str(), "{%8X-%4X-%4X-%2X%2X-%2X%2X%2X%2X%2X%2X}", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                &v[6], &v[7], &v[8], &v[9], &v[10]);
+    GUID expected{v[0], static_cast<std::uint16_t>(v[1]), static_cast<std::uint16_t>(v[2]), {}};
+    for (int i = 0; i < 8; ++i)
+        expected.Data4[i] = static_cast<std::uint8_t>(v[3 + i]);
+    return SameGuid(expected, TextToGuid(text)) ? std::string()
+                                                : "reads as " + GuidToText(TextToGuid(text)) + ", not " +
+                                                      GuidToText(expected);
+}
 
 int g_failures = 0;
 
 void Report(const std::string& problem, const std::string& input)
 {
-    if (problem.empty())
+    if (problem.empty() || ++g_failures > 5)
         return;
-    if (++g_failures <= 5) {
-        std::printf("FAILED: %s\n  input (%zu bytes): ", problem.c_str(), input.size());
-        for (unsigned char c : input.substr(0, 200))
-            std::printf(c >= 32 && c < 127 ? "%c" : "\\x%02X", c);
-        std::printf("\n");
-    }
-}
-
-// Inputs that once made readers of this kind slow or unsafe: many attributes
-// in one tag, an endless tag, an endless quote, nothing but brackets.
-void Pathological()
-{
-    const std::size_t n = 200000;
-    std::string attributes = "<X";
-    for (std::size_t i = 0; i < n / 8; ++i)
-        attributes += " a=\"1\"";
-    attributes += ">";
-    std::string noSpaceAttributes = "<X ";
-    for (std::size_t i = 0; i < n / 4; ++i)
-        noSpaceAttributes += "a\"b\"";
-    noSpaceAttributes += " =>";
-    const std::string inputs[] = {
-        attributes,
-        noSpaceAttributes,
-        "<X" + std::string(n, 'a'),
-        "<X a=\"" + std::string(n, 'b'),
-        std::string(n, '<'),
-        std::string(n, '>'),
-        std::string(n, '"'),
-        std::string(n, '\0'),
-        std::string(n, ' '),
-    };
-    for (const std::string& input : inputs)
-        Report(fuzzdocs::CheckReader(input), input);
+    std::printf("FAILED: %s\n  input (%zu bytes): ", problem.c_str(), input.size());
+    for (unsigned char c : input.substr(0, 200))
+        std::printf(c >= 32 && c < 127 ? "%c" : "\\x%02X", c);
+    std::printf("\n");
 }
 
 }  // namespace
@@ -56,27 +198,44 @@ int main(int argc, char** argv)
 {
     const long documents = argc > 1 ? std::atol(argv[1]) : 20000;
     const auto started = std::chrono::steady_clock::now();
-    fuzzdocs::Random random(20261206);
+    Random random{20261206};
 
-    Pathological();
+    // Inputs that once made readers of this kind slow or unsafe: many
+    // attributes in one tag, an endless tag or quote, nothing but brackets.
+    const std::size_t n = 200000;
+    std::string attributes = "<X", runs = "<X ";
+    for (std::size_t i = 0; i < n / 8; ++i)
+        attributes += " a=\"1\"";
+    for (std::size_t i = 0; i < n / 4; ++i)
+        runs += "a\"b\"";
+    for (const std::string& input : {attributes + ">", runs + " =>", "<X" + std::string(n, 'a'),
+                                     "<X a=\"" + std::string(n, 'b'), std::string(n, '<'), std::string(n, '>'),
+                                     std::string(n, '"'), std::string(n, '\0'), std::string(n, ' ')})
+        Report(CheckReader(input), input);
 
+    const std::string digits = "0123456789abcdefABCDEF- {}";
     for (long i = 0; i < documents; ++i) {
-        const VolumeRecord record = fuzzdocs::RandomRecord(random);
-        Report(fuzzdocs::CheckRoundTrip(record, i % 50 == 0), "(a generated record)");
-
-        const std::string generated = fuzzdocs::RandomDocument(random);
-        Report(fuzzdocs::CheckReader(generated), generated);
-
+        const VolumeRecord record = RandomRecord(random);
+        Report(CheckRoundTrip(record, i % 50 == 0), "(a generated record)");
+        const std::string generated = RandomDocument(random);
+        Report(CheckReader(generated), generated);
         XmlDocument written;
         WriteVolumeInfoDocument(written, record);
-        const std::string mutated = fuzzdocs::Mutate(written.GetText(), random);
-        Report(fuzzdocs::CheckReader(mutated), mutated);
-
+        const std::string mutated = Mutate(written.GetText(), random);
+        Report(CheckReader(mutated), mutated);
         // The value parsers on whatever the mutations left of a value.
         const std::string fragment = mutated.substr(random.Below(mutated.size() + 1), random.Below(48));
         (void)TextToGuid(fragment);
         (void)ParseNumber(fragment);
-        (void)TextToGuid(GuidToText(record.volumeGuid).substr(0, random.Below(40)));
+        std::string guid = GuidToText(record.volumeGuid);
+        for (std::size_t edits = random.Below(4); edits > 0; --edits) {
+            const std::size_t at = random.Below(guid.size() + 1);
+            if (random.Below(3) == 0)
+                guid.erase(at, 1 + random.Below(3));
+            else
+                guid.insert(at, 1 + random.Below(2), digits[random.Below(digits.size())]);
+        }
+        Report(CheckGuidText(guid), guid);
     }
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

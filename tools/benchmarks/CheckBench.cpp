@@ -1,9 +1,9 @@
-// volumes_check_bench.exe: timed passes of the last-files check, for
+// check_bench.exe: timed passes of the last-files check, for
 // `tools/bench --store`, which runs each in a process of its own after
 // dropping the system's file cache.
 //
-//   volumes_check_bench rebuild IMAGEDIR INDEXDIR NUMBER   RebuildRecord of one image file
-//   volumes_check_bench scan                               the constructor's scan (checks included)
+//   check_bench rebuild IMAGEDIR INDEXDIR NUMBER   RebuildRecord of one image file
+//   check_bench scan                               the constructor's scan (checks included)
 //
 // Prints one line: RESULT <mode> seconds=<t> ok=<0|1>
 #include "store/ImageRepair.h"
@@ -45,6 +45,6 @@ int main(int argc, char** argv)
         Report("scan", start, handler.GetActiveVolumeCount() == 1);
         return 0;
     }
-    std::fprintf(stderr, "usage: volumes_check_bench rebuild IMAGEDIR INDEXDIR NUMBER | scan\n");
+    std::fprintf(stderr, "usage: check_bench rebuild IMAGEDIR INDEXDIR NUMBER | scan\n");
     return 2;
 }

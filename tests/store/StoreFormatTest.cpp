@@ -1,0 +1,380 @@
+// The byte-level formats: frame headers, master records, image tables and
+// the cache journal, all over buffers in memory.
+#include "store/format/CacheJournal.h"
+#include "store/format/FrameHeader.h"
+#include "store/format/MasterRecord.h"
+#include "tests/store/ImageBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+
+using namespace imagebuilder;
+
+namespace {
+
+std::vector<std::uint8_t> Packed(const KeyRecord& record)
+{
+    std::vector<std::uint8_t> bytes(kKeyRecordSize);
+    StoreKeyRecord(record, bytes.data());
+    return bytes;
+}
+
+KeyRecord Sample()
+{
+    KeyRecord r;
+    r.time = 0x11223344;
+    r.hundredths = 0x55;
+    std::memcpy(r.marker, "KSTX", 4);
+    r.format = 6;
+    r.sequence = 0x0A0B0C0D;
+    r.stream = 3;
+    r.flags = 1;
+    r.fieldA = 0x01020304;
+    r.keyValue = 0x21222324;
+    r.fieldB = 0x31323334;
+    r.fieldC = 0x4142;
+    r.fieldD = 90;  // stored as 10 below a base of 100 where it is relative
+    r.fieldE = 0x7FFFFFFF;
+    return r;
+}
+
+using Record = std::array<std::uint8_t, kMasterRecordSize>;
+
+std::int32_t At(const Record& r, std::size_t offset) { return static_cast<std::int32_t>(le::Load32(&r[offset])); }
+
+Record Empty(std::uint32_t capacity = 0)
+{
+    Record r;
+    r.fill(0xAB);
+    InitRecord(r, capacity);
+    return r;
+}
+
+}  // namespace
+
+// Sample() in each key-index form (base 100), and what reading it back keeps.
+TEST(FrameHeader, KeyIndexFormatsWriteAndReadTheirLayouts)
+{
+    const struct {
+        std::uint32_t version;
+        std::vector<std::uint8_t> stored;
+        void (*kept)(KeyRecord&);
+    } cases[] = {
+        {0x1000, Hex("44332211 55 0D0C 4241 0A00 24232221 03 0403 01 31"),
+         [](KeyRecord& r) { r.sequence = 0x0C0D; r.fieldA = 0x0304; r.fieldB = 0x3107C280; r.fieldE = 0; }},
+        {0x2000, Hex("44332211 55 0D0C 83 0403 4241 0A00 24232221 34333231"),
+         [](KeyRecord& r) { r.sequence = 0x0C0D; r.fieldA = 0x0304; r.fieldE = 0; }},
+        {0x2010, Hex("44332211 55 4B535458 03 0D0C0B0A 83 0403 4241 0A00 FFFF0300 24232221 34333231"),
+         [](KeyRecord& r) { r.fieldA = 0x0304; r.fieldE = 0; }},
+        {0x2015, Hex("44332211 55 4B535458 04 00 0D0C0B0A 03 01 04030201 4241 0A000000 FFFF0300 24232221 34333231"),
+         [](KeyRecord& r) { r.fieldE = 0; }},
+        {0x3000, Hex("44332211 55 4B535458 05 00 0D0C0B0A 03 01 04030201 4241 5A000000 FFFFFF7F 24232221 34333231"),
+         [](KeyRecord& r) { r.fieldE = 0; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        std::uint8_t out[64] = {};
+        ASSERT_EQ(WriteKeyIndexRecord(Sample(), c.version, 100, out, sizeof out), c.stored.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(out, out + c.stored.size()), c.stored);
+        KeyRecord read, expected = Sample();
+        std::uint32_t headerSize = 0;
+        ASSERT_TRUE(ConvertVideoHeader(c.stored.data(), c.stored.size(), read, 100, headerSize, c.version));
+        EXPECT_EQ(headerSize, c.stored.size());
+        c.kept(expected);
+        EXPECT_EQ(Packed(read), Packed(expected));
+    }
+    // Format 2 keeps the key flag in the stream byte's top bit; 0x3010 has no key index.
+    KeyRecord r = Sample();
+    r.stream = -1;
+    std::uint8_t out[22] = {};
+    WriteKeyIndexRecord(r, 0x2000, 0, out, sizeof out);
+    EXPECT_EQ(out[7], 0xFF);
+    r.flags = 0;
+    WriteKeyIndexRecord(r, 0x2000, 0, out, sizeof out);
+    EXPECT_EQ(out[7], 0x7F);
+    EXPECT_EQ(WriteKeyIndexRecord(r, 0x3010, 0, out, sizeof out), 0u);
+}
+
+TEST(FrameHeader, ReadingStoredHeaders)
+{
+    const struct {
+        const char* name;
+        std::uint32_t version;
+        std::vector<std::uint8_t> stored;
+        std::uint32_t base;
+        bool complete;
+        std::uint32_t headerSize;
+        std::function<void(const KeyRecord&)> check;
+    } cases[] = {
+        {"format 2 non-key: 14 bytes, no key value or B", 0x2000, Hex("@7 7F", 14), 0, true, 14,
+         [](const KeyRecord& r) { EXPECT_EQ(r.stream, -1); EXPECT_EQ(r.keyValue + r.fieldB + r.flags, 0u);
+                                  EXPECT_EQ(r.format, 6); }},
+        {"blank format 1", 0x1000, Hex("@19 3C", 20), 0, true, 20,
+         [](const KeyRecord& r) { EXPECT_EQ(r.fieldB, 0x3C07C280u); }},
+        {"format 1 stream 127", 0x1000, Hex("@15 7F", 20), 0, true, 20,
+         [](const KeyRecord& r) { EXPECT_EQ(r.stream, -1); }},
+        {"no base, D stored 5", 0x2000, Hex("@12 05", 14), 0, true, 14,
+         [](const KeyRecord& r) { EXPECT_EQ(r.fieldD, 1u); }},
+        {"no base, D stored 0", 0x2000, Hex("", 14), 0, true, 14,
+         [](const KeyRecord& r) { EXPECT_EQ(r.fieldD, 0u); }},
+        {"base 100, D stored 5", 0x2000, Hex("@12 05", 14), 100, true, 14,
+         [](const KeyRecord& r) { EXPECT_EQ(r.fieldD, 95u); }},
+        {"marked format 4 in a 0x3000 file: D relative, non-key keeps its format", 0x3000,
+         Hex("@5 4B535458 04 @23 05000000 78563412", 31), 100, true, 31,
+         [](const KeyRecord& r) { EXPECT_EQ(r.fieldD, 95u); EXPECT_EQ(r.format, 4);
+                                  EXPECT_EQ(r.fieldE, 0x12345678u); }},
+        {"format 5 keeps D", 0x3000, Hex("@5 4B535458 05 @23 05", 31), 100, true, 31,
+         [](const KeyRecord& r) { EXPECT_EQ(r.fieldD, 5u); }},
+        {"format 6 key taken as stored", 0x3010, Hex("@5 4B535458 06 02 @16 03 @21 07000000 08", 29), 100, true, 29,
+         [](const KeyRecord& r) { EXPECT_EQ(r.flags, 0x03); EXPECT_EQ(r.keyValue, 7u); EXPECT_EQ(r.fieldB, 8u);
+                                  EXPECT_EQ(r.fieldD, 0u); }},
+        {"key header cut short", 0x2010, Hex("@5 4B535458 03 @14 80", 32), 0, false, 33, [](const KeyRecord&) {}},
+        {"too short for any header", 0x3010, Hex("", 9), 0, false, 21, [](const KeyRecord&) {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KeyRecord r;
+        std::uint32_t headerSize = 0;
+        EXPECT_EQ(ConvertVideoHeader(c.stored.data(), c.stored.size(), r, c.base, headerSize, c.version), c.complete);
+        EXPECT_EQ(headerSize, c.headerSize);
+        c.check(r);
+    }
+}
+
+TEST(MasterRecord, EmptyRecordAndEntriesOfEachKind)
+{
+    const Record r = Empty(0x12345678);
+    const std::pair<std::size_t, std::int32_t> words[] = {
+        {0, 2085724800}, {4, 115200}, {8, 0}, {12, 0x12345678}, {16, 0}, {20, -1}, {24, 0}, {32, 1}, {92, 1},
+        {96, 2085724800}, {156, 2085724800}, {160, 115200}, {220, 115200}, {224, 0}, {284, 0}, {288, 0},
+        {296, -1}, {356, -1}, {360, 2085724800}, {420, 2085724800}, {424, 115200}, {484, 115200}, {488, 0},
+        {496, -1}, {556, -1}, {560, 2085724800}, {620, 2085724800}, {624, 115200}, {684, 115200}};
+    for (const auto& [offset, value] : words)
+        EXPECT_EQ(At(r, offset), value) << "offset " << offset;
+    for (std::size_t mask : {28, 292, 492})  // 16-bit masks; the padding after them is left alone
+        EXPECT_EQ(At(r, mask), static_cast<std::int32_t>(0xABAB0000)) << mask;
+    EXPECT_FALSE(IsRecordUsed(r));
+    EXPECT_TRUE(IsEmptyRecord(Empty()));
+    EXPECT_FALSE(IsEmptyRecord(r));  // the capacity is one of the compared words
+    EXPECT_EQ(MasterRecordOffset(12, 10), 6 + 2 * 688);
+    EXPECT_LT(MasterRecordOffset(9, 10), 0);
+
+    // Two entries of a kind: that kind's block for the channel, the span and the bytes used.
+    const struct {
+        int kind, channel;
+        std::uint32_t keyValue;
+        std::size_t present, mask, sequence, earliest, latest;
+        bool keyFlag;
+    } cases[] = {
+        {0, 3, 9, 24, 28, 32 + 12, 96 + 12, 160 + 12, true},
+        {0, 3, 0, 24, 28, 32 + 12, 96 + 12, 160 + 12, false},
+        {1, 15, 9, 288, 292, 296 + 60, 360 + 60, 424 + 60, false},
+        {2, 0, 9, 488, 492, 496, 560, 624, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        Record e = Empty();
+        AddEntry(e, c.channel, c.kind, 77, 1700000000, c.keyValue, 100);
+        AddEntry(e, c.channel, c.kind, 78, 1600000000, c.keyValue, 50);
+        EXPECT_EQ(At(e, 0), 1600000000);
+        EXPECT_EQ(At(e, 4), 1700000000);
+        EXPECT_EQ(At(e, 8), 100 + 32 + 50 + 32);
+        EXPECT_EQ(At(e, c.present), 1);
+        EXPECT_EQ(At(e, c.mask) & 0xFFFF, 1 << c.channel);
+        EXPECT_EQ(At(e, c.sequence), 78);
+        EXPECT_EQ(At(e, c.earliest), 1600000000);
+        EXPECT_EQ(At(e, c.latest), 1700000000);
+        if (c.kind == 0) {
+            EXPECT_EQ(At(e, 224 + 4 * c.channel), c.keyFlag ? 1 : 0);
+        }
+        EXPECT_TRUE(IsRecordUsed(e));
+        EXPECT_FALSE(IsEmptyRecord(e));
+    }
+
+    // Other kinds and channels only widen the span (and count their bytes).
+    Record o = Empty();
+    AddEntry(o, 0, 3, 1, 1650000000, 1, 10);
+    EXPECT_EQ(At(o, 0), 1650000000);
+    EXPECT_EQ(At(o, 4), 1650000000);
+    EXPECT_EQ(At(o, 8), 0);
+    AddEntry(o, 16, 0, 1, 1650000000, 1, 10);
+    AddEntry(o, -1, 1, 1, 1650000000, 1, 10);
+    EXPECT_EQ(At(o, 8), 2 * 42);
+    EXPECT_FALSE(IsRecordUsed(o));
+    EXPECT_EQ(At(o, 28) & 0xFFFF, 0);
+    EXPECT_EQ(At(o, 292) & 0xFFFF, 0);
+}
+
+// A record is taken only when the record after it continues its stream's
+// numbering; whatever the scan takes, write-back stores and the loader reads.
+TEST(ImageScan, SequenceRulesAndRebuiltTablesLoadAgain)
+{
+    const struct {
+        const char* name;
+        std::uint32_t version;
+        std::vector<Rec> records;
+        int taken;
+    } cases[] = {
+        {"video from 2, audio from 0", 0x3010, {V(0, 2, true), A(0, 0), V(0, 3), A(0, 1), T(3, 0), V(0, 4)}, 5},
+        {"video from 0", 0x3010, {V(0, 0), V(0, 1), V(0, 2)}, 0},
+        {"audio from 2", 0x3010, {A(0, 2), A(0, 3), A(0, 4)}, 0},
+        {"one too high ends the scan", 0x3010, {V(0, 2), V(0, 3), V(0, 5), V(0, 6)}, 1},
+        {"streams are numbered apart", 0x3010, {V(0, 2), V(1, 2, true), V(0, 3), V(1, 3), V(15, 2)}, 4},
+        {"the last record is not taken", 0x3010, {V(0, 2)}, 0},
+        {"old generation: everything is video", 0x2015, {V(0, 2), V(0, 3), A(0, 0), V(0, 4)}, 2},
+        {"0x3000 layout", 0x3000, {V(0, 2, true), A(1, 0), T(0, 0), V(0, 3)}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BufferFile file(BuildFile(c.version, c.records, 65536));
+        ImageTables scanned;
+        ASSERT_TRUE(scanned.LoadHeader(file));
+        EXPECT_EQ(ScanAll(scanned, file), c.taken);
+        std::uint32_t expectedEnd = kImageHeaderSize;
+        for (int i = 0; i < c.taken; ++i)
+            expectedEnd += 4 + static_cast<std::uint32_t>(RecordBody(c.records[i]).size());
+        EXPECT_EQ(scanned.Header().dataEnd, expectedEnd);
+        if (c.taken > 0) {
+            EXPECT_EQ(scanned.Frames(c.records[0].kind, c.records[0].stream)[0].position, kImageHeaderSize);
+        }
+
+        ASSERT_TRUE(scanned.WriteBack(file));
+        ImageTables loaded;
+        ASSERT_TRUE(loaded.LoadHeader(file));
+        EXPECT_EQ(loaded.Header().version, c.version);
+        ASSERT_TRUE(loaded.LoadTables(file));
+        for (int stream = 0; stream < kStreamsPerKind; ++stream) {
+            for (int kind = 0; kind < kStreamKinds; ++kind)
+                EXPECT_EQ(loaded.StreamCount(stream, kind), scanned.StreamCount(stream, kind));
+            EXPECT_EQ(loaded.Keys(stream).size(), c.version >= 0x3010 ? scanned.Keys(stream).size() : 0u);
+        }
+    }
+
+    // A header that claims more than the file holds only leads to short reads.
+    std::vector<std::uint8_t> bytes = BuildFile(0x3010, {V(0, 2), V(0, 3), V(0, 4), V(0, 5)});
+    le::Store32(&bytes[16], 0xFFFFFFF0u);
+    bytes.resize(kImageHeaderSize + 2 * (4 + RecordBody(V(0, 2)).size()) + 10);  // torn inside the third prefix
+    BufferFile torn(bytes);
+    ImageTables tables;
+    ASSERT_TRUE(tables.LoadHeader(torn));
+    EXPECT_EQ(ScanAll(tables, torn), 1);
+    EXPECT_FALSE(tables.WriteBack(torn));  // the tables would reach past the end
+    EXPECT_EQ(torn.Bytes(), bytes);
+}
+
+// Damaged files: every load fails cleanly, with nothing reserved for counts
+// the file cannot hold and nothing read past its real end.
+TEST(ImageLoad, DamagedTablesFail)
+{
+    const std::vector<std::uint8_t> good = [] {
+        BufferFile file(BuildFile(0x3010, {V(0, 2, true), V(0, 3), A(0, 0), V(0, 4)}, 4096));
+        ImageTables tables;
+        tables.LoadHeader(file);
+        tables.EnterWriteMode();
+        ScanAll(tables, file);
+        BufferFile emptyJournal;
+        tables.MergeJournal(emptyJournal);  // one empty meta-data item per frame
+        tables.WriteBack(file);
+        return file.Bytes();
+    }();
+    const std::uint32_t tableOffset = le::Load32(&good[4]);
+    const std::uint32_t metaOffset = le::Load32(&good[8]);
+    ASSERT_NE(metaOffset, 0u);
+    const struct {
+        const char* name;
+        std::function<void(std::vector<std::uint8_t>&)> damage;
+        bool headerLoads;
+    } cases[] = {
+        {"frame count of 4,000,000,000", [&](auto& f) { le::Store32(&f[tableOffset + 4], 4000000000u); }, true},
+        {"key count of 4,000,000,000", [&](auto& f) { le::Store32(&f[tableOffset + 3 * 68 + 20], 4000000000u); }, true},
+        {"stream count mark not 16", [&](auto& f) { le::Store32(&f[tableOffset], 15); }, true},
+        {"table offset past the end", [&](auto& f) { le::Store32(&f[4], 0xFFFFFFF0u); }, true},
+        {"torn inside the tables", [&](auto& f) { f.resize(tableOffset + 100); }, true},
+        {"meta-data count of 4,000,000,000",
+         [&](auto& f) { le::Store32(&f[le::Load32(&f[metaOffset + 4])], 4000000000u); }, true},
+        {"header form longer than the file", [](auto& f) { le::Store32(&f[0], 0x2000); f.resize(60); }, false},
+        {"empty file", [](auto& f) { f.clear(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> bytes = good;
+        c.damage(bytes);
+        BufferFile file(bytes);
+        ImageTables tables;
+        ASSERT_EQ(tables.LoadHeader(file), c.headerLoads);
+        if (!c.headerLoads)
+            continue;
+        const bool tablesLoaded = tables.LoadTables(file);
+        EXPECT_FALSE(tablesLoaded && tables.LoadMetaData(file, -1));
+        EXPECT_EQ(tables.StreamCount(0, kVideo), tablesLoaded ? 4u : 2u);
+        EXPECT_TRUE(tables.MetaData(0).empty());
+    }
+}
+
+// The journal's meta data follow the video frames one to one; a pending text
+// record gets the next number of its stream and is stored on write-back,
+// one the file already holds is dropped. An entry over 131072 bytes ends it.
+TEST(CacheJournal, MergeAndWriteBack)
+{
+    for (const std::uint32_t length : {131072u, 131073u}) {
+        std::vector<std::uint8_t> journal = EncodeJournalEntry(kJournalMetaData, 0, std::vector<std::uint8_t>(length, 7));
+        const std::vector<std::uint8_t> small = EncodeJournalEntry(kJournalMetaData, 0, {1, 2});
+        journal.insert(journal.end(), small.begin(), small.end());
+        BufferFile source(journal);
+        JournalReader reader(source);
+        JournalEntry entry;
+        int entries = 0;
+        while (reader.Next(entry))
+            ++entries;
+        EXPECT_EQ(entries, length == 131072u ? 2 : 0) << length;
+    }
+
+    BufferFile file(BuildFile(0x3010, {V(0, 2, true), T(0, 0), V(0, 3), V(0, 4)}, 4096));
+    ImageTables tables;
+    ASSERT_TRUE(tables.LoadHeader(file));
+    tables.EnterWriteMode();
+    ASSERT_EQ(ScanAll(tables, file), 3);
+    std::vector<std::uint8_t> journal;
+    auto add = [&](std::uint8_t kind, std::uint8_t stream, const std::vector<std::uint8_t>& data) {
+        const std::vector<std::uint8_t> entry = EncodeJournalEntry(kind, stream, data);
+        journal.insert(journal.end(), entry.begin(), entry.end());
+    };
+    for (std::uint8_t i = 0; i < 3; ++i)
+        add(kJournalMetaData, 0, {i, i});
+    add(kJournalMetaData, 1, {9});
+    add(kJournalPendingText, 0, RecordBody(T(0, 0)));  // already in the file
+    Rec late = T(0, 7);
+    late.time = 2000;
+    add(kJournalPendingText, 0, RecordBody(late));
+    add(kJournalHeaderExtension, 0, Hex("@28 EE @44 01", 48));
+    add(9, 0, {1});  // unknown kinds are skipped
+    BufferFile source(journal);
+    ASSERT_TRUE(tables.MergeJournal(source));
+    EXPECT_FALSE(tables.MergeJournal(source));  // meta data are present now
+
+    EXPECT_EQ(tables.MetaData(0).size(), 2u);
+    EXPECT_EQ(tables.MetaData(1).size(), 0u);
+    ASSERT_EQ(tables.PendingText(0).size(), 1u);
+    ASSERT_EQ(tables.StreamCount(0, kText), 2u);
+    EXPECT_EQ(tables.Frames(kText, 0)[1].position, kNoPosition);
+    EXPECT_EQ(tables.Header().flags, 1u);
+    const std::uint32_t dataEnd = tables.Header().dataEnd;
+    ASSERT_TRUE(tables.WriteBack(file));
+
+    ImageTables loaded;
+    ASSERT_TRUE(loaded.LoadHeader(file));
+    ASSERT_TRUE(loaded.LoadTables(file));
+    ASSERT_TRUE(loaded.LoadMetaData(file, -1));
+    EXPECT_EQ(loaded.Header().extension[0], 0xEE);
+    ASSERT_EQ(loaded.StreamCount(0, kText), 2u);
+    const FrameEntry text = loaded.Frames(kText, 0)[1];
+    EXPECT_EQ(text.position, dataEnd);
+    EXPECT_EQ(text.time, 2000u);
+    EXPECT_EQ(le::Load32(&file.Bytes()[dataEnd + 4 + 11]), 1u);  // renumbered
+    ASSERT_EQ(loaded.MetaData(0).size(), 2u);
+    EXPECT_EQ(loaded.ItemBytes(loaded.MetaData(0)[1])[0], 1);
+    // The running total of the tables' size matches what was written.
+    EXPECT_EQ(loaded.Header().tablesEnd, loaded.Header().metaDataOffset + 132 + 2 * (2 + 2));
+}

@@ -1,0 +1,211 @@
+// Probe, wipe and initialisation on real drives: E: and F: are empty fixed
+// drives, G: an empty read-only one, fresh for every case.
+#include "recorderlibs/DbgLogger.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestProcess.h"
+#include "tests/support/TestRegistry.h"
+#include "volumes/VolumeHandler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+void Make(const std::string& path, DWORD attributes = 0)
+{
+    if (path.back() == '\\') {
+        ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr)) << path;
+    } else {
+        testfiles::WriteAll(path, "contents of " + path);
+    }
+    if (attributes) {
+        ASSERT_TRUE(::SetFileAttributesA(path.c_str(), attributes)) << path;
+    }
+}
+
+bool ReadOnly(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Files and directories below a directory, as "dir\" and "dir\file", sorted.
+Names Tree(const std::string& directory, const std::string& prefix = "")
+{
+    Names found;
+    WIN32_FIND_DATAA entry;
+    const win32::UniqueFindHandle find(::FindFirstFileA((directory + "\\*").c_str(), &entry));
+    for (bool more = bool(find); more; more = ::FindNextFileA(find.get(), &entry) != FALSE) {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        found.push_back(prefix + name + (isDirectory ? "\\" : ""));
+        if (isDirectory) {
+            const Names below = Tree(directory + "\\" + name, prefix + name + "\\");
+            found.insert(found.end(), below.begin(), below.end());
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+}  // namespace
+
+TEST(VolumeDrives, ProbeAndWipeLeaveWhatTheyMust)
+{
+    VolumeHandler handler{DatabaseSettings(), GUID{}};
+    // The probe ignores descriptions and system names in any case, at the root only.
+    for (const char* path : {"E:\\volumeinfo.XML", "E:\\VOLUMEINFOOLD.xml", "E:\\Recycled\\", "E:\\Recycled\\inside\\",
+                             "E:\\SYSTEM volume INFORMATION\\"})
+        Make(path);
+    bool other = true;
+    EXPECT_TRUE(VolumeHandler::ProbeVolumeRoot("E:", other));
+    EXPECT_FALSE(other);
+    EXPECT_FALSE(testfiles::Exists("E:\\testfile.tmp"));
+    for (const char* extra : {"E:\\a.txt", "E:\\VolumeInfo.xml.bak", "E:\\Images\\"}) {
+        Make(extra);
+        EXPECT_TRUE(VolumeHandler::ProbeVolumeRoot("E:\\", other));
+        EXPECT_TRUE(other) << extra;
+        ::DeleteFileA(extra);
+        ::RemoveDirectoryA(extra);
+    }
+    // Read-only and missing drives are not writable; empty roots list no
+    // entries at all (not even "." and ".."), which is nothing to wipe.
+    for (const char* root : {"G:", "Q:"}) {
+        EXPECT_FALSE(VolumeHandler::ProbeVolumeRoot(root, other)) << root;
+        EXPECT_FALSE(other) << root;
+    }
+    std::int32_t counter = 10;
+    EXPECT_EQ(0, handler.CountAndUnprotectFiles("G:"));
+    EXPECT_EQ(0, handler.CountAndUnprotectFiles("F:"));
+    EXPECT_TRUE(handler.DeleteVolumeContents("F:", counter));
+    for (const char* missing : {"F:\\missing", "Q:\\"}) {
+        EXPECT_EQ(-1, handler.CountAndUnprotectFiles(missing));
+        EXPECT_FALSE(handler.DeleteVolumeContents(missing, counter));
+    }
+    EXPECT_EQ(10, counter);
+
+    // Dot directories and System Volume Information survive, read-only
+    // files below them keep their attribute; everything else goes, even
+    // read-only and hidden; the counter adds what was deleted.
+    for (const char* path : {"F:\\.cache\\", "F:\\System Volume Information\\", "F:\\Data\\", "F:\\Data\\Day 1\\"})
+        Make(path);
+    Make("F:\\.cache\\inside.bin", FILE_ATTRIBUTE_READONLY);
+    Make("F:\\System Volume Information\\tracking.log", FILE_ATTRIBUTE_READONLY);
+    Make("F:\\Data\\.cache");  // a file, not a directory
+    Make("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);
+    Make("F:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    Make("F:\\.hidden-file");
+    EXPECT_EQ(4, handler.CountAndUnprotectFiles("F:"));
+    EXPECT_FALSE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
+    EXPECT_TRUE(ReadOnly("F:\\.cache\\inside.bin"));
+    ::SetFileAttributesA("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);  // the deletion clears it itself
+    EXPECT_TRUE(handler.DeleteVolumeContents("F:\\", counter));
+    EXPECT_EQ(14, counter);
+    EXPECT_EQ((Names{".cache\\", ".cache\\inside.bin", "System Volume Information\\",
+                     "System Volume Information\\tracking.log"}),
+              Tree("F:"));
+    EXPECT_TRUE(ReadOnly("F:\\System Volume Information\\tracking.log"));
+}
+
+TEST(VolumeDrives, AWipeStopsWithFailureAtWhatItMayNotOrCannotRemove)
+{
+    VolumeHandler handler{DatabaseSettings(), GUID{}};
+    // System Volume Information deeper down survives and fails its parent's removal.
+    for (const char* path : {"E:\\Keep\\", "E:\\Keep\\system volume information\\"})
+        Make(path);
+    Make("E:\\Keep\\system volume information\\x.dat");
+    Make("E:\\Keep\\gone.dat");
+    std::int32_t counter = 0;
+    EXPECT_EQ(1, handler.CountAndUnprotectFiles("E:"));
+    EXPECT_FALSE(handler.DeleteVolumeContents("E:", counter));
+    EXPECT_EQ(1, counter);
+    EXPECT_EQ((Names{"Keep\\", "Keep\\system volume information\\", "Keep\\system volume information\\x.dat"}),
+              Tree("E:"));
+
+    // A file held open elsewhere is counted, and stops the deletion; the
+    // counter tells exactly what went.
+    for (const std::string directory : {"F:\\A", "F:\\B", "F:\\C"}) {
+        Make(directory + "\\");
+        for (int i = 0; i < 3; ++i)
+            Make(directory + "\\IMG" + std::to_string(i) + ".dat");
+    }
+    testprocess::HeldFile held("F:\\B\\IMG1.dat");
+    ASSERT_TRUE(held.held());
+    EXPECT_EQ(9, handler.CountAndUnprotectFiles("F:"));
+    counter = 0;
+    EXPECT_FALSE(handler.DeleteVolumeContents("F:", counter));
+    const Names left = Tree("F:");
+    EXPECT_NE(left.end(), std::find(left.begin(), left.end(), "B\\IMG1.dat"));
+    EXPECT_EQ(9 - std::count_if(left.begin(), left.end(), [](const std::string& n) { return n.back() != '\\'; }),
+              counter);
+}
+
+TEST(VolumeDrives, InitializationRefusesWhatItMustNotWipe)
+{
+    testfiles::WriteAll("E:\\keep.txt", "recording");
+    testfiles::WriteAll("C:\\mediaprep-keep.txt", "system");
+    const GUID database = {0x3F2A9C41, 0x7B1D, 0x4E6A, {0x9C, 0x05, 0x2D, 0x8E, 0x61, 0xF4, 0xA7, 0xB3}};
+    DatabaseSettings settings;
+    settings.AlarmPath = settings.IndexPath = "\\Same\\";  // equal: fails after the wipe
+    VolumeHandler handler(settings, database);
+    for (VolumeStatus status : {VolumeStatus::Active, VolumeStatus::Missing, VolumeStatus::Failed}) {
+        VolumeRecord record;
+        record.path = "E:";
+        record.status = status;
+        handler.AppendVolume(record);
+    }
+    VolumeRecord system;
+    system.path = "C:";
+    system.status = VolumeStatus::Foreign;
+    const std::int32_t systemIndex = handler.AppendVolume(system);
+    for (std::int32_t index = -1; index <= handler.GetVolumeCount(); ++index)
+        EXPECT_EQ(0, handler.InitializeVolume(index, 262144)) << index;
+    EXPECT_EQ("recording", testfiles::ReadAll("E:\\keep.txt"));
+    EXPECT_EQ("system", testfiles::ReadAll("C:\\mediaprep-keep.txt"));
+    EXPECT_EQ(0, handler.ActiveVolumeCount);
+    EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(systemIndex));
+    ::DeleteFileA("C:\\mediaprep-keep.txt");
+
+    VolumeRecord blank;
+    blank.path = "E:";
+    blank.status = VolumeStatus::Blank;
+    const std::int32_t index = handler.AppendVolume(blank);
+    EXPECT_EQ(0, handler.InitializeVolume(index, 262144));
+    EXPECT_EQ((Names{"Same\\"}), Tree("E:"));
+    EXPECT_EQ(VolumeStatus::Blank, handler.GetVolumeStatus(index));
+    ASSERT_TRUE(handler.GetVolume(index, blank));
+    EXPECT_EQ(12, blank.numFiles);
+    EXPECT_EQ(262144, blank.allocatedSpaceKB);
+    EXPECT_TRUE(SameGuid(database, blank.dbGuid));
+}
+
+TEST(VolumeDrives, TheActiveCountIsTracedFromLevelThreeOnly)
+{
+    testreg::ScopedKey key(kDbgLoggerKey);
+    testfiles::ScratchDir logs;
+    ASSERT_TRUE(DbgLogger::Initialize((logs / "new\\traces").c_str(), 0, 0));
+    VolumeHandler handler{DatabaseSettings(), GUID{}};
+    for (VolumeStatus status : {VolumeStatus::Active, VolumeStatus::Blank, VolumeStatus::Active}) {
+        VolumeRecord record;
+        record.status = status;
+        handler.AppendVolume(record);
+    }
+    for (DWORD level : {2, 3}) {
+        ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Mediaprep", level));
+        handler.LogActiveVolumes("Volume E: initialized.");
+    }
+    const std::string text = testfiles::ReadAll(DbgLogger::GetLogFilePath("Mediaprep"));
+    DbgLogger::Shutdown();
+    handler.LogActiveVolumes("after the end");
+    const std::string line = "Active: 2 Volume E: initialized.\r\n";
+    ASSERT_GE(text.size(), line.size());
+    EXPECT_EQ(line, text.substr(text.size() - line.size()));
+    EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
+}
