@@ -100,7 +100,9 @@ public:
             // Never more than the real size holds.
             const std::uint64_t size = m_source.Size();
             const auto want = static_cast<std::uint32_t>(position < size ? std::min<std::uint64_t>(m_capacity, size - position) : 0);
-            w.bytes.resize(m_capacity);
+            // Grown only as far as the file needs.
+            if (w.bytes.size() < want)
+                w.bytes.resize(want);
             w.start = position;
             w.filled = want == 0 ? 0 : std::min(want, m_source.ReadAt(position, w.bytes.data(), want));
         }
