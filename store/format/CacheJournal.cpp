@@ -7,7 +7,7 @@ bool JournalReader::Next(JournalEntry& entry)
         return false;
     const std::uint32_t length = le::Load32(head + 3);
     const std::uint64_t dataStart = m_position + kJournalHeadSize;
-    if (length > kMaxJournalEntry || dataStart > m_source.Size() || length > m_source.Size() - dataStart)
+    if (length > kMaxJournalEntry || dataStart > m_size || length > m_size - dataStart)
         return false;
     entry.kind = head[1];
     entry.stream = head[2];

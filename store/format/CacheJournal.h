@@ -30,11 +30,14 @@ struct JournalEntry {
 // journal torn by a power cut ends where its last whole entry ends.
 class JournalReader {
 public:
-    explicit JournalReader(ByteSource& source) : m_source(source) {}
+    // The size is taken once: asking the file for it costs a system call,
+    // and the journal has thousands of entries.
+    explicit JournalReader(ByteSource& source) : m_source(source), m_size(source.Size()) {}
     bool Next(JournalEntry& entry);
 
 private:
     ByteSource& m_source;
+    std::uint64_t m_size;
     std::uint64_t m_position = 0;
 };
 

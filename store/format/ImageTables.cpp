@@ -57,6 +57,7 @@ void ImageTables::Clear()
     m_bytes.clear();
     m_metaDataLoaded = 0;
     m_scanPosition = 0;
+    m_scanWindow.Reset();
     m_dirty = false;
 }
 
@@ -358,6 +359,8 @@ void ImageTables::EncodeMetaData(std::vector<std::uint8_t>& out, std::uint32_t m
 bool ImageTables::WriteBack(ByteSink& file)
 {
     m_dirty = false;
+    // The file changes under what the scan read.
+    m_scanWindow.Reset();
     // The pending text records go after the last record, in stream order.
     const std::uint64_t dataEnd = m_header.dataEnd;
     std::vector<std::uint8_t> records;

@@ -95,6 +95,7 @@ private:
     void MergePendingText();
     std::vector<std::uint8_t> EncodeTables(std::uint32_t tableOffset);
     void EncodeMetaData(std::vector<std::uint8_t>& out, std::uint32_t metaDataOffset) const;
+    bool ScanRecord(ByteSource& file, ScannedRecord& record);
     bool ReadPrefixAt(ByteSource& file, std::uint64_t position, RecordPrefix& prefix, std::uint32_t& length);
     std::uint32_t ExpectedSequence(const RecordPrefix& prefix, std::uint32_t extra) const;
 
@@ -106,6 +107,7 @@ private:
     std::vector<std::uint8_t> m_bytes;
     std::uint16_t m_metaDataLoaded = 0;
     std::uint32_t m_scanPosition = 0;  // 0: not scanning
+    WindowState m_scanWindow;  // what the scan read last, kept only while it runs
     bool m_writeMode = false;
     bool m_dirty = false;
 };

@@ -7,6 +7,14 @@
 
 #include <algorithm>
 
+namespace {
+
+// Several records of the usual sizes, so that one read of the file serves
+// many records.
+constexpr std::uint32_t kScanWindowSize = 256 * 1024;
+
+}  // namespace
+
 bool ImageTables::ReadPrefixAt(ByteSource& file, std::uint64_t position, RecordPrefix& prefix, std::uint32_t& length)
 {
     // Bounded by the size the header gives; the source bounds it by the
@@ -37,7 +45,19 @@ bool ImageTables::ScanNext(ByteSource& file, ScannedRecord& record)
         m_header.tableOffset = kImageHeaderSize;
         m_header.dataEnd = kImageHeaderSize;
         m_header.tablesEnd = kFreshTablesEnd;
+        m_scanWindow.Reset();
     }
+    // Each record is read three times in small pieces (its prefix, the
+    // prefix after it, its header), all close together and moving forward.
+    ReadWindow window(file, m_scanWindow, kScanWindowSize);
+    if (ScanRecord(window, record))
+        return true;
+    m_scanWindow.Reset();
+    return false;
+}
+
+bool ImageTables::ScanRecord(ByteSource& file, ScannedRecord& record)
+{
     const std::uint64_t position = m_scanPosition;
     RecordPrefix current;
     std::uint32_t length = 0;

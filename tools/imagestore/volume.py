@@ -3,12 +3,14 @@ directories with image files of consecutive times, their KEY files, the
 cache journal of the file being recorded and MASTER.NDX, plus the damages
 that a recorder's drive suffers."""
 
+import itertools
 import random
+import struct
 import uuid
 from pathlib import Path
 
 from .imagefile import FILE_SIZE, MIB, START_TIME, TZ_INDEX, ImageFile, Layout
-from .layouts import KEY_INDEX_SIZE, MasterRecord, master_header, master_offset
+from .layouts import KEY_INDEX_SIZE, VIDEO, MasterRecord, master_header, master_offset
 
 ZERO_GUID = "{00000000-0000-0000-0000-000000000000}"
 FIELDS = ["Excluded", "Label", "NumFiles", "FileNumOffset", "Position", "VolumeGUID", "StartFile",
@@ -69,6 +71,20 @@ def parse_damages(damages):
     return found
 
 
+def scanned_despite_header(image, header):
+    """The records that a scan takes when the file's header is replaced by
+    `header`: it starts at 48 whatever the header says, but stops at the file
+    size that the header's form gives, and before the generation that added
+    audio and text every header counts as video, so the first record of
+    another kind ends it. None when it takes nothing (the file is replaced)."""
+    version = struct.unpack_from("<I", header)[0]
+    claimed = struct.unpack_from("<I", header, 16 if version > 0x3000 else 12)[0]
+    taken = image.scanned_entries(min(claimed, image.size, image.data_end()))
+    if version < 0x3000:
+        taken = list(itertools.takewhile(lambda e: e.kind == VIDEO, taken))
+    return taken or None
+
+
 def damage_image(image, path, damage, manifest):
     """Damages one written image file in place; records in the manifest what
     a rebuild can still find."""
@@ -93,9 +109,10 @@ def damage_image(image, path, damage, manifest):
         rebuilt = image.scanned_entries(cut)
         manifest["damage_at"] = cut
     elif damage == "garbage-header":
+        garbage = random.Random(image.number).randbytes(48)
         with open(path, "r+b") as f:
-            f.write(random.Random(image.number).randbytes(48))
-        rebuilt = None
+            f.write(garbage)
+        rebuilt = scanned_despite_header(image, garbage)
         manifest["damage_at"] = 0
     elif damage not in DAMAGES:
         raise ValueError(f"unknown damage {damage!r}")
