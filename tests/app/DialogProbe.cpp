@@ -36,22 +36,14 @@ std::string Json(const RECT& r)
     return text;
 }
 
-std::string ClassOf(HWND hwnd)
-{
-    char name[256] = "";
-    ::GetClassNameA(hwnd, name, sizeof name);
-    return name;
-}
-
 std::string TextOf(HWND hwnd)
 {
     // A control's text lives in its own process: ask the control.
     char text[4096] = "";
     DWORD_PTR copied = 0;
-    if (::SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                              2000, &copied))
-        return std::string(text, copied < sizeof text ? copied : sizeof text - 1);
-    return "";
+    const bool answered = ::SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                                                SMTO_ABORTIFHUNG, 2000, &copied);
+    return answered ? std::string(text, copied < sizeof text ? copied : sizeof text - 1) : "";
 }
 
 std::string Describe(HWND dialog)
@@ -63,8 +55,7 @@ std::string Describe(HWND dialog)
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(::GetWindow(dialog, GW_OWNER))),
                   ::IsWindowEnabled(dialog) ? "true" : "false");
-    std::string out = head;
-    out += "\"caption\": " + Json(TextOf(dialog)) + ", \"rect\": " + Json(frame);
+    std::string out = head + ("\"caption\": " + Json(TextOf(dialog))) + ", \"rect\": " + Json(frame);
     out += ", \"children\": [";
     for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
         RECT r{};
@@ -84,7 +75,9 @@ std::vector<HWND> VisibleDialogs()
     std::vector<HWND> found;
     ::EnumWindows(
         [](HWND hwnd, LPARAM param) -> BOOL {
-            if (::IsWindowVisible(hwnd) && ClassOf(hwnd) == "#32770")
+            char name[16] = "";
+            ::GetClassNameA(hwnd, name, sizeof name);
+            if (::IsWindowVisible(hwnd) && std::strcmp(name, "#32770") == 0)
                 reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
             return TRUE;
         },

@@ -49,15 +49,8 @@ Bytes Str(const std::u16string& key, const std::u16string& value)
 }
 
 // A string table of one language and code page, and StringFileInfo.
-Bytes Table(const std::u16string& name, const std::vector<Bytes>& values)
-{
-    return Node(name, {}, true, values);
-}
-
-Bytes Strings(const std::vector<Bytes>& tables)
-{
-    return Node(u"StringFileInfo", {}, true, tables);
-}
+Bytes Table(const std::u16string& name, const std::vector<Bytes>& values) { return Node(name, {}, true, values); }
+Bytes Strings(const std::vector<Bytes>& tables) { return Node(u"StringFileInfo", {}, true, tables); }
 
 Bytes Translations(const std::vector<std::pair<WORD, WORD>>& pairs)
 {
@@ -76,10 +69,7 @@ Bytes Fixed(WORD major, WORD minor, WORD build, WORD revision)
     return out;
 }
 
-Bytes Block(const Bytes& fixed, const std::vector<Bytes>& children)
-{
-    return Node(u"VS_VERSION_INFO", fixed, false, children);
-}
+Bytes Block(const Bytes& fixed, const std::vector<Bytes>& c) { return Node(u"VS_VERSION_INFO", fixed, false, c); }
 
 // A typical program's block: fixed version 9.9.9.9 and one US English
 // Unicode table with the given ProductVersion.
@@ -226,7 +216,6 @@ TEST(VersionBlock, ADamagedBlockIsNeverReadBeyondItsEnd)
 TEST(VersionBlock, TheProgramFileCarriesTheProjectVersion)
 {
     const std::string path = testfiles::ModuleDirectory() + "\\" + MEDIAPREP_EXE_FROM_TESTS;
-
     const Bytes block = ReadFileVersionBlock(path);
     ASSERT_FALSE(block.empty()) << path << " error " << ::GetLastError();
     EXPECT_EQ(MEDIAPREP_VERSION_TEXT, ProductVersionText(block));

@@ -23,20 +23,11 @@ std::vector<std::uint8_t> Packed(const KeyRecord& record)
 
 KeyRecord Sample()
 {
+    // Every field its own bytes; D (90) is stored as 10 below a base of 100
+    // where it is relative.
     KeyRecord r;
-    r.time = 0x11223344;
-    r.hundredths = 0x55;
-    std::memcpy(r.marker, "KSTX", 4);
-    r.format = 6;
-    r.sequence = 0x0A0B0C0D;
-    r.stream = 3;
-    r.flags = 1;
-    r.fieldA = 0x01020304;
-    r.keyValue = 0x21222324;
-    r.fieldB = 0x31323334;
-    r.fieldC = 0x4142;
-    r.fieldD = 90;  // stored as 10 below a base of 100 where it is relative
-    r.fieldE = 0x7FFFFFFF;
+    LoadKeyRecord(Hex("44332211 55 4B535458 06 00 0D0C0B0A 03 01 04030201 24232221 34333231 4241 5A000000 FFFFFF7F")
+                      .data(), kKeyRecordSize, r);
     return r;
 }
 
@@ -186,11 +177,8 @@ TEST(MasterRecord, EmptyRecordAndEntriesOfEachKind)
         EXPECT_EQ(At(e, c.sequence), 78);
         EXPECT_EQ(At(e, c.earliest), 1600000000);
         EXPECT_EQ(At(e, c.latest), 1700000000);
-        if (c.kind == 0) {
-            EXPECT_EQ(At(e, 224 + 4 * c.channel), c.keyFlag ? 1 : 0);
-        }
-        EXPECT_TRUE(IsRecordUsed(e));
-        EXPECT_FALSE(IsEmptyRecord(e));
+        EXPECT_TRUE(c.kind != 0 || At(e, 224 + 4 * c.channel) == (c.keyFlag ? 1 : 0));
+        EXPECT_TRUE(IsRecordUsed(e) && !IsEmptyRecord(e));
     }
 
     // Other kinds and channels only widen the span (and count their bytes).
@@ -203,8 +191,7 @@ TEST(MasterRecord, EmptyRecordAndEntriesOfEachKind)
     AddEntry(o, -1, 1, 1, 1650000000, 1, 10);
     EXPECT_EQ(At(o, 8), 2 * 42);
     EXPECT_FALSE(IsRecordUsed(o));
-    EXPECT_EQ(At(o, 28) & 0xFFFF, 0);
-    EXPECT_EQ(At(o, 292) & 0xFFFF, 0);
+    EXPECT_EQ((At(o, 28) | At(o, 292)) & 0xFFFF, 0);
 }
 
 // A record is taken only when the record after it continues its stream's
@@ -236,15 +223,12 @@ TEST(ImageScan, SequenceRulesAndRebuiltTablesLoadAgain)
         for (int i = 0; i < c.taken; ++i)
             expectedEnd += 4 + static_cast<std::uint32_t>(RecordBody(c.records[i]).size());
         EXPECT_EQ(scanned.Header().dataEnd, expectedEnd);
-        if (c.taken > 0) {
-            EXPECT_EQ(scanned.Frames(c.records[0].kind, c.records[0].stream)[0].position, kImageHeaderSize);
-        }
-
+        EXPECT_TRUE(c.taken == 0 ||
+                    scanned.Frames(c.records[0].kind, c.records[0].stream)[0].position == kImageHeaderSize);
         ASSERT_TRUE(scanned.WriteBack(file));
         ImageTables loaded;
-        ASSERT_TRUE(loaded.LoadHeader(file));
+        ASSERT_TRUE(loaded.LoadHeader(file) && loaded.LoadTables(file));
         EXPECT_EQ(loaded.Header().version, c.version);
-        ASSERT_TRUE(loaded.LoadTables(file));
         for (int stream = 0; stream < kStreamsPerKind; ++stream) {
             for (int kind = 0; kind < kStreamKinds; ++kind)
                 EXPECT_EQ(loaded.StreamCount(stream, kind), scanned.StreamCount(stream, kind));
@@ -364,9 +348,7 @@ TEST(CacheJournal, MergeAndWriteBack)
     ASSERT_TRUE(tables.WriteBack(file));
 
     ImageTables loaded;
-    ASSERT_TRUE(loaded.LoadHeader(file));
-    ASSERT_TRUE(loaded.LoadTables(file));
-    ASSERT_TRUE(loaded.LoadMetaData(file, -1));
+    ASSERT_TRUE(loaded.LoadHeader(file) && loaded.LoadTables(file) && loaded.LoadMetaData(file, -1));
     EXPECT_EQ(loaded.Header().extension[0], 0xEE);
     ASSERT_EQ(loaded.StreamCount(0, kText), 2u);
     const FrameEntry text = loaded.Frames(kText, 0)[1];

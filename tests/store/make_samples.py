@@ -1,7 +1,6 @@
-"""Writes the recorder image files that store_tests reads, and expected.txt
-with one line per file: name, number, version, the kind and stream of its
-last record, the text records pending in its journal, then kind, stream and
-record count of every stream."""
+"""Writes the recorder image files that store_tests reads, and expected.txt:
+per file its name, number, version, last record's kind and stream, pending
+journal text records, then kind, stream and record count of every stream."""
 
 import json
 import subprocess

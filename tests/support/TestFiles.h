@@ -58,29 +58,23 @@ private:
 inline std::string ReadAll(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline bool Exists(const std::string& path)
-{
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+inline bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline void WriteAll(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// The directory of the running test executable (without a trailing
-// backslash): test data copied beside it at build time is found from here.
+// Where the running test executable lies (no trailing backslash).
 inline std::string ModuleDirectory()
 {
     char path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string directory(path, length);
-    const std::string::size_type slash = directory.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : directory.substr(0, slash);
+    return directory.substr(0, directory.find_last_of("\\/"));
 }
 
 }  // namespace testfiles

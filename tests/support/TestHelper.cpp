@@ -1,10 +1,6 @@
-// mptesthelper.exe: small Windows-side chores for the tests.
-//
-//   mptesthelper sleep SECONDS          sleep (timeout tests)
-//   mptesthelper hold PATH SECONDS      open PATH without sharing, print "held", keep it open
-//   mptesthelper touch PATH             create or open PATH for writing; exit code = GetLastError()
-//   mptesthelper drives                 one line per existing drive D: to Z:: "E 3 153600"
-//                                       (letter, GetDriveTypeA, total size in KB)
+// mptesthelper.exe: small Windows-side chores for the tests (usage below).
+// "touch" exits with GetLastError(); "drives" prints letter, GetDriveTypeA
+// and total size in KB of each drive D: to Z:.
 #include <windows.h>
 
 #include <cstdio>

@@ -30,9 +30,7 @@ class HeldFile {
 public:
     explicit HeldFile(const std::string& path, int seconds = 120)
     {
-        std::string command = "\"";
-        for (const std::string& part : {HelperPath(), std::string("\" hold \""), path, "\" " + std::to_string(seconds)})
-            command += part;
+        std::string command = "\"" + HelperPath() + "\" hold \"" + path + "\" " + std::to_string(seconds);
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};

@@ -1,8 +1,5 @@
-// Registry chores for tests that run in a sandbox session: set, delete and
-// clean up values under HKEY_LOCAL_MACHINE with the platform's calls, so the
-// code under test is checked against what the registry really holds. Keys of
-// the recorder's tree are set and read in the view that CRegistry chooses, and
-// removed from both views.
+// Registry values under HKEY_LOCAL_MACHINE set and read with the platform's
+// own calls, in the view CRegistry chooses; keys are removed from both views.
 #pragma once
 
 #include "recorderlibs/CRegistry.h"
@@ -37,11 +34,7 @@ inline LONG SetRaw(const char* key, const char* name, DWORD type, const void* da
     return ::RegSetValueExA(win32::UniqueRegKey(handle).get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
-inline LONG SetDword(const char* key, const char* name, DWORD value)
-{
-    return SetRaw(key, name, REG_DWORD, &value, sizeof value);
-}
-
+inline LONG SetDword(const char* key, const char* name, DWORD value) { return SetRaw(key, name, REG_DWORD, &value, 4); }
 inline LONG SetString(const char* key, const char* name, const std::string& value)
 {
     return SetRaw(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
@@ -53,8 +46,7 @@ inline bool GetDword(const char* key, const char* name, DWORD& value)
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key),
                         &handle) != ERROR_SUCCESS)
         return false;
-    DWORD type = 0;
-    DWORD size = sizeof value;
+    DWORD type = 0, size = sizeof value;
     return ::RegQueryValueExA(win32::UniqueRegKey(handle).get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
                               &size) == ERROR_SUCCESS &&
            type == REG_DWORD && size == sizeof value;

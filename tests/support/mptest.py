@@ -43,12 +43,8 @@ def forget_settings(session):
 def tree(directory):
     """Every file and directory below `directory`, as sorted relative paths
     (directories end in '/')."""
-    directory = Path(directory)
     found = []
     for dirpath, dirnames, filenames in os.walk(directory):
         rel = Path(dirpath).relative_to(directory)
-        for d in dirnames:
-            found.append(str(rel / d) + "/")
-        for f in filenames:
-            found.append(str(rel / f))
-    return sorted(p[2:] if p.startswith("./") else p for p in found)
+        found += [(rel / d).as_posix() + "/" for d in dirnames] + [(rel / f).as_posix() for f in filenames]
+    return sorted(found)

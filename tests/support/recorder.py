@@ -1,7 +1,5 @@
-"""A simulated Kestrix recorder in a sandbox session, for the scenario tests:
-data drives with recorder-like contents, the database settings in the
-registry, canaries that must survive every run, and readers for what the run
-leaves behind (run log, description files, drive trees)."""
+"""A simulated Kestrix recorder in a sandbox session: drives, settings,
+canaries that must survive every run, and readers for what a run leaves."""
 
 import os
 import re
@@ -93,14 +91,11 @@ class Recorder:
             self.s.reg_set(DB_KEY, "GUID", db_guid, view=view)
 
     def forget_log(self):
-        log = self.s.cpath(RUN_LOG)
-        if log.exists():
-            log.unlink()
+        self.s.cpath(RUN_LOG).unlink(missing_ok=True)
 
     def add_canary(self, path, data=None):
-        data = data or os.urandom(64)
+        self.canaries[Path(path)] = data = data or os.urandom(64)
         write(path, data)
-        self.canaries[Path(path)] = data
 
     def drive(self, letter, kind="fixed", size_kb=262144, readonly=False):
         """A drive on its own tmpfs of size_kb KB (so that sizes are exact)."""
@@ -132,13 +127,9 @@ class Recorder:
         return self.s.reg_get(DB_KEY, name, view=view)
 
     def kestrix_directories(self):
-        """What the pre-alarm and restore directories hold after a run (None
-        for a directory that does not exist)."""
-        found = {}
-        for name in ("PreAlarm", "Restore"):
-            path = self.s.cpath("C:\\Kestrix\\" + name)
-            found[name] = mptest.tree(path) if path.is_dir() else None
-        return found
+        """The pre-alarm and restore directories' trees (None when missing)."""
+        paths = {name: self.s.cpath("C:\\Kestrix\\" + name) for name in ("PreAlarm", "Restore")}
+        return {name: mptest.tree(path) if path.is_dir() else None for name, path in paths.items()}
 
     def dead_canaries(self):
         return [str(p) for p, data in self.canaries.items() if not p.exists() or p.read_bytes() != data]
@@ -147,12 +138,8 @@ class Recorder:
 def prepared_description_checks(test, info, db_guid, active_volumes, size_kb):
     """What every volume prepared by the run carries."""
     test.assertIsNotNone(info)
-    test.assertEqual(0, info["Excluded"])
-    test.assertEqual("", info["Label"])
-    test.assertEqual(int(int(size_kb * 0.995) // 20480), info["NumFiles"])
-    test.assertEqual(0, info["FileNumOffset"])
-    test.assertEqual(db_guid, info["DBGUID"])
-    test.assertEqual(active_volumes, info["ActiveVolumes"])
-    test.assertEqual(size_kb, info["AllocatedSpaceKB"])
+    expected = dict(Excluded=0, Label="", NumFiles=int(size_kb * 0.995) // 20480, FileNumOffset=0, DBGUID=db_guid,
+                    ActiveVolumes=active_volumes, AllocatedSpaceKB=size_kb)
+    test.assertEqual(expected, {k: info[k] for k in expected})
     test.assertNotEqual(ZERO_GUID, info["VolumeGUID"])
     test.assertRegex(info["VolumeGUID"], r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")

@@ -3,6 +3,7 @@
 #include "store/format/FrameHeader.h"
 #include "tests/store/native/FuzzSupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -11,36 +12,13 @@ namespace {
 constexpr std::uint32_t kVersions[] = {0, 0x1000, 0x2000, 0x2010, 0x2015, 0x3000, 0x3010, 0x3020};
 constexpr std::uint32_t kHeaderSizes[] = {14, 20, 21, 22, 25, 29, 31, 33, 39};
 
-bool KnownSize(std::uint32_t size)
-{
-    for (std::uint32_t s : kHeaderSizes)
-        if (s == size)
-            return true;
-    return false;
-}
-
-void ReadUnderEveryVersion(const std::uint8_t* data, std::size_t size, std::uint32_t base)
-{
-    // An exact-size copy, so that AddressSanitizer sees any read past the end.
-    std::vector<std::uint8_t> exact(data, data + size);
-    for (std::uint32_t version : kVersions) {
-        KeyRecord record;
-        std::uint32_t headerSize = 0;
-        const bool complete = ConvertVideoHeader(exact.data(), exact.size(), record, base, headerSize, version);
-        CHECK(KnownSize(headerSize));
-        CHECK(complete == (headerSize <= size));
-    }
-}
-
-// What the key-index form of each version keeps of a record.
+// What the key-index form of each version keeps of a record; eMask is for
+// non-key records, 0 when E is not stored.
 struct Form {
     std::uint32_t version;
     int format;
-    bool narrowSequence;
-    bool narrowA;
-    bool relativeD;
-    std::uint32_t dMask;
-    std::uint32_t eMask;  // for non-key records; 0 when E is not stored
+    bool narrowSequence, narrowA, relativeD;
+    std::uint32_t dMask, eMask;
     bool sevenBitStream;
 };
 
@@ -62,40 +40,26 @@ void WriteThenRead(const KeyRecord& in, std::uint32_t base)
         // marker: a record whose sequence and C spell it reads as marked.
         if (VideoHeaderFormat(stored, size, form.version) != form.format)
             continue;
-
         KeyRecord out;
         std::uint32_t headerSize = 0;
         CHECK(ConvertVideoHeader(stored, size, out, base, headerSize, form.version));
         CHECK(headerSize <= size);
         const bool key = (in.flags & 1) != 0;
         CHECK((out.flags & 1) == (in.flags & 1));
-        CHECK(out.time == in.time && out.hundredths == in.hundredths);
+        CHECK(out.time == in.time && out.hundredths == in.hundredths && out.fieldC == in.fieldC && out.kind == 0);
         CHECK(out.sequence == (form.narrowSequence ? in.sequence & 0xFFFF : in.sequence));
         CHECK(out.fieldA == (form.narrowA ? in.fieldA & 0xFFFF : in.fieldA));
-        CHECK(out.fieldC == in.fieldC);
-        CHECK(out.kind == 0);
         CHECK(out.format == (key || form.format < 3 ? 6 : form.format));
-
-        std::uint8_t stream = static_cast<std::uint8_t>(in.stream);
-        if (form.sevenBitStream)
-            stream &= 0x7F;
+        std::uint8_t stream = static_cast<std::uint8_t>(in.stream) & (form.sevenBitStream ? 0x7F : 0xFF);
         if (form.format <= 3 && stream == 127)
             stream = 0xFF;
         CHECK(static_cast<std::uint8_t>(out.stream) == stream);
-
-        if (!form.relativeD)
+        if (!form.relativeD || (base != 0 && ((base - in.fieldD) & ~form.dMask) == 0))
             CHECK(out.fieldD == in.fieldD);
-        else if (base != 0 && ((base - in.fieldD) & ~form.dMask) == 0)
-            CHECK(out.fieldD == in.fieldD);
-
         CHECK(out.fieldE == (key ? 0 : in.fieldE & form.eMask));
-        if (form.format == 1) {
-            CHECK(out.keyValue == in.keyValue);
-            CHECK(out.fieldB == ((in.fieldB & 0xFF000000u) | 0x7C280u));
-        } else {
-            CHECK(out.keyValue == (key ? in.keyValue : 0));
-            CHECK(out.fieldB == (key ? in.fieldB : 0));
-        }
+        const bool keyKept = form.format == 1 || key;
+        CHECK(out.keyValue == (keyKept ? in.keyValue : 0));
+        CHECK(out.fieldB == (form.format == 1 ? (in.fieldB & 0xFF000000u) | 0x7C280u : key ? in.fieldB : 0));
     }
     std::uint8_t none[64];
     CHECK(WriteKeyIndexRecord(in, 0x3010, base, none, sizeof none) == 0);
@@ -107,18 +71,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 4)
         return 0;
-    const std::uint32_t base = static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
-                               (static_cast<std::uint32_t>(data[2]) << 16) |
-                               (static_cast<std::uint32_t>(data[3]) << 24);
-    data += 4;
-    size -= 4;
-    ReadUnderEveryVersion(data, size, base);
-
+    const std::uint32_t base = le::Load32(data);
+    // An exact-size copy, so that AddressSanitizer sees any read past the end.
+    const std::vector<std::uint8_t> exact(data + 4, data + size);
+    for (std::uint32_t version : kVersions) {
+        KeyRecord record;
+        std::uint32_t headerSize = 0;
+        const bool complete = ConvertVideoHeader(exact.data(), exact.size(), record, base, headerSize, version);
+        CHECK(std::find(std::begin(kHeaderSizes), std::end(kHeaderSizes), headerSize) != std::end(kHeaderSizes));
+        CHECK(complete == (headerSize <= exact.size()));
+    }
     KeyRecord record;
-    if (LoadKeyRecord(data, size, record)) {
+    if (LoadKeyRecord(exact.data(), exact.size(), record)) {
         std::uint8_t packed[kKeyRecordSize];
         StoreKeyRecord(record, packed);
-        CHECK(std::memcmp(packed, data, kKeyRecordSize) == 0);
+        CHECK(std::memcmp(packed, exact.data(), kKeyRecordSize) == 0);
         WriteThenRead(record, base);
     }
     return 0;

@@ -1,6 +1,9 @@
 // Rebuilding the tables of an image file from any bytes by scanning its
 // records, then writing them back and loading them again.
+#include "tests/store/ImageBuilder.h"
 #include "tests/store/native/FuzzSupport.h"
+
+using namespace imagebuilder;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -25,10 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A second scan starts from the first record and finds the same.
     ImageTables again;
     CHECK(again.LoadHeader(file));
-    std::uint32_t retaken = 0;
-    while (again.ScanNext(file, record))
-        ++retaken;
-    CHECK(retaken == taken);
+    CHECK(ScanAll(again, file) == static_cast<int>(taken));
     CheckWriteBackLoadsAgain(tables, file);
     return 0;
 }
