@@ -4,25 +4,25 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-DatabaseSettings Read()
+static DatabaseSettings Read()
 {
     DatabaseSettings settings;
     settings.ReadFromRegistry();
     return settings;
 }
 
-}  // namespace
+static std::string Paths(const DatabaseSettings& s)
+{
+    return s.ImagePath + "|" + s.IndexPath + "|" + s.RestorePath + "|" + s.AlarmPath + "|" + s.PreAlarmPath + "|" +
+           s.SelArchivePath;
+}
 
 TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
 {
     const std::string key = DatabaseKeyPath();
     testreg::ScopedKey scoped{key};
     const DatabaseSettings defaults = Read();  // without the key
-    EXPECT_EQ("\\|\\|C:\\|\\|C:\\|C:\\", defaults.ImagePath + "|" + defaults.IndexPath + "|" + defaults.RestorePath +
-                                             "|" + defaults.AlarmPath + "|" + defaults.PreAlarmPath + "|" +
-                                             defaults.SelArchivePath);
+    EXPECT_EQ("\\|\\|C:\\|\\|C:\\|C:\\", Paths(defaults));
     EXPECT_EQ(20, defaults.FileSizeMB);
     EXPECT_EQ(100u, defaults.PreAlarmSize);  // not the constructor's 10
     EXPECT_EQ(10u, DatabaseSettings().PreAlarmSize);
@@ -34,11 +34,7 @@ TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
         ASSERT_EQ(0, testreg::SetString(key.c_str(), name, std::string("\\") + name + "\\"));
     ASSERT_EQ(0, testreg::SetString(key.c_str(), "RestorePath", fits));
     ASSERT_EQ(0, testreg::SetString(key.c_str(), "PreAlarmPath", fits + "b"));
-    const DatabaseSettings paths = Read();
-    EXPECT_EQ("\\ImagePath\\|\\IndexPath\\|\\AlarmPath\\|\\SelArchivePath\\",
-              paths.ImagePath + "|" + paths.IndexPath + "|" + paths.AlarmPath + "|" + paths.SelArchivePath);
-    EXPECT_EQ(fits, paths.RestorePath);
-    EXPECT_EQ("C:\\", paths.PreAlarmPath);
+    EXPECT_EQ("\\ImagePath\\|\\IndexPath\\|" + fits + "|\\AlarmPath\\|C:\\|\\SelArchivePath\\", Paths(Read()));
 
     // The pre-alarm size is clamped to 2..150 as an unsigned number; a
     // threshold outside 90..98 percent is 90 percent.
@@ -46,14 +42,15 @@ TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
         DWORD stored;
         std::uint32_t preAlarm;
         std::int32_t thresholdBytes;
-    } cases[] = {{0, 2, 18874368},         {1, 2, 18874368},         {2, 2, 18874368},       {89, 89, 18874368},
-                 {90, 90, 18874368},       {95, 95, 19922944},       {98, 98, 20552089},     {99, 99, 18874368},
-                 {151, 150, 18874368},     {0x7FFFFFFF, 150, 18874368}, {0xFFFFFFFF, 150, 18874368}};
+    } cases[] = {{0, 2, 18874368},   {2, 2, 18874368},     {89, 89, 18874368},         {90, 90, 18874368},
+                 {95, 95, 19922944}, {98, 98, 20552089},   {99, 99, 18874368},         {151, 150, 18874368},
+                 {0xFFFFFFFF, 150, 18874368}};
     for (const auto& c : cases) {
         ASSERT_EQ(0, testreg::SetDword(key.c_str(), "PreAlarmSize", c.stored));
         ASSERT_EQ(0, testreg::SetDword(key.c_str(), "Threshhold", c.stored));
-        EXPECT_EQ(c.preAlarm, Read().PreAlarmSize) << c.stored;
-        EXPECT_EQ(c.thresholdBytes, Read().FileThresholdBytes) << c.stored;
+        const DatabaseSettings read = Read();
+        EXPECT_EQ(c.preAlarm, read.PreAlarmSize) << c.stored;
+        EXPECT_EQ(c.thresholdBytes, read.FileThresholdBytes) << c.stored;
     }
     // Only the double-h spelling is read.
     testreg::DeleteKeyTree(key.c_str());

@@ -27,11 +27,9 @@ Reports Listed(const std::string& directory, bool sorted = true)
 {
     Reports listed;
     WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((directory + "\\*.*").c_str(), &entry);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(find, &entry) != FALSE)
+    const win32::UniqueFindHandle find(::FindFirstFileA((directory + "\\*.*").c_str(), &entry));
+    for (bool more = find.valid(); more; more = ::FindNextFileA(find.get(), &entry) != FALSE)
         listed.push_back(entry.cFileName);
-    if (find != INVALID_HANDLE_VALUE)
-        ::FindClose(find);
     if (sorted)
         std::sort(listed.begin(), listed.end());
     return listed;
@@ -57,13 +55,15 @@ TEST(ClearDirectory, EmptiesTheTreeReportsWhatStaysAndCreatesWhatIsMissing)
     testfiles::WriteAll(readOnly, "r");
     testfiles::WriteAll(held, "h");
     ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    HANDLE holder = ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    ClearDirectory(dir.path() + "\\", log);
-    ::CloseHandle(holder);
+    {
+        const win32::UniqueFileHandle holder(
+            ::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.valid());
+        ClearDirectory(dir.path() + "\\", log);
+    }
     std::sort(log.reports.begin(), log.reports.end());
-    EXPECT_EQ((Reports{"Error:Failed to delete: " + dir / "cam01", "Error:Failed to delete: " + dir / "cam01\\day1",
-                       "Error:Failed to delete: " + readOnly, "Error:Failed to delete: " + held}),
+    const std::string failed = "Error:Failed to delete: ";
+    EXPECT_EQ((Reports{failed + dir / "cam01", failed + dir / "cam01\\day1", failed + readOnly, failed + held}),
               log.reports);
     EXPECT_EQ((Reports{".", "..", "cam01", "held.jpg"}), Listed(dir.path()));
     EXPECT_EQ((Reports{".", "..", "locked.jpg"}), Listed(dir / "cam01\\day1"));
@@ -79,10 +79,8 @@ TEST(ClearDirectory, EmptiesTheTreeReportsWhatStaysAndCreatesWhatIsMissing)
     PrepareIndexDirectory("", log);
     EXPECT_EQ((Reports{".", ".."}), Listed(dir / "PreAlarm"));
     EXPECT_EQ((Reports{".", ".."}), Listed(dir / "Restore"));
-    EXPECT_EQ((Reports{"Error:Failed attempting to create: " + dir / "PreAlarm\\",
-                       "Error:Failed attempting to create: " + dir / "a\\b\\Restore\\",
-                       "Error:Failed attempting to create: "}),
-              log.reports);
+    const std::string failed2 = "Error:Failed attempting to create: ";
+    EXPECT_EQ((Reports{failed2 + dir / "PreAlarm\\", failed2 + dir / "a\\b\\Restore\\", failed2}), log.reports);
 }
 
 TEST(ClearDirectory, NeverEmptiesTheSystemDriveAndPassesOverTheFirstTwoEntriesOfADriveRoot)
@@ -99,10 +97,9 @@ TEST(ClearDirectory, NeverEmptiesTheSystemDriveAndPassesOverTheFirstTwoEntriesOf
 
     // The root of a data drive has no "." and ".." entries, yet the first two
     // entries of the listing are passed over all the same.
-    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"})
-        testfiles::WriteAll(std::string("E:\\") + name, name);
     ::CreateDirectoryA("E:\\sub", nullptr);
-    testfiles::WriteAll("E:\\sub\\e.txt", "e");
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "sub\\e.txt"})
+        testfiles::WriteAll(std::string("E:\\") + name, name);
     const Reports listed = Listed("E:", false);
     ASSERT_EQ(5u, listed.size());
     log.reports.clear();

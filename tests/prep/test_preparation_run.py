@@ -30,6 +30,10 @@ def foreign(drive, files=2, **fields):
     recordings(drive, files)
 
 
+def contents(drive):
+    return {p: (drive / p).read_bytes() for p in tree(drive) if not p.endswith("/")}
+
+
 class Scenario(unittest.TestCase):
     db_guid = None
     settings = RECORDER_SETTINGS
@@ -52,8 +56,7 @@ class Scenario(unittest.TestCase):
         prepared_description_checks(self, info, self.rec.registry("GUID"), active_volumes, size_kb)
         if position is not None:
             self.assertEqual(position, info["Position"], letter)
-        # The previous generation exists when the description was written more
-        # than once since the wipe (not for the last volume prepared).
+        # The previous generation exists only if written twice since the wipe.
         found = [p for p in tree(self.session.drive(letter)) if p != "VolumeInfoOld.xml"]
         self.assertEqual(sorted(DIRECTORIES + ["VolumeInfo.xml"]), found, letter)
         return info
@@ -61,9 +64,8 @@ class Scenario(unittest.TestCase):
 
 class OnlyTheSystemDrive(Scenario):
     def test_links_in_the_pre_alarm_directory_are_reported_never_followed(self):
-        # Nothing but C:. Host links that Wine shows inside C:\Kestrix\PreAlarm,
-        # one to a directory and one to a file, both outside it: Wine cannot
-        # remove such a link without acting on its target, so each is reported.
+        # Nothing but C:. Wine cannot remove a host link without acting on its
+        # target, so each link in the pre-alarm directory is reported.
         self.session.unmap("y")
         outside = self.session.dir / "outside"
         self.rec.add_canary(outside / "recording.avi")
@@ -72,12 +74,12 @@ class OnlyTheSystemDrive(Scenario):
         os.symlink(outside / "recording.avi", pre_alarm / "linked-file.jpg")
         self.rec.run()
         lines = self.rec.log().split("\r\n")
+        links = ["linked-dir", "linked-file.jpg"]
         self.assertEqual(["Configuring Kestrix Drives", ""], [lines[0], lines[-1]])
-        self.assertEqual(sorted(f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{name}"
-                                for name in ("linked-dir", "linked-file.jpg")), sorted(lines[1:-1]))
+        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1]))
         self.assertEqual(["recording.avi"], tree(outside))
-        self.assertEqual(["linked-dir", "linked-file.jpg"], sorted(os.listdir(pre_alarm)))
-        for link in ("linked-dir", "linked-file.jpg"):
+        self.assertEqual(links, sorted(os.listdir(pre_alarm)))
+        for link in links:
             os.unlink(pre_alarm / link)
         self.assertRegex(self.rec.registry("GUID"), r"^\{[0-9A-F-]{36}\}$")
         self.assertEqual(1, self.rec.registry("MultipleDir"))
@@ -94,19 +96,15 @@ class MixedRecorder(Scenario):
                         else s.reg_set(self.MEMORY, "PagingFiles", saved, "REG_SZ"))
         # "?:" is a system-managed paging file: it names no drive by itself.
         s.reg_set(self.MEMORY, "PagingFiles", r"?:\pagefile.sys\0q:\pagefile.sys 0 0", "REG_MULTI_SZ")
-        # Drives left alone: the technician's copy runs from P:, Q: holds a
-        # paging file, R: hiberfil.sys; P: and R: are foreign volumes, which
-        # would be wiped, Q: is blank, which would get a description.
+        # Drives left alone: the program runs from P:, Q: holds a paging file,
+        # R: hiberfil.sys; foreign P: and R: would be wiped, blank Q: described.
         program, hibernation = rec.drive("p"), rec.drive("r")
         rec.drive("q")
         write(program / "tools" / "Mediaprep.exe", mptest.exe("Mediaprep.exe").read_bytes())
         write(hibernation / "hiberfil.sys", os.urandom(4096))
         foreign(program)
         foreign(hibernation)
-        before = {d: {p: (s.drive(d) / p).read_bytes() for p in tree(s.drive(d)) if not p.endswith("/")}
-                  for d in "pqr"}
-        # PreAlarm and a drive whose names only the wide calls reach; tearDown
-        # checks that the pre-alarm directory ends empty.
+        before = {d: contents(s.drive(d)) for d in "pqr"}
         awkward_names(self.session.cpath("C:\\Kestrix\\PreAlarm"))
         rec.add_canary(self.session.dir / "録画0001.avi")  # beside the drives, under a name they hold
         rec.drive("e", size_kb=205832)                           # blank, just at the minimum size
@@ -127,8 +125,8 @@ class MixedRecorder(Scenario):
         self.session.make_readonly("l")
         split = rec.drive("m")                                   # a drive of subvolumes
         write(split / "VolumeInfo.xml", subvolume_description("\\Vol1", "\\Vol2"))
-        (split / "Vol1").mkdir()
-        (split / "Vol2").mkdir()
+        for sub in ("Vol1", "Vol2"):
+            (split / sub).mkdir()
         held = rec.drive("n")                                    # a foreign volume with a file held open
         foreign(held, 3, Position=2)
         old_tree = tree(old)
@@ -140,15 +138,12 @@ class MixedRecorder(Scenario):
         finally:
             holder.kill()
 
-        # After the releasing rescan the list reads: foreign volumes by position
-        # (M: -1, H: 0, G: 1, N: 2), then the blank drives; each initialisation
-        # puts its volume right behind the recording one (M:, at position 0).
-        # N: fails at its held file, and the run goes on.
+        # After the releasing rescan: M: -1, H: 0, G: 1, N: 2, then the blank
+        # drives, each placed right behind M:. N: fails; the run goes on.
         self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
             ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys")))
             + failure("N:") + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
-        self.assertEqual(before, {d: {p: (s.drive(d) / p).read_bytes() for p in tree(s.drive(d))
-                                      if not p.endswith("/")} for d in "pqr"})
+        self.assertEqual(before, {d: contents(s.drive(d)) for d in "pqr"})
         self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
         m = self.assertPrepared("m", 4, position=0)
         self.assertEqual((0, 0), (m["StartFile"], m["RecordFile"]))
@@ -157,35 +152,28 @@ class MixedRecorder(Scenario):
             self.assertEqual((-1, -1), (info["StartFile"], info["RecordFile"]), letter)
         self.assertEqual(int(205832 * 0.995) // 20480, rec.info("e")["NumFiles"])
         self.assertEqual(4, len({rec.info(d)["VolumeGUID"] for d in "eghm"}))
-        self.assertEqual(self.db_guid, rec.registry("GUID"))
-        self.assertEqual(1, rec.registry("MultipleDir"))
-        # The drive with old files but no description keeps them; the scan
-        # left it a fresh description.
+        self.assertEqual((self.db_guid, 1), (rec.registry("GUID"), rec.registry("MultipleDir")))
+        # Old files without a description are kept, with a fresh description.
         self.assertEqual(sorted(old_tree + ["VolumeInfo.xml"]), tree(old))
         self.assertEqual(description(), (old / "VolumeInfo.xml").read_bytes())
-        self.assertEqual([], tree(small))
-        self.assertEqual(["kept.txt"], tree(readonly))
+        self.assertEqual([[], ["kept.txt"]], [tree(small), tree(readonly)])
 
 
 class DefaultSettings(Scenario):
     settings = None
 
     def test_every_drive_fails_at_its_root_and_c_is_protected(self):
-        blank = self.rec.drive("e")
-        drive = self.rec.drive("f")
+        blank, drive = self.rec.drive("e"), self.rec.drive("f")
         foreign(drive, 2)
         self.rec.run()
         self.assertEqual(LOG_HEAD + failure("F:") + failure("E:") + "Message: Data drives found:\r\n"
                          + "Error:Attempting to delete C:\\\r\n" * 2, self.rec.log())
-        # Both were emptied before the directory creation failed.
-        self.assertEqual([], tree(blank))
-        self.assertEqual([], tree(drive))
-        # Without settings in either view, what the run writes goes where a
-        # 32-bit recorder will create its settings.
+        self.assertEqual([[], []], [tree(blank), tree(drive)])
+        # Without settings the run writes where a 32-bit recorder will look.
         self.assertEqual(1, self.rec.registry("MultipleDir", view=32))
         self.assertIsNotNone(self.rec.registry("GUID", view=32))
         self.assertIsNone(self.rec.registry("ImagePath", view=32))
-        self.assertEqual([None, None], [self.rec.registry(n, view=64) for n in ("GUID", "MultipleDir")])
+        self.assertEqual([None, None], [self.rec.registry(n) for n in ("GUID", "MultipleDir")])
 
 
 class RegistryViews(Scenario):
@@ -195,8 +183,7 @@ class RegistryViews(Scenario):
             with self.subTest(views=views):
                 self.rec.forget_settings()
                 self.rec.forget_log()
-                # Directory names that tell the views apart; a GUID is given
-                # only where both views hold one, else the run makes it.
+                # A GUID only where both views hold one, else the run makes it.
                 for view in views:
                     settings = {**RECORDER_SETTINGS, "ImagePath": f"\\Images{view}\\",
                                 "IndexPath": f"\\Index{view}\\", "AlarmPath": f"\\Alarm{view}\\"}
@@ -216,10 +203,8 @@ class UnreleasableVolume(Scenario):
     db_guid = guid_text()
 
     def test_missing_placeholders_are_reported_with_an_empty_path(self):
-        # A volume of this database whose description cannot be rewritten (it
-        # is held open; the previous generation still reads) keeps its claim
-        # of three active volumes: the two positions no drive supplies stay
-        # Missing, and the run reports them with their empty path.
+        # A volume whose description is held open keeps its claim of three
+        # active volumes: the two Missing positions are reported, path empty.
         ours = self.rec.drive("e")
         claim = description(NumFiles=12, Position=0, VolumeGUID=guid_text(), StartFile=0, RecordFile=0,
                             DBGUID=self.db_guid, ActiveVolumes=3, AllocatedSpaceKB=SIZE_KB)
@@ -240,8 +225,7 @@ class TwoRuns(Scenario):
         for letter in "efg":
             self.rec.drive(letter)
         self.rec.run()
-        # First 0 (with the record and start files), second 1, third also 1,
-        # which moves the second to 2.
+        # First 0 (holding record and start files), second 1, third also 1.
         log = self.rec.log()
         self.assertTrue(log.startswith(LOG_HEAD + "Message: Data drives found: "), log)
         order = [p[0].lower() for p in log.splitlines()[1].split(": ", 2)[2].split()]
@@ -256,8 +240,7 @@ class TwoRuns(Scenario):
             self.assertPrepared(d, 3)
             self.assertNotEqual(first[d]["VolumeGUID"], self.rec.info(d)["VolumeGUID"])
         self.assertEqual(self.db_guid, self.rec.registry("GUID"))
-        # Prepared again in the order of the old positions: 0 keeps 0, the one
-        # at 1 goes to 2 when the one at 2 is placed behind the recording volume.
+        # Prepared again in the order of the old positions, the same way.
         by_old = sorted("efg", key=lambda d: first[d]["Position"])
         self.assertEqual([0, 2, 1], [self.rec.info(d)["Position"] for d in by_old])
         self.assertEqual(LOG_HEAD + "Message: Data drives found: "
@@ -281,7 +264,7 @@ class DamagedRecorder(Scenario):
         excluded = self.rec.drive("g")
         info = volwriter.write_volume(excluded, files=2, position=2, **small, damages={1: "torn-toc"})
         write(excluded / "VolumeInfo.xml", description(**dict(info["description"], Excluded=1)))
-        before = {p: (excluded / p).read_bytes() for p in tree(excluded) if not p.endswith("/")}
+        before = contents(excluded)
 
         self.rec.run()
 
@@ -290,7 +273,7 @@ class DamagedRecorder(Scenario):
         self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F:\r\n", self.rec.log())
         self.assertPrepared("e", 2, position=0)
         self.assertPrepared("f", 2, position=1)
-        self.assertEqual(before, {p: (excluded / p).read_bytes() for p in tree(excluded) if not p.endswith("/")})
+        self.assertEqual(before, contents(excluded))
 
 
 if __name__ == "__main__":

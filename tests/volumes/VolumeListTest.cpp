@@ -11,6 +11,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -18,8 +19,7 @@ constexpr GUID kDatabase = {0xD0A4E871, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0xF8}};
 constexpr std::int32_t kT1 = 1700000000, kT2 = 1700003600;
 
 struct Used {
-    std::int32_t number;  // local file number
-    std::int32_t latest;
+    std::int32_t number, latest;  // local file number, time of its newest record
 };
 
 enum class Master { None, Written, Blocked };
@@ -49,8 +49,7 @@ void WriteMaster(const std::string& directory, std::int32_t first, const std::ve
 
 class VolumeListTest : public ::testing::Test {
 protected:
-    // A volume in its own directory of the scratch area, so that its
-    // description can be written and read back.
+    // A volume in its own scratch directory, where its description goes.
     std::int32_t Add(VolumeStatus status, std::int32_t numFiles, std::int32_t offset = 0, std::int32_t startFile = -1,
                      std::int32_t recordFile = -1)
     {
@@ -104,17 +103,14 @@ TEST_F(VolumeListTest, GlobalNumbersRunOverTheActiveVolumesInListOrder)
     EXPECT_EQ(5, handler.GetActiveVolumeCount());
     EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(6));
     std::string path = "unchanged";
-    EXPECT_FALSE(handler.GetVolumePath(-1, path));
-    EXPECT_EQ("unchanged", path);
+    EXPECT_TRUE(!handler.GetVolumePath(-1, path) && path == "unchanged");
 
     std::int32_t volume = 77, local = 77, global = -5;
-    const struct {
-        std::int32_t global, volume, local;
-    } mapped[] = {{0, 0, 0}, {99, 0, 99}, {100, 2, 0}, {149, 2, 49}, {150, 4, 10}, {154, 4, 14}};
-    for (const auto& m : mapped) {
-        ASSERT_TRUE(handler.GlobalToLocalFile(m.global, volume, local)) << m.global;
-        EXPECT_EQ(m.volume, volume) << m.global;
-        EXPECT_EQ(m.local, local) << m.global;
+    const std::tuple<std::int32_t, std::int32_t, std::int32_t> mapped[] = {
+        {0, 0, 0}, {99, 0, 99}, {100, 2, 0}, {149, 2, 49}, {150, 4, 10}, {154, 4, 14}};
+    for (const auto& [g, v, l] : mapped) {
+        ASSERT_TRUE(handler.GlobalToLocalFile(g, volume, local)) << g;
+        EXPECT_EQ(std::make_pair(v, l), std::make_pair(volume, local)) << g;
     }
     volume = local = 77;
     EXPECT_FALSE(handler.GlobalToLocalFile(total, volume, local));
@@ -180,10 +176,8 @@ TEST_F(VolumeListTest, ClaimsMoveAndEveryHolderConcernedIsRewritten)
 
     // Stamping: every Active volume, even after one fails to be written.
     const std::int32_t foreign = 1;
-    VolumeRecord unwritable;
-    unwritable.status = VolumeStatus::Active;
-    unwritable.path = dir / "no such directory";
-    handler.AppendVolume(unwritable);
+    Add(VolumeStatus::Active, 10);
+    ::RemoveDirectoryA(Get(4).path.c_str());  // unwritable
     const std::int32_t d = Add(VolumeStatus::Active, 10);
     handler.ActiveVolumeCount = 5;
     EXPECT_FALSE(handler.UpdateDatabaseInfo());
@@ -222,15 +216,9 @@ TEST_F(VolumeListTest, SizingKeepsHalfAPercentBackAndWaitsForTheLock)
     EXPECT_EQ("\\\\?\\no such volume\\Images\\|\\\\?\\no such volumeIndex\\", image + "|" + index);
 
     // A failing file computation changes nothing.
-    DatabaseSettings broken;
-    broken.FileSizeMB = 0;
-    VolumeHandler other{broken, kDatabase};
-    VolumeRecord after;
-    after.status = VolumeStatus::Blank;
-    other.AppendVolume(after);
-    EXPECT_FALSE(other.SetAllocatedSpace(0, 1000000));
-    other.GetVolume(0, after);
-    EXPECT_TRUE(after.numFiles == -1 && after.allocatedSpaceKB == -1);
+    handler.Settings.FileSizeMB = 0;
+    EXPECT_FALSE(handler.SetAllocatedSpace(v, 1000000));
+    EXPECT_TRUE(Get(v).numFiles == 0 && Get(v).allocatedSpaceKB == -1);
 
     // Operations wait for the handler lock, and its holder may re-enter.
     std::atomic<bool> done{false};
@@ -239,12 +227,9 @@ TEST_F(VolumeListTest, SizingKeepsHalfAPercentBackAndWaitsForTheLock)
         std::lock_guard<CriticalSection> change(handler.ChangeLock);
         std::lock_guard<CriticalSection> lock(handler.HandlerLock);
         EXPECT_EQ(0, handler.GetActiveVolumeCount());
-        waiting = std::thread([&] {
-            handler.GetTotalFileCount();
-            done = true;
-        });
+        waiting = std::thread([&] { done = handler.GetTotalFileCount() >= 0; });
         ::Sleep(200);
-        EXPECT_FALSE(done) << "an operation ran while another thread held the handler lock";
+        EXPECT_FALSE(done) << "ran while another thread held the handler lock";
     }
     waiting.join();
     EXPECT_TRUE(done);
@@ -296,12 +281,12 @@ TEST_F(VolumeListTest, ClaimsSettleFromTheMasterIndexes)
         for (std::size_t i = 0; i < c.volumes.size(); ++i) {
             const Volume& v = c.volumes[i];
             const VolumeRecord& got = handler.Volumes[i];
-            EXPECT_EQ(v.expectStart, got.startFile) << i;
-            EXPECT_EQ(v.expectRecord, got.recordFile) << i;
+            const auto expected = std::make_pair(v.expectStart, v.expectRecord);
+            EXPECT_EQ(expected, std::make_pair(got.startFile, got.recordFile)) << i;
             EXPECT_TRUE(v.master == Master::Blocked || testfiles::Exists(got.path + "\\MASTER.NDX")) << i;
-            if (v.expectStart != v.startFile || v.expectRecord != v.recordFile) {
-                EXPECT_EQ(v.expectStart, OnDisk(static_cast<std::int32_t>(i)).startFile) << i;
-                EXPECT_EQ(v.expectRecord, OnDisk(static_cast<std::int32_t>(i)).recordFile) << i;
+            if (expected != std::make_pair(v.startFile, v.recordFile)) {
+                const VolumeRecord disk = OnDisk(static_cast<std::int32_t>(i));
+                EXPECT_EQ(expected, std::make_pair(disk.startFile, disk.recordFile)) << i;
             }
         }
     }
@@ -314,16 +299,12 @@ TEST_F(VolumeListTest, ClaimsSettleFromTheMasterIndexes)
     const std::int32_t missing = Add(VolumeStatus::Active, 10);
     WriteMaster(Get(claims).path, 0, {{2, kT1}, {7, kT2}});
     WriteMaster(Get(none).path, 0, {{1, kT1}, {4, kT2}, {6, kT1}});
-    const struct {
-        std::int32_t index;
-        bool found;
-        std::int32_t earliest, latest;
-    } spans[] = {{claims, true, kT1 - 60, kT2}, {none, true, 0, kT2}, {missing, false, 2085724800, 115200}};
-    for (const auto& s : spans) {
-        std::int32_t earliest = 0, latest = 0;
-        EXPECT_EQ(s.found, handler.GetFileTimeRange(Get(s.index), earliest, latest)) << s.index;
-        EXPECT_EQ(s.earliest, earliest) << s.index;
-        EXPECT_EQ(s.latest, latest) << s.index;
+    const std::tuple<std::int32_t, bool, std::int32_t, std::int32_t> spans[] = {
+        {claims, true, kT1 - 60, kT2}, {none, true, 0, kT2}, {missing, false, 2085724800, 115200}};
+    for (const auto& [index, found, earliest, latest] : spans) {
+        std::int32_t from = 0, to = 0;
+        EXPECT_EQ(found, handler.GetFileTimeRange(Get(index), from, to)) << index;
+        EXPECT_EQ(std::make_pair(earliest, latest), std::make_pair(from, to)) << index;
     }
     EXPECT_TRUE(testfiles::Exists(Get(missing).path + "\\MASTER.NDX"));
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace std::string_literals;
@@ -224,7 +225,7 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
     SortVolumes(volumes);
     EXPECT_EQ((List{"H:-1", "A:1", "C:0", "G:-1", "F:2", "D:-5", "B:-1", "M:0", "X:3"}), Sequence(volumes, true));
 
-    struct Case {
+    struct {
         const char* what;
         std::vector<VolumeRecord> volumes;
         std::int32_t positions;
@@ -242,7 +243,7 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
          {Entry("E:", S::Active, -1), Entry("F:", S::Active, -1), Entry("G:", S::Active, 0)}, 3, {"A0", "A1", "A2"}},
         {"no active volume at all", {Entry("E:", S::Blank, -1), Entry("F:", S::Foreign, 7)}, 0, {"F7", "B-1"}},
     };
-    for (Case& c : cases) {
+    for (auto& c : cases) {
         SortVolumes(c.volumes);
         const std::int32_t positions = CountSequencePositions(c.volumes);
         EXPECT_EQ(c.positions, positions) << c.what;
@@ -252,12 +253,11 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
     }
 
     // A damaged count does not flood the list.
-    volumes = {Entry("E:", S::Active, 0, 0x7FFFFFFF)};
-    AppendPlaceholders(volumes, CountSequencePositions(volumes));
-    EXPECT_EQ(static_cast<size_t>(kMaxSequencePositions), volumes.size());
-    volumes = {Entry("E:", S::Active, 2000000000)};
-    AppendPlaceholders(volumes, CountSequencePositions(volumes));
-    EXPECT_EQ(static_cast<size_t>(kMaxSequencePositions) + 1, volumes.size());
+    for (const VolumeRecord& damaged : {Entry("E:", S::Active, 0, 0x7FFFFFFF), Entry("E:", S::Active, 2000000000)}) {
+        volumes = {damaged};
+        AppendPlaceholders(volumes, CountSequencePositions(volumes));
+        EXPECT_EQ(static_cast<std::size_t>(kMaxSequencePositions + (damaged.position ? 1 : 0)), volumes.size());
+    }
 
     EXPECT_EQ(205829u, MinimumVolumeSizeKB(20));  // 204800 / 0.995, truncated
     EXPECT_EQ(10291u, MinimumVolumeSizeKB(1));
@@ -279,29 +279,20 @@ TEST(DriveGuard, EachPlaceProtectsItsDriveOnly)
     // PagingFiles and ExistingPageFiles as the registry holds them.
     places.pagingFiles = SplitMultiString("?:\\pagefile.sys\0g:\\pagefile.sys 0 0\0\0\\??\\H:\\pagefile.sys\0\0"s);
     ASSERT_EQ(3u, places.pagingFiles.size());
-    const struct {
-        char letter;
-        const char* rootFile;
-        const char* reason;
-    } cases[] = {
+    // "?:" is a system-managed file, on no drive of its own: L: is free.
+    const std::tuple<char, const char*, const char*> cases[] = {
         {'d', "", "the Windows directory"}, {'E', "", "the system directory"}, {'F', "", "the running program"},
         {'G', "", "a paging file"}, {'H', "", "a paging file"}, {'D', "hiberfil.sys", "the Windows directory"},
-        {'J', "hiberfil.sys", "hiberfil.sys"}, {'K', "swapfile.sys", "swapfile.sys"},
-        {'L', "", ""},  // "?:" is a system-managed file, on no drive of its own
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.reason, DriveProtection(c.letter, places, c.rootFile)) << c.letter;
+        {'J', "hiberfil.sys", "hiberfil.sys"}, {'K', "swapfile.sys", "swapfile.sys"}, {'L', "", ""}};
+    for (const auto& [letter, rootFile, reason] : cases)
+        EXPECT_EQ(reason, DriveProtection(letter, places, rootFile)) << letter;
     EXPECT_EQ("", DriveProtection('D', SystemPlaces{}, ""));
 }
 
 TEST(WipeDecisions, LinksAreNeverEnteredAndNamesDecideOnlyForDirectories)
 {
     const DWORD dir = FILE_ATTRIBUTE_DIRECTORY, link = FILE_ATTRIBUTE_REPARSE_POINT;
-    const struct {
-        DWORD attributes;
-        const wchar_t* name;
-        WipeEntry decision;
-    } cases[] = {
+    const std::tuple<DWORD, const wchar_t*, WipeEntry> cases[] = {
         {dir, L".", WipeEntry::Skipped}, {dir, L"..", WipeEntry::Skipped}, {dir, L".cache", WipeEntry::Skipped},
         {dir | link, L".link", WipeEntry::Skipped},
         {dir | FILE_ATTRIBUTE_HIDDEN, L"system VOLUME information", WipeEntry::Skipped},
@@ -312,8 +303,8 @@ TEST(WipeDecisions, LinksAreNeverEnteredAndNamesDecideOnlyForDirectories)
         {FILE_ATTRIBUTE_ARCHIVE, L".cache", WipeEntry::File},
         {FILE_ATTRIBUTE_NORMAL, L"System Volume Information", WipeEntry::File},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.decision, ClassifyWipeEntry(c.attributes, c.name)) << c.attributes;
+    for (const auto& [attributes, name, decision] : cases)
+        EXPECT_EQ(decision, ClassifyWipeEntry(attributes, name)) << attributes;
     for (const char* name : {".", "recycled", "volumeinfoold.XML"})
         EXPECT_TRUE(IsIgnoredByProbe(name)) << name;
     for (const char* name : {"...", "testfile.tmp", "RECYCLER"})

@@ -1,24 +1,20 @@
-// volumes_wipe_tool.exe: the probe, the wipe and the scan, for the Python
-// tests that lay out drives from the Linux side.
-//
-//   volumes_wipe_tool probe ROOT   prints "writable W other O"
-//   volumes_wipe_tool count DIR    prints the count
-//   volumes_wipe_tool wipe DIR     prints "deleted N", exit code 0 on success, 1 on failure
-//   volumes_wipe_tool scan TRACEDIR  the constructor's scan (newest files checked), tracing
-//                                  into TRACEDIR; prints "PATH STATUS" per list entry
+// The probe, the wipe and the scan for test_volumes.py:
+//   probe ROOT  prints "writable W other O"     count DIR  prints the count
+//   wipe DIR    prints "deleted N", exits 1 on failure
+//   scan TRACEDIR  the constructor's scan, tracing into TRACEDIR; prints "PATH STATUS" per entry
 #include "recorderlibs/DbgLogger.h"
 #include "volumes/VolumeHandler.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: volumes_wipe_tool probe ROOT | count DIR | wipe DIR | scan TRACEDIR\n");
-        return 2;
-    }
-    if (std::strcmp(argv[1], "scan") == 0) {
+    const std::string command = argc == 3 ? argv[1] : "";
+    VolumeHandler handler{DatabaseSettings(), GUID{}};
+    bool other = false;
+    std::int32_t deleted = 0;
+    if (command == "scan") {
         DbgLogger::Initialize(argv[2], 0, 0);
         VolumeHandler scanned;
         for (std::int32_t i = 0; i < scanned.GetVolumeCount(); ++i) {
@@ -27,24 +23,18 @@ int main(int argc, char** argv)
             std::printf("%s %d\n", path.c_str(), static_cast<int>(scanned.GetVolumeStatus(i)));
         }
         DbgLogger::Shutdown();
-        return 0;
-    }
-    VolumeHandler handler{DatabaseSettings(), GUID{}};
-    if (std::strcmp(argv[1], "probe") == 0) {
-        bool other = false;
+    } else if (command == "probe") {
         const bool writable = VolumeHandler::ProbeVolumeRoot(argv[2], other);
         std::printf("writable %d other %d\n", writable ? 1 : 0, other ? 1 : 0);
-        return 0;
-    }
-    if (std::strcmp(argv[1], "count") == 0) {
+    } else if (command == "count") {
         std::printf("%d\n", static_cast<int>(handler.CountAndUnprotectFiles(argv[2])));
-        return 0;
-    }
-    if (std::strcmp(argv[1], "wipe") == 0) {
-        std::int32_t deleted = 0;
+    } else if (command == "wipe") {
         const bool ok = handler.DeleteVolumeContents(argv[2], deleted);
         std::printf("deleted %d\n", static_cast<int>(deleted));
         return ok ? 0 : 1;
+    } else {
+        std::fprintf(stderr, "usage: volumes_wipe_tool probe ROOT | count DIR | wipe DIR | scan TRACEDIR\n");
+        return 2;
     }
-    return 2;
+    return 0;
 }

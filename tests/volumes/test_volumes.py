@@ -1,16 +1,8 @@
 """The wipe and the last-files check on drives laid out from Linux.
 
-The wipe never reaches beyond the drive it clears. Wine shows a host symbolic
-link to a directory as a directory with the reparse-point attribute, and one
-to a file as a plain file; whatever a Windows program does to either, Wine
-does to the link's target, and no call removes the link itself. So here the
-wipe must leave such links in place (and report failure) rather than harm
-what they point to: files on another mapped drive, on C: and in a Linux
-directory outside every drive.
-
-The scan checks the newest image files of this database's volumes, laid out
-by the volume writer: which files it looks at (through the trace lines of the
-damaged ones), and what the rebuild or replacement leaves."""
+Wine acts on a host symbolic link's target and cannot remove the link itself,
+so the wipe must leave such links in place (and fail) rather than harm what
+they point to. The scan's walk shows in the trace lines of damaged files."""
 
 import os
 import shutil
@@ -18,11 +10,12 @@ import stat
 import struct
 import sys
 import unittest
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
-from recorder import DEEP_CLIP, Recorder, awkward_names, guid_text  # noqa: E402
+from recorder import DEEP_CLIP, Recorder, awkward_names, guid_text, write  # noqa: E402
 import volwriter  # noqa: E402
 
 TOOL = "volumes_wipe_tool.exe"
@@ -44,10 +37,8 @@ class Wipe(unittest.TestCase):
         self.addCleanup(self.session.__exit__, None, None, None)
         self.e = self.session.map_drive("e")
         self.f = self.session.map_drive("f")
-        # Canaries, read-only so that clearing attributes through a link would
-        # show: another drive, C:, and a Linux directory beside E's. On F:, a
-        # file by E's longest path, so that a link to it names it by the very
-        # path below its own root.
+        # Read-only canaries (clearing attributes through a link would show) on
+        # F:, C: and beside E:; on F: also a file by E's longest path.
         self.c = self.session.prefix.path / "drive_c" / "canary"
         shutil.rmtree(self.c, ignore_errors=True)
         self.addCleanup(shutil.rmtree, self.c, True)
@@ -57,16 +48,14 @@ class Wipe(unittest.TestCase):
             for path in (directory / "Target" / "inside.dat", directory / "keep.dat"):
                 path.write_bytes(str(path).encode())
                 os.chmod(path, 0o444)
-        (self.f / DEEP_CLIP).parent.mkdir(parents=True)
-        (self.f / DEEP_CLIP).write_bytes(b"F clip")
+        write(self.f / DEEP_CLIP, b"F clip")
         os.chmod(self.f / DEEP_CLIP, 0o444)
         self.before = {d: snapshot(d) for d in (self.f, self.c, self.outside)}
 
     def fill_drive(self):
         shutil.rmtree(self.e, ignore_errors=True)
-        (self.e / "Images" / "Day 1").mkdir(parents=True)
         for name in ("Images/IMG00000.dat", "Images/Day 1/IMG00001.dat", "VolumeInfo.xml"):
-            (self.e / name).write_bytes(b"x" * 100)
+            write(self.e / name, b"x" * 100)
         os.chmod(self.e / "Images" / "IMG00000.dat", 0o444)
         awkward = awkward_names(self.e)
         os.chmod(self.e / awkward[0], 0o444)
@@ -93,15 +82,13 @@ class Wipe(unittest.TestCase):
         for what, (name, target) in links.items():
             with self.subTest(what):
                 self.fill_drive()
-                link = self.e / name
-                link.unlink(missing_ok=True)
-                os.symlink(target, link)
+                (self.e / name).unlink(missing_ok=True)
+                os.symlink(target, self.e / name)
                 self.run_tool("count", "E:")
                 self.assert_canaries_untouched(what + ", count")
-                result = self.run_tool("wipe", "E:")
-                self.assertEqual(1, result.code, f"{what}: {result.stdout}{result.stderr}")
+                self.assertEqual(1, self.run_tool("wipe", "E:").code, what)
                 self.assert_canaries_untouched(what + ", wipe")
-                self.assertTrue(os.path.islink(link), what)
+                self.assertTrue(os.path.islink(self.e / name), what)
 
         # Without links, whatever the names: everything goes, nothing else.
         files = self.fill_drive()
@@ -164,23 +151,20 @@ class LastFilesCheck(unittest.TestCase):
             volwriter.write_volume(s.map_drive("i"), files=0, num_files=0, position=4, **small)
 
             r = s.run(mptest.exe(TOOL), ["scan", TRACE_DIR], timeout=300)
-
             self.assertEqual(0, r.code, r.stderr)
             self.assertEqual(["E: 0", "F: 0", "G: 0", "H: 0", "I: 0"], r.stdout.splitlines())
             traced = [int(line.split("File ")[1].split()[0]) for line in trace.read_text().splitlines()
                       if line.endswith(" corrupted, rebuilding.")]
             self.assertEqual([4, 3, 2, 1, 0] + [11, 10, 14, 13] + list(range(29, 9, -1)) + [4, 3], traced)
 
-            # Rebuilt: the summary of what the scan finds, at the file's own
-            # place in MASTER.NDX, and tables that agree with it.
+            # Rebuilt: the summary at the file's own place, tables that agree.
             for volume, first, numbers in ((e, 0, (4, 3, 2)), (f, 10, (11, 10, 14, 13)), (g, 0, (29, 10))):
                 for n in numbers:
                     m = volume["files"][n - first]
                     self.assertEqual(record_bytes(m["rebuilt_master"]), stored_record(volume, n, first), n)
                     if m["damage"] == "truncated":
                         continue  # no room left for the tables; the summary is what counts
-                    with open(m["path"], "rb") as image:
-                        data = image.read()
+                    data = Path(m["path"]).read_bytes()
                     toc = struct.unpack_from("<I", data, 4)[0]
                     video0 = m["rebuilt_master"]["sequence"][0][0] - 1  # entries of stream 0
                     self.assertEqual((16, video0), struct.unpack_from("<II", data, toc), n)
@@ -193,9 +177,8 @@ class LastFilesCheck(unittest.TestCase):
             self.assertEqual(bytes(688), stored_record(g, 9, 0))
 
             # Nothing to rebuild from: a fresh file and an empty key index.
-            with open(e["files"][1]["path"], "rb") as image:
-                fresh, found = volwriter.fresh_image_bytes(CAPACITY), image.read(452)
-                self.assertEqual(fresh[:24] + fresh[28:], found[:24] + found[28:])  # time zones differ
+            fresh, found = volwriter.fresh_image_bytes(CAPACITY), Path(e["files"][1]["path"]).read_bytes()[:452]
+            self.assertEqual(fresh[:24] + fresh[28:], found[:24] + found[28:])  # time zones differ
             self.assertEqual(CAPACITY, os.path.getsize(e["files"][1]["path"]))
             self.assertEqual(0, os.path.getsize(os.path.join(e["index_dir"], "KEY0001.NDX")))
             self.assertEqual(record_bytes(None), stored_record(e, 1, 0))

@@ -1,6 +1,6 @@
-// Drives the pure text code of volumes/ (the XML dialect, the description
-// text, GUID and number parsing) with generated, mutated and pathological
-// documents under the sanitizers. Exit code 0 when every invariant held.
+// Drives the pure text code of volumes/ with generated, mutated and
+// pathological documents under the sanitizers. Exit code 0 when every
+// invariant held.
 #include "volumes/VolumeInfoText.h"
 #include "volumes/XmlDocument.h"
 
@@ -8,24 +8,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-// xorshift64*: the same sequence on every platform and compiler.
+// The standard fixes this engine's sequence: the same inputs everywhere.
 struct Random {
-    std::uint64_t state;
-    std::uint64_t Next()
-    {
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return state * 0x2545F4914F6CDD1Dull;
-    }
+    std::mt19937_64 engine;
+    std::uint64_t Next() { return engine(); }
     std::size_t Below(std::size_t bound) { return bound == 0 ? 0 : static_cast<std::size_t>(Next() % bound); }
-    template <typename T>
-    const T& Pick(const std::vector<T>& items) { return items[Below(items.size())]; }
+    char Byte() { return static_cast<char>(Next()); }
 };
 
 const std::vector<std::string> kTokens = {
@@ -36,42 +30,21 @@ const std::vector<std::string> kTokens = {
     "c=\"", "=\"\"", "d\"e\"", "\xFF\xFE", "\x80", "&amp;", "<X a=\"1\" />", "<X/>", "< >", "<>", "</>", "<<", ">>",
 };
 
-std::string RandomDocument(Random& random)
-{
-    std::string text;
-    for (std::size_t i = 1 + random.Below(random.Below(8) == 0 ? 400 : 40); i > 0; --i)
-        text += random.Below(6) == 0 ? std::string(1, static_cast<char>(random.Below(256))) : random.Pick(kTokens);
-    return text;
-}
+const std::string& Token(Random& random) { return kTokens[random.Below(kTokens.size())]; }
 
 std::string Mutate(std::string text, Random& random)
 {
     for (std::size_t edits = 1 + random.Below(6); edits > 0; --edits) {
         const std::size_t at = random.Below(text.size() + 1);
         switch (random.Below(5)) {
-        case 0: if (at < text.size()) text[at] = static_cast<char>(random.Below(256)); break;
+        case 0: if (at < text.size()) text[at] = random.Byte(); break;
         case 1: text.erase(at, random.Below(40)); break;
-        case 2: text.insert(at, random.Pick(kTokens)); break;
+        case 2: text.insert(at, Token(random)); break;
         case 3: text.insert(at, text.substr(at, random.Below(60))); break;
         default: text.resize(at); break;
         }
     }
     return text;
-}
-
-std::int32_t RandomNumber(Random& random)
-{
-    const std::size_t kind = random.Below(4);
-    return kind == 0 ? -1 : static_cast<std::int32_t>(kind == 1 ? random.Below(100) : random.Next());
-}
-
-GUID RandomGuid(Random& random)
-{
-    GUID guid{static_cast<std::uint32_t>(random.Next()), static_cast<std::uint16_t>(random.Next()),
-              static_cast<std::uint16_t>(random.Next()), {}};
-    for (auto& byte : guid.Data4)
-        byte = static_cast<std::uint8_t>(random.Next());
-    return guid;
 }
 
 // Printable text without '<' (which the dialect cannot carry) and without
@@ -82,8 +55,8 @@ std::string RandomText(Random& random, std::size_t maxLength)
     std::string text;
     for (std::size_t i = random.Below(maxLength + 1); i > 0; --i)
         text += alphabet[random.Below(sizeof alphabet - 1)];
-    const std::size_t first = text.find_first_not_of(' '), last = text.find_last_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 VolumeRecord RandomRecord(Random& random)
@@ -96,10 +69,16 @@ VolumeRecord RandomRecord(Random& random)
     }
     r.label = RandomText(random, 24);
     for (std::int32_t* field : {&r.excluded, &r.numFiles, &r.fileNumOffset, &r.position, &r.allocatedSpaceKB,
-                                &r.startFile, &r.recordFile, &r.activeVolumes})
-        *field = RandomNumber(random);
-    r.volumeGuid = RandomGuid(random);
-    r.dbGuid = RandomGuid(random);
+                                &r.startFile, &r.recordFile, &r.activeVolumes}) {
+        const std::size_t kind = random.Below(4);
+        *field = kind == 0 ? -1 : static_cast<std::int32_t>(kind == 1 ? random.Below(100) : random.Next());
+    }
+    for (GUID* guid : {&r.volumeGuid, &r.dbGuid}) {
+        *guid = {static_cast<std::uint32_t>(random.Next()), static_cast<std::uint16_t>(random.Next()),
+                 static_cast<std::uint16_t>(random.Next()), {}};
+        for (auto& byte : guid->Data4)
+            byte = static_cast<std::uint8_t>(random.Next());
+    }
     return r;
 }
 
@@ -124,7 +103,7 @@ std::string CheckReader(const std::string& text)
             if (++items > 2 * text.size() + 2)  // every item uses up at least one character
                 return "the reader does not come to an end";
             if (isClosing && (isAttribute || name.empty() || name[0] != '/' || !value.empty()))
-                return "a closing item that is an attribute, without its slash, or with a value: " + name;
+                return "a bad closing item: " + name;
             if (isAttribute && name.empty())
                 return "an attribute without a name";
             if (!Trimmed(value) || (!isClosing && !Trimmed(name)))
@@ -141,29 +120,26 @@ std::string CheckReader(const std::string& text)
     if (ReadVolumeInfoDocument(document, record, nullptr) && record.subVolumes.empty() &&
         text.find('<') == std::string::npos)
         return "a description read from a text without a single tag";
-    return std::string();
+    return "";
 }
 
 // Written and read back: the same record, whole; no cut of the text before
 // its last line end reads as whole.
-std::string CheckRoundTrip(const VolumeRecord& record, bool checkCuts)
+std::string CheckRoundTrip(const std::string& text, const VolumeRecord& record, bool checkCuts)
 {
-    XmlDocument written;
-    WriteVolumeInfoDocument(written, record);
-    const std::string text = written.GetText();
     XmlDocument reader;
     reader.SetText(text);
     VolumeRecord back;
     bool whole = false;
     if (!ReadVolumeInfoDocument(reader, back, &whole) || !whole || !(back == record))
-        return "a written description does not read back whole and equal:\n" + text;
+        return "a written description does not read back whole and equal";
     for (std::size_t cut = 0; checkCuts && cut + 2 < text.size(); ++cut) {
         reader.SetText(text.substr(0, cut));
         ReadVolumeInfoDocument(reader, back, &whole);
         if (whole)
             return "a description cut after " + std::to_string(cut) + " bytes reads as whole";
     }
-    return std::string();
+    return "";
 }
 
 // The C library's scan is the reference for reading a GUID.
@@ -175,9 +151,7 @@ std::string CheckGuidText(const std::string& text)
     GUID expected{v[0], static_cast<std::uint16_t>(v[1]), static_cast<std::uint16_t>(v[2]), {}};
     for (int i = 0; i < 8; ++i)
         expected.Data4[i] = static_cast<std::uint8_t>(v[3 + i]);
-    return SameGuid(expected, TextToGuid(text)) ? std::string()
-                                                : "reads as " + GuidToText(TextToGuid(text)) + ", not " +
-                                                      GuidToText(expected);
+    return SameGuid(expected, TextToGuid(text)) ? "" : "reads as " + GuidToText(TextToGuid(text));
 }
 
 int g_failures = 0;
@@ -198,16 +172,16 @@ int main(int argc, char** argv)
 {
     const long documents = argc > 1 ? std::atol(argv[1]) : 20000;
     const auto started = std::chrono::steady_clock::now();
-    Random random{20261206};
+    Random random{std::mt19937_64{20261206}};
 
     // Inputs that once made readers of this kind slow or unsafe: many
     // attributes in one tag, an endless tag or quote, nothing but brackets.
     const std::size_t n = 200000;
     std::string attributes = "<X", runs = "<X ";
-    for (std::size_t i = 0; i < n / 8; ++i)
+    for (std::size_t i = 0; i < n / 8; ++i) {
         attributes += " a=\"1\"";
-    for (std::size_t i = 0; i < n / 4; ++i)
-        runs += "a\"b\"";
+        runs += "a\"b\"a\"b\"";
+    }
     for (const std::string& input : {attributes + ">", runs + " =>", "<X" + std::string(n, 'a'),
                                      "<X a=\"" + std::string(n, 'b'), std::string(n, '<'), std::string(n, '>'),
                                      std::string(n, '"'), std::string(n, '\0'), std::string(n, ' ')})
@@ -216,11 +190,13 @@ int main(int argc, char** argv)
     const std::string digits = "0123456789abcdefABCDEF- {}";
     for (long i = 0; i < documents; ++i) {
         const VolumeRecord record = RandomRecord(random);
-        Report(CheckRoundTrip(record, i % 50 == 0), "(a generated record)");
-        const std::string generated = RandomDocument(random);
-        Report(CheckReader(generated), generated);
         XmlDocument written;
         WriteVolumeInfoDocument(written, record);
+        Report(CheckRoundTrip(written.GetText(), record, i % 50 == 0), written.GetText());
+        std::string generated;
+        for (std::size_t t = 1 + random.Below(random.Below(8) == 0 ? 400 : 40); t > 0; --t)
+            generated += random.Below(6) == 0 ? std::string(1, random.Byte()) : Token(random);
+        Report(CheckReader(generated), generated);
         const std::string mutated = Mutate(written.GetText(), random);
         Report(CheckReader(mutated), mutated);
         // The value parsers on whatever the mutations left of a value.
@@ -239,7 +215,6 @@ int main(int argc, char** argv)
     }
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("volumes native fuzz: %ld records and %ld documents in %.1f s, %d failures\n", documents,
-                2 * documents, seconds, g_failures);
+    std::printf("volumes native fuzz: %ld records in %.1f s, %d failures\n", documents, seconds, g_failures);
     return g_failures == 0 ? 0 : 1;
 }
