@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <random>
-#include <regex>
 #include <string>
 
 namespace fileiotest {
@@ -29,15 +27,6 @@ inline std::string Pattern(std::size_t size, unsigned seed)
     return bytes;
 }
 
-// A file of the given length and contents `Pattern(length, seed)`.
-inline std::string MakeFile(const testfiles::ScratchDir& dir, const std::string& name, std::size_t length,
-                            unsigned seed = 1)
-{
-    const std::string path = dir / name;
-    testfiles::WriteAll(path, Pattern(length, seed));
-    return path;
-}
-
 // Where two byte strings first differ ("" when they do not): gtest would
 // print both whole.
 inline std::string Mismatch(const std::string& expected, const std::string& actual)
@@ -49,22 +38,10 @@ inline std::string Mismatch(const std::string& expected, const std::string& actu
            ", first difference at " + std::to_string(at - expected.begin());
 }
 
-// what() with the line number of the location replaced by "#".
-inline std::string Described(const std::exception& e)
+// Every buffer of both pools back and clean.
+inline bool AllFree(const FileBufferPool& read, const FileBufferPool& write)
 {
-    static const std::regex line(R"( LINE: \d+ - )");
-    return std::regex_replace(std::string(e.what()), line, " LINE: # - ");
-}
-
-// The description of a write refused with `error` by a file layer call.
-inline std::string WriteFailure(DWORD error, const std::string& where)
-{
-    std::string text;
-    GetAppErrorText(kAppErrorWrite, text);
-    char code[16];
-    std::snprintf(code, sizeof code, "%lx", static_cast<unsigned long>(error));
-    return "App Error 0xc00403f5: " + text + "Sys error 0x" + code + ": " + GetSystemErrorText(error) +
-           "  FILE: SequentialFile.cpp LINE: # - " + where;
+    return read.FreeBufferCount() == read.BufferCount() && write.FreeBufferCount() == write.BufferCount();
 }
 
 // Runs a statement that must throw an AppException and hands it back.

@@ -15,9 +15,8 @@
 
 namespace {
 
-// What the code under test sends to the debugger output, caught on its way
-// there (the platform raises it as an exception that a vectored handler sees
-// first, debugger or not).
+// Debugger output is raised as an exception that a vectored handler sees
+// first, debugger or not.
 std::vector<std::string> g_debugOutput;
 
 LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info)
@@ -48,15 +47,13 @@ struct RegisteredMessageFile : ::testing::Test {
         const std::string here = testfiles::ModuleDirectory();
         ::SetCurrentDirectoryA(here.c_str());
         ASSERT_FALSE(testfiles::Exists(here + "\\" + kMessageFileName)) << "the search rules must find nothing";
-        installed = dir / "Kestrix Messages";
-        ::CreateDirectoryA(installed.c_str(), nullptr);
-        installed += "\\ResErrorMsg.dll";
+        ::CreateDirectoryA((dir / "Kestrix Messages").c_str(), nullptr);
         ASSERT_TRUE(::CopyFileA((here + "\\..\\ResErrorMsg.dll").c_str(), installed.c_str(), FALSE));
     }
 
     testfiles::ScratchDir dir;
     testreg::ScopedKey key{kMessageFileKey};
-    std::string installed;
+    const std::string installed = dir / "Kestrix Messages\\ResErrorMsg.dll";
 };
 
 }  // namespace
@@ -68,10 +65,8 @@ TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsR
     EXPECT_TRUE(GetAppErrorText(kAppErrorRead, text));
     EXPECT_EQ("Data could not be read from the image database file. ", text);
     EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorEvent));
-
-    // Looked up afresh every time: a registration that goes away is noticed.
-    // What goes to the debugger at each step that fails: no key, no value, a
-    // value longer than the 256 bytes read, no file.
+    // Looked up afresh every time. What goes to the debugger at each step that
+    // fails: no key, no value, a value longer than the 256 bytes read, no file.
     const std::pair<std::string, std::string> steps[] = {
         {"", "Failed finding error message file in registry\n"},
         {"TypesSupported", "Failed finding error message location in registry\n"},
@@ -101,8 +96,7 @@ TEST_F(RegisteredMessageFile, EnvironmentReferencesInTheNameAreNotExpanded)
     }
 }
 
-// The completion thread hands every packet on whole, and a callback that
-// throws is traced while the loop goes on.
+// A callback that throws is traced while the loop goes on.
 TEST(CompletionPortThread, HandsEveryPacketOnAndTracesAFailingCallback)
 {
     testreg::ScopedKey level(kDbgLoggerKey);
@@ -118,8 +112,7 @@ TEST(CompletionPortThread, HandsEveryPacketOnAndTracesAFailingCallback)
                 return;  // the wake-up for Stop
             if (bytes == 13)
                 throw std::runtime_error("callback failed on purpose");
-            EXPECT_EQ(std::make_tuple(DWORD{0}, DWORD{14}, ULONG_PTR{6}, &marker),
-                      std::make_tuple(error, bytes, key, overlapped));
+            EXPECT_EQ(std::make_tuple(0ul, 14ul, ULONG_PTR{6}, &marker), std::make_tuple(error, bytes, key, overlapped));
             ++seen;
         }
     };

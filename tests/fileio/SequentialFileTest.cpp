@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 using namespace fileiotest;
 
@@ -16,8 +17,8 @@ namespace {
 struct SequentialFileTest : ::testing::Test {
     std::string Make(const std::string& name, std::size_t length, unsigned seed = 1)
     {
-        contents = Pattern(length, seed);
-        return MakeFile(dir, name, length, seed);
+        testfiles::WriteAll(dir / name, contents = Pattern(length, seed));
+        return dir / name;
     }
     testfiles::ScratchDir dir;
     std::string contents;
@@ -31,7 +32,7 @@ TEST_F(SequentialFileTest, OpenRefusalsAndCallsOnAClosedFile)
     testfiles::WriteAll(dir / "empty.dat", "");
     std::string overlong = dir.path() + "\\";
     overlong += std::string(261 - overlong.size(), 'n');
-    // path, whether the platform is asked (so the last error changes)
+    // path, whether the platform is asked (the last error changes)
     const std::pair<std::string, bool> refused[] = {
         {dir / "missing.dat", true}, {dir / "empty.dat", true}, {"", false}, {overlong, false},
         {overlong.substr(0, 260), true}};
@@ -45,9 +46,7 @@ TEST_F(SequentialFileTest, OpenRefusalsAndCallsOnAClosedFile)
 
     FilePosition pos(file);
     char byte = 0;
-    AppException e = CatchApp([&] { file.Read(pos, &byte, 1); });
-    EXPECT_EQ(kAppErrorRead, e.AppCode());
-    EXPECT_STREQ("Read() when file not open", e.Message());
+    EXPECT_STREQ("Read() when file not open", CatchApp([&] { file.Read(pos, &byte, 1); }).Message());
     // Opening again closes the first file; after Close the name stays for the message.
     const std::string one = Make("one.dat", 10);
     ASSERT_TRUE(file.Open(one, OPEN_EXISTING, GENERIC_READ, 0));
@@ -57,11 +56,31 @@ TEST_F(SequentialFileTest, OpenRefusalsAndCallsOnAClosedFile)
     EXPECT_EQ(4, file.Blocks().BlockCount());
     EXPECT_TRUE(::DeleteFileA(one.c_str())) << "the first file was closed";
     file.Close();
-    e = CatchApp([&] { file.Write(pos, &byte, 1); });
+    const AppException e = CatchApp([&] { file.Write(pos, &byte, 1); });
     EXPECT_EQ(kAppErrorWrite, e.AppCode());
     EXPECT_STREQ(("Write() when file not open (" + two + ").").c_str(), e.Message());
     file.Close();  // closing twice does nothing
     file.Abort();
+}
+
+TEST_F(SequentialFileTest, SeeksStayWithinTheFileOrAtItsEnd)
+{
+    SequentialFile file;
+    ASSERT_TRUE(file.Open(Make("seek.dat", 100), OPEN_EXISTING, GENERIC_READ, 0));
+    FilePosition pos(file);
+    // offset, origin, where it lands from 40 (-1: refused, the position kept)
+    const struct { std::int64_t offset; int origin; std::int64_t to; } seeks[] = {
+        {0, 0, 0},   {99, 0, 99},  {100, 0, -1}, {-1, 0, -1},   {59, 1, 99},   {-40, 1, 0},
+        {60, 1, -1}, {-41, 1, -1}, {0, 2, 100},  {-100, 2, 0}, {1, 2, -1}, {-101, 2, -1}};
+    for (const auto& seek : seeks) {
+        pos.Seek(40, 0);
+        if (seek.to < 0)
+            EXPECT_THROW(pos.Seek(seek.offset, seek.origin), std::out_of_range) << seek.offset << " " << seek.origin;
+        else
+            EXPECT_EQ(static_cast<std::uint64_t>(seek.to), pos.Seek(seek.offset, seek.origin));
+        EXPECT_EQ(static_cast<std::uint64_t>(seek.to < 0 ? 40 : seek.to), pos.Offset()) << seek.offset;
+    }
+    EXPECT_THROW(pos.Seek(0, 3), std::invalid_argument);
 }
 
 TEST_F(SequentialFileTest, ReadsAheadGivesEveryBufferBackAndRefusesRangesNoPoolHolds)
@@ -79,9 +98,7 @@ TEST_F(SequentialFileTest, ReadsAheadGivesEveryBufferBackAndRefusesRangesNoPoolH
     pos.Seek(0, 0);
     EXPECT_EQ(100u, file.Read(pos, out.data(), 100));
     const SequentialFile::TransferCounts counts = file.GetTransferCounts();
-    EXPECT_EQ(1u, counts.demandReads);
-    EXPECT_EQ(10u, counts.readAheads);
-    EXPECT_EQ(0u, counts.writes);
+    EXPECT_EQ(std::make_tuple(1u, 10u, 0u), std::make_tuple(counts.demandReads, counts.readAheads, counts.writes));
 
     // Far more blocks than the read pool has: every buffer must come back
     // once read, whichever thread finished its transfer.
@@ -121,10 +138,9 @@ TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestAtCloseNothingAfterA
     SequentialFile file;
     ASSERT_TRUE(file.Open(path, OPEN_EXISTING, kReadWrite, 0, FILE_FLAG_NO_BUFFERING));
     FilePosition pos(file);
-    // offset, length, demand reads and writes counted afterwards: block 0 is
-    // loaded before it is changed, then written; past what was written since
-    // Open nothing is loaded; a partial block waits for Close; block 0,
-    // cached, is changed again.
+    // offset, length, demand reads and writes counted after: block 0 is loaded,
+    // then written; past what was written since Open nothing is loaded; a
+    // partial block waits for Close; block 0, cached, is changed again.
     const struct { std::uint64_t offset, length, reads, writes; } steps[] = {
         {0, kBlock, 1, 1}, {kBlock, kBlock, 1, 2}, {2 * kBlock, 100, 1, 2}, {10, 2, 1, 2}};
     for (const auto& step : steps) {
@@ -132,21 +148,19 @@ TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestAtCloseNothingAfterA
         pos.Seek(static_cast<std::int64_t>(step.offset), 0);
         file.Write(pos, data.data() + from, static_cast<std::uint32_t>(step.length));
         expected.replace(step.offset, step.length, data, from, step.length);
-        EXPECT_EQ(step.reads, file.GetTransferCounts().demandReads) << step.offset;
-        EXPECT_EQ(step.writes, file.GetTransferCounts().writes) << step.offset;
+        const SequentialFile::TransferCounts counts = file.GetTransferCounts();
+        EXPECT_EQ(std::make_pair(step.reads, step.writes), std::make_pair(counts.demandReads, counts.writes));
     }
     file.Close();
     EXPECT_EQ(4u, file.GetTransferCounts().writes);
-    // Block 2 was not loaded: past its first 100 bytes it holds whatever the
-    // block's write carried.
+    // Block 2 was not loaded: past its first 100 bytes, whatever its write carried.
     const std::string disk = testfiles::ReadAll(path);
     ASSERT_EQ(expected.size(), disk.size());
     expected.replace(2 * kBlock + 100, kBlock - 100, disk, 2 * kBlock + 100, kBlock - 100);
     EXPECT_EQ("", Mismatch(expected, disk));
 
-    // Opened again: a block before what was written, not cached, is loaded
-    // before it is changed. Abort writes none of it back; the destructor of a
-    // file still open does.
+    // Opened again, uncached blocks are loaded before they change. Abort
+    // writes none of it back; the destructor of a file still open does.
     for (bool abort : {true, false}) {
         {
             SequentialFile again;
@@ -157,11 +171,9 @@ TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestAtCloseNothingAfterA
             at.Seek(kBlock + 5, 0);
             again.Write(at, "yz", 2);
             EXPECT_EQ(2u, again.GetTransferCounts().demandReads);
-            if (abort) {
+            if (abort)
                 again.Abort();
-                EXPECT_FALSE(again.IsOpen());
-                EXPECT_EQ(0u, again.GetTransferCounts().writes);
-            }
+            EXPECT_EQ(!abort, again.IsOpen());
         }
         if (!abort) {
             expected.replace(3 * kBlock, 1, "x");
@@ -179,15 +191,12 @@ TEST_F(SequentialFileTest, AWriteTheSystemRefusesFailsEveryLaterWrite)
     FilePosition pos(file);
     // The full block goes to disk at once; the platform refuses it at once
     // or when the transfer completes.
-    AppException first("", 0, 0);
-    try {
+    const AppException first = CatchApp([&] {
         file.Write(pos, contents.data(), kBlock);
-        first = CatchApp([&] { file.Write(pos, "a", 1); });
-    } catch (const AppException& e) {
-        first = e;
-    }
-    EXPECT_EQ(kAppErrorWrite, first.AppCode());
-    EXPECT_EQ(static_cast<std::uint32_t>(ERROR_ACCESS_DENIED), first.SysError()) << first.what();
+        file.Write(pos, "a", 1);
+    });
+    EXPECT_EQ(std::make_pair(kAppErrorWrite, std::uint32_t{ERROR_ACCESS_DENIED}),
+              std::make_pair(first.AppCode(), first.SysError())) << first.what();
     EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), file.LastWriteError());
     EXPECT_STREQ(("Write() error 5(" + path + ").").c_str(), CatchApp([&] { file.Write(pos, "a", 1); }).Message());
     // Reading still works, and Close discards instead of writing back.
@@ -225,9 +234,8 @@ TEST_F(SequentialFileTest, TwoThreadsWritingOneFileNeverLowerItsSize)
     EXPECT_EQ(50u + 16u * kWrites, file.Size());
 }
 
-// Close while another thread reads and writes: every call either runs whole
-// before the handle goes or finds the file closed; none reaches the handle
-// afterwards or leaves a block dirty behind.
+// Close while another thread reads and writes: every call runs whole before
+// the handle goes or finds the file closed, and no block stays dirty.
 TEST_F(SequentialFileTest, CloseWaitsForCallsUnderWayAndLaterOnesFindTheFileClosed)
 {
     FileBufferPool readPool(12, kBlock);
@@ -261,15 +269,13 @@ TEST_F(SequentialFileTest, CloseWaitsForCallsUnderWayAndLaterOnesFindTheFileClos
         file.Close();
         user.join();
         EXPECT_EQ("", failure) << "round " << round;
-        EXPECT_EQ(readPool.BufferCount(), readPool.FreeBufferCount()) << "round " << round;
-        EXPECT_EQ(writePool.BufferCount(), writePool.FreeBufferCount()) << "round " << round;
+        EXPECT_TRUE(AllFree(readPool, writePool)) << "round " << round;
     }
 }
 
-// A read refused at once while reading ahead fails the Read that asked for
-// it, and keeps no buffer from the pools. Here the handle may only write: a
-// block cached by writing is read, and the next one, which another file has
-// since taken, is read ahead.
+// A read-ahead refused at once fails the Read that asked for it and keeps no
+// buffer. The handle may only write: block 4, cached by writing, is read, and
+// block 5, whose buffer another file has since taken, is read ahead.
 TEST_F(SequentialFileTest, AReadAheadRefusedAtOnceFailsTheRead)
 {
     FileBufferPool readPool(4, kBlock);
@@ -295,29 +301,26 @@ TEST_F(SequentialFileTest, AReadAheadRefusedAtOnceFailsTheRead)
     char out[10] = {};
     const AppException e = CatchApp([&] { file.Read(pos, out, sizeof out); });
     EXPECT_STREQ("LoadBuffer():  ReadFile error.", e.Message());
-    EXPECT_EQ(static_cast<std::uint32_t>(ERROR_ACCESS_DENIED), e.SysError()) << e.what();
-    EXPECT_EQ(4u * kBlock, pos.Offset());
+    EXPECT_EQ(std::make_pair(std::uint32_t{ERROR_ACCESS_DENIED}, std::uint64_t{4} * kBlock),
+              std::make_pair(e.SysError(), pos.Offset())) << e.what();
     file.Close();
     other.Close();
-    EXPECT_EQ(readPool.BufferCount(), readPool.FreeBufferCount());
-    EXPECT_EQ(writePool.BufferCount(), writePool.FreeBufferCount());
+    EXPECT_TRUE(AllFree(readPool, writePool));
 }
 
-// The process ends while files are open and transfers are in flight: it must
-// neither hang nor crash, and files still open are written back by the layer
-// itself unless the process is torn down without its destructors.
+// The process ends with files open and transfers in flight: no hang, no
+// crash, and files still open are written back unless no destructors run.
 TEST_F(SequentialFileTest, EveryWayOfEndingTheProcessEndsItCleanly)
 {
-    constexpr std::uint32_t kLength = 8 * 65536 + 300;
+    constexpr std::uint32_t kLength = 8 * kBlock + 300;
     std::string written(kLength, '\0');
     for (std::uint32_t i = 0; i < kLength; ++i)
-        written[i] = static_cast<char>((i * 7 + i / 65536) & 0xFF);  // as the child writes
-    const struct { const char* mode; DWORD exitCode; bool writtenBack; } runs[] = {
+        written[i] = static_cast<char>((i * 7 + i / kBlock) & 0xFF);  // as the child writes
+    const struct { std::string mode; DWORD exitCode; bool writtenBack; } runs[] = {
         {"leak", 0, true}, {"static", 0, true}, {"reading", 0, false}, {"exit", 7, false}};
     for (const auto& run : runs) {
-        const std::string path = Make(std::string(run.mode) + ".dat", kLength);
-        std::string line = '"' + testfiles::ModuleDirectory();
-        line += "\\fileio_child.exe\" " + std::string(run.mode) + " \"" + path + "\"";
+        const std::string path = Make(run.mode + ".dat", kLength);
+        std::string line = '"' + testfiles::ModuleDirectory() + "\\fileio_child.exe\" " + run.mode + " \"" + path + '"';
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
@@ -333,8 +336,7 @@ TEST_F(SequentialFileTest, EveryWayOfEndingTheProcessEndsItCleanly)
         DWORD exitCode = 0;
         ::GetExitCodeProcess(child.get(), &exitCode);
         EXPECT_EQ(run.exitCode, exitCode) << run.mode;
-        if (run.writtenBack) {
-            EXPECT_EQ("", Mismatch(written, testfiles::ReadAll(path).substr(0, kLength))) << run.mode;
-        }
+        EXPECT_EQ("", run.writtenBack ? Mismatch(written, testfiles::ReadAll(path).substr(0, kLength)) : "")
+            << run.mode;
     }
 }

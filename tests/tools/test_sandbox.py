@@ -14,8 +14,7 @@ import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
 
 
-def helper():
-    # Looked up when used: mptest.main() reads --build after this module loads.
+def helper():  # looked up when used: mptest.main() reads --build after this module loads
     return mptest.exe("mptesthelper.exe")
 
 
@@ -31,8 +30,8 @@ class Refusal(unittest.TestCase):
         self.addCleanup(lambda: self.assertEqual("must survive", (self.outside / "canary.txt").read_text()))
 
     def test_a_prefix_whose_z_points_outside_refuses_every_run(self):
-        # A prefix of its own, as a fresh Wine prefix would leave it: the
-        # refusal comes before Wine starts, so the drive table is all it needs.
+        # A prefix of its own, as a fresh Wine prefix leaves it: the refusal
+        # comes before Wine starts, so the drive table is all it needs.
         build = Path(tempfile.mkdtemp(prefix="mediaprep-build-"))
         self.addCleanup(sandbox._rmtree, build)
         prefix = sandbox.Prefix(build)
@@ -55,8 +54,7 @@ class Refusal(unittest.TestCase):
         lock = sandbox._FileLock(prefix.prefix_lock.path)
         lock.acquire(exclusive=True)
         self.addCleanup(lock.release)
-        for letter in "zy":
-            link = prefix.dosdevices / f"{letter}:"
+        for link in (prefix.dosdevices / "z:", prefix.dosdevices / "y:"):
             self.addCleanup(lambda link=link: os.path.lexists(link) and os.unlink(link))
         for target in (self.outside, "/"):
             os.symlink(target, prefix.dosdevices / "z:")
@@ -70,16 +68,26 @@ class Refusal(unittest.TestCase):
             lock.release()
             r = s.run(helper(), ["drives"])
             self.assertEqual((0, ""), (r.code, r.stdout))
-            with self.assertRaises(sandbox.SandboxError):
-                s.map_drive("e", directory="/tmp")
-            with self.assertRaises(sandbox.SandboxError):
-                s.map_drive("c")
+            for args in (("e", "fixed", "/tmp"), ("c",)):
+                self.assertRaises(sandbox.SandboxError, s.map_drive, *args)  # outside, or C:
             self.assertEqual([], drive_letters(s.prefix))
 
 
 class Sessions(unittest.TestCase):
-    def test_drives_as_windows_sees_them_all_undone_afterwards(self):
+    def test_drives_and_programs_as_windows_sees_them_all_ended_and_undone_afterwards(self):
+        # What a session killed outright leaves behind, the next one cleans up.
+        script = ("import sys, time; sys.path.insert(0, sys.argv[1]); import sandbox; "
+                  "s = sandbox.Session(sys.argv[2]).__enter__(); s.map_drive('k', size='8m'); "
+                  "print(s.dir, flush=True); time.sleep(600)")
+        child = subprocess.Popen([sys.executable, "-c", script, str(mptest.REPO / "tools"), str(mptest.BUILD)],
+                                 stdout=subprocess.PIPE, text=True)
+        left_behind = Path(child.stdout.readline().strip())
+        child.kill()
+        child.wait()
+        self.assertTrue(sandbox._mount_points_under(left_behind))
         with sandbox.Session() as s:
+            self.assertEqual(([], False, []), (sandbox._mount_points_under(left_behind), left_behind.exists(),
+                                               drive_letters(s.prefix)))
             for letter, kind in zip("efgh", ("fixed", "network", "removable", "cdrom")):
                 s.map_drive(letter, kind)
             limited = s.map_drive("i", size="64m")
@@ -93,29 +101,7 @@ class Sessions(unittest.TestCase):
             self.assertNotEqual(0, s.run(helper(), ["touch", r"J:\new.txt"]).code)
             self.assertEqual([], os.listdir(readonly))
             self.assertTrue({str(limited), str(readonly)} <= set(sandbox._mount_points_under(s.dir)))
-            session_dir = s.dir
-        self.assertEqual(([], False, []), (sandbox._mount_points_under(session_dir.parent), session_dir.exists(),
-                                           drive_letters(s.prefix)))
-
-    def test_a_session_killed_outright_is_cleaned_up_by_the_next(self):
-        script = ("import sys, time; sys.path.insert(0, sys.argv[1]); import sandbox; "
-                  "s = sandbox.Session(sys.argv[2]).__enter__(); s.map_drive('k', size='8m'); "
-                  "print(s.dir, flush=True); time.sleep(600)")
-        child = subprocess.Popen([sys.executable, "-c", script, str(mptest.REPO / "tools"), str(mptest.BUILD)],
-                                 stdout=subprocess.PIPE, text=True)
-        left_behind = Path(child.stdout.readline().strip())
-        child.kill()
-        child.wait()
-        self.assertTrue(sandbox._mount_points_under(left_behind))
-        with sandbox.Session() as s:
-            self.assertEqual(([], False, []), (sandbox._mount_points_under(left_behind), left_behind.exists(),
-                                               drive_letters(s.prefix)))
-
-    def test_programs_end_on_their_timeout_or_with_the_session(self):
-        with sandbox.Session() as s:
-            s.map_drive("e")
-            r = s.run(helper(), [])
-            self.assertEqual((2, True), (r.code, "usage:" in r.stderr))
+            # Programs end on their timeout, or with the session.
             started = time.monotonic()
             r = s.run(helper(), ["sleep", "120"], timeout=3)
             self.assertEqual((True, None), (r.timed_out, r.code))
@@ -130,8 +116,9 @@ class Sessions(unittest.TestCase):
             while not (s.drive("e") / "held.dat").exists() and time.monotonic() < deadline:
                 time.sleep(0.05)
             self.assertTrue(held.running())
-        self.assertFalse(held.running())
-        self.assertTrue(held.result.timed_out)
+            session_dir = s.dir
+        self.assertEqual(([], False, [], False, True), (sandbox._mount_points_under(session_dir.parent),
+                         session_dir.exists(), drive_letters(s.prefix), held.running(), held.result.timed_out))
 
 
 if __name__ == "__main__":

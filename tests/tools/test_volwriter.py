@@ -20,11 +20,10 @@ class Layouts(unittest.TestCase):
         data = volwriter.fresh_image_bytes(20 * MIB, tz_index=110)
         self.assertEqual((0x3010, 48, 0, 48, 20 * MIB, 452, 110), struct.unpack_from("<6Ii", data, 0))
         self.assertEqual(bytes(20), data[28:48])
-        table = data[48:]
-        self.assertEqual(404, len(table))
-        for at in (0, 68, 136, 204):  # three frame tables and the key table, all streams empty
-            self.assertEqual((16,) + (0,) * 16, struct.unpack_from("<17I", table, at))
-        self.assertEqual((16, *range(388, 452, 4)) + (0,) * 16, struct.unpack_from("<33I", table, 272))
+        self.assertEqual(452, len(data))
+        for at in (48, 116, 184, 252):  # three frame tables and the key table, all streams empty
+            self.assertEqual((16,) + (0,) * 16, struct.unpack_from("<17I", data, at))
+        self.assertEqual((16, *range(388, 452, 4)) + (0,) * 16, struct.unpack_from("<33I", data, 320))
 
     def test_empty_master_record(self):
         expected = bytearray(688)
@@ -48,20 +47,18 @@ class Layouts(unittest.TestCase):
         frame = volwriter.VideoFrame(0, 0, 0, 0, False, b=0x3C07C280)
         self.assertEqual(bytes(19) + b"\x3c", volwriter.key_index_record(0x1000, frame, 0))
 
-
-class Volume(unittest.TestCase):
-    def test_master_records_and_first_records(self):
+    def test_volume_master_records_and_first_records(self):
         with tempfile.TemporaryDirectory() as root:
             volwriter.write_volume(root, files=3, file_num_offset=10, seconds=2, layout=volwriter.SMALL)
             master = (Path(root) / "Index" / "MASTER.NDX").read_bytes()
             self.assertEqual((48, 10), struct.unpack_from("<Hi", master, 0))
             self.assertEqual(6 + 3 * 688, len(master))
             image = (Path(root) / "Images" / "IMG0012.AVI").read_bytes()
-            self.assertEqual(20 * MIB, len(image))
             first_time = struct.unpack_from("<I", image, 52)[0]
             # local number 12 = offset + 2: its record lies at 6 + 2 x 688
             earliest, latest, _, capacity = struct.unpack_from("<iiII", master, 1382)
-            self.assertEqual((first_time, first_time + 1, 20 * MIB), (earliest, latest, capacity))
+            self.assertEqual((20 * MIB, first_time, first_time + 1, 20 * MIB),
+                             (len(image), earliest, latest, capacity))
             # The first record is video with sequence number 2; the first audio one carries 0.
             self.assertEqual((b"KSTX", 0, 2), (image[57:61], image[62], struct.unpack_from("<I", image, 63)[0]))
             audio = image.index(b"KSTX\x01\x01")

@@ -1,0 +1,178 @@
+// The recorder's shared libraries; the registry is the sandbox prefix's own.
+#include "recorderlibs/CDateTime.h"
+#include "recorderlibs/CRegistry.h"
+#include "recorderlibs/CVkUtility.h"
+#include "recorderlibs/DbgLogger.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The texts of a trace file's lines, each checked for its stamp
+// ("2026-12-06 19:41:03.123 [1234] text") and its CR LF.
+std::vector<std::string> Texts(const std::string& path)
+{
+    static const std::regex line(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] )?([^\r\n]*)(\r\n)?)");
+    const std::string text = testfiles::ReadAll(path);
+    std::vector<std::string> texts;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
+        if (it->length(0) == 0)
+            continue;
+        EXPECT_TRUE((*it)[1].matched && (*it)[3].matched) << "not a whole line: " << it->str();
+        texts.push_back((*it)[2]);
+    }
+    return texts;
+}
+
+struct DbgLoggerTest : ::testing::Test {
+    ~DbgLoggerTest() override { DbgLogger::Shutdown(); }
+    testfiles::ScratchDir dir;
+};
+
+}  // namespace
+
+TEST_F(DbgLoggerTest, LevelsComeFromTheRegistryLinesLandWholeAndOnlyWhileInitialized)
+{
+    // Read on every call; 0 when missing or not a number.
+    testreg::ScopedKey key(kDbgLoggerKey);
+    EXPECT_EQ(0, DbgLogger::GetDebugLevel("Mediaprep"));
+    ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Mediaprep", 3));
+    ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Other", 1));
+    EXPECT_EQ(3, DbgLogger::GetDebugLevel("Mediaprep"));
+    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Other"));
+    ASSERT_EQ(0, testreg::SetString(kDbgLoggerKey, "Mediaprep", "3"));
+    EXPECT_EQ(0, DbgLogger::GetDebugLevel("Mediaprep"));
+    *DbgLogger::GetLog("Mediaprep") << "dropped" << std::endl;
+    const std::string logs = dir / "Windows\\Kestrix\\MediaprepLogs";
+    ASSERT_TRUE(DbgLogger::Initialize(logs.c_str(), 1000000, 900000));  // creates the parents too
+    const std::string path = DbgLogger::GetLogFilePath("Mediaprep");
+    EXPECT_EQ(logs + "\\MediaprepTrace.log", path);
+    {
+        auto log = DbgLogger::GetLog("Mediaprep");
+        *log << "Active: " << 2 << " Volume E: initialized." << std::endl << "two\nlines" << std::endl;
+        *log << "unfinished";  // lands when the stream goes
+    }
+    auto late = DbgLogger::GetLog("Mediaprep");
+    DbgLogger::Shutdown();
+    *late << "after shutdown" << std::endl;
+    EXPECT_EQ((std::vector<std::string>{"Active: 2 Volume E: initialized.", "two", "lines", "unfinished"}),
+              Texts(path));
+    const std::string thread = " [" + std::to_string(::GetCurrentThreadId()) + "] two";
+    EXPECT_NE(std::string::npos, testfiles::ReadAll(path).find(thread));
+}
+
+TEST_F(DbgLoggerTest, FileIsTrimmedToTheNewestWholeLinesAtTheLimit)
+{
+    ASSERT_TRUE(DbgLogger::Initialize(dir.path().c_str(), 1000, 600));
+    const std::string path = DbgLogger::GetLogFilePath("Mediaprep");
+    for (int i = 0; i < 200; ++i) {
+        *DbgLogger::GetLog("Mediaprep") << "line " << i << std::endl;
+        ASSERT_LE(testfiles::ReadAll(path).size(), 1000u) << "after line " << i;
+    }
+    EXPECT_GE(testfiles::ReadAll(path).size(), 500u);
+    const std::vector<std::string> texts = Texts(path);  // an unbroken run ending with the newest
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ("line " + std::to_string(200 - texts.size() + i), texts[i]);
+}
+
+TEST_F(DbgLoggerTest, LinesFromTwoThreadsNeverInterleave)
+{
+    ASSERT_TRUE(DbgLogger::Initialize(dir.path().c_str(), 0, 0));
+    auto writer = [](char mark) {
+        for (int i = 0; i < 1500; ++i) {
+            auto log = DbgLogger::GetLog("Mediaprep");
+            *log << mark << ' ' << i;  // several pieces, one flush: they stay together
+            for (int piece = 0; piece < 8; ++piece)
+                *log << std::string(10, mark);
+            *log << std::endl;
+        }
+    };
+    std::thread a(writer, 'A'), b(writer, 'B');
+    a.join();
+    b.join();
+    const std::vector<std::string> texts = Texts(DbgLogger::GetLogFilePath("Mediaprep"));
+    ASSERT_EQ(3000u, texts.size());
+    int next[2] = {0, 0};
+    for (const std::string& text : texts) {
+        const char mark = text.empty() ? '?' : text[0];
+        ASSERT_TRUE(mark == 'A' || mark == 'B') << text;
+        ASSERT_EQ(std::string(1, mark) + ' ' + std::to_string(next[mark - 'A']++) + std::string(80, mark), text);
+    }
+}
+
+TEST(CRegistry, ReadsWhatIsThereAndCreatesTheKeyOnTheFirstSet)
+{
+    const char* const key = "Software\\Corvane-VG\\Kestrix\\RegistryTest";
+    testreg::ScopedKey scoped(key);
+    char buffer[256];
+    DWORD type = 0, size = sizeof buffer, one = 1;
+    std::string text = "unchanged";
+    CRegistry registry(HKEY_LOCAL_MACHINE, key);
+    EXPECT_NE(0, registry.VkRegQueryValue("Anything", &type, buffer, &size));
+    EXPECT_NE(0, registry.VkRegQueryString("Anything", text));
+    EXPECT_EQ("unchanged", text);
+    EXPECT_EQ(0, registry.VkRegSetValue("MultipleDir", REG_DWORD, &one, sizeof one));
+    ASSERT_TRUE(testreg::GetDword(key, "MultipleDir", one));
+    EXPECT_EQ(1u, one);
+    // A string longer than a buffer, one without its terminator, two strings
+    // in one value: QueryString sizes itself and stops at the first zero.
+    const char unterminated[] = {'a', 'b', 'c'}, twoStrings[] = "one\0two";
+    EXPECT_EQ(0, registry.VkRegSetString("Path", std::string(300, 'x')));
+    ASSERT_EQ(0, testreg::SetRaw(key, "Raw", REG_SZ, unterminated, sizeof unterminated));
+    ASSERT_EQ(0, testreg::SetRaw(key, "Two", REG_SZ, twoStrings, sizeof twoStrings));
+    ASSERT_EQ(0, testreg::SetDword(key, "Number", 5));
+    EXPECT_NE(0, registry.VkRegQueryValue("Path", &type, buffer, &size));
+    for (const auto& [name, expected] : {std::pair<const char*, std::string>{"Path", std::string(300, 'x')},
+                                         {"Raw", "abc"}, {"Two", "one"}}) {
+        EXPECT_EQ(0, registry.VkRegQueryString(name, text)) << name;
+        EXPECT_EQ(expected, text);
+    }
+    EXPECT_NE(0, registry.VkRegQueryString("Number", text)) << "not a string";
+}
+
+TEST(CVkUtility, DriveFilesSpaceAndReadOnlyAttribute)
+{
+    // space in KB, file size in MB, result, count (-7: left alone)
+    const struct { long spaceKB, fileSizeMB; BOOL ok; long count; } cases[] = {
+        {995000, 20, TRUE, 48},  // 1000000 KB less the 0.5 % reserve
+        {20480, 20, TRUE, 1},    {20479, 20, TRUE, 0}, {0, 20, TRUE, 0},   {-1, 20, TRUE, 0},
+        {2147483647, 20, TRUE, 104857}, {1000, 0, FALSE, -7}, {1000, -1, FALSE, -7}};
+    for (const auto& c : cases) {
+        long count = -7;
+        EXPECT_EQ(c.ok, CVkUtility::GetDriveFiles(c.spaceKB, c.fileSizeMB, count)) << c.spaceKB << " " << c.fileSizeMB;
+        EXPECT_EQ(c.count, count) << c.spaceKB << " " << c.fileSizeMB;
+    }
+    DWORD kb = 0;
+    EXPECT_TRUE(CVkUtility::GetTotalSpaceKB("C:\\", kb));
+    EXPECT_TRUE(kb > 0 && kb <= CVkUtility::kMaxReportedKB) << kb;
+    EXPECT_FALSE(CVkUtility::GetTotalSpaceKB("A:\\", kb));  // no test maps A:
+
+    testfiles::ScratchDir dir;
+    const std::string file = dir / "locked.bin";
+    testfiles::WriteAll(file, "x");
+    ASSERT_TRUE(::SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_TRUE(CVkUtility::SetToReadWrite(file.c_str()));
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN),
+                  ::GetFileAttributesA(file.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    }
+    EXPECT_FALSE(CVkUtility::SetToReadWrite((dir / "missing.bin").c_str()));
+}
+
+TEST(CDateTime, TakesTheFiveByteRecordStamp)
+{
+    const unsigned char stamp[] = {0x80, 0xA2, 0x51, 0x7C, 42}, negative[] = {0xFF, 0xFF, 0xFF, 0xFF, 0};
+    CDateTime time;  // 2085724800 and 42 hundredths; then -1, kept by a short record
+    EXPECT_EQ(CDateTime::m_glTZIndex, time.GetTimeZoneIndex());
+    ASSERT_TRUE(time.SetFromBuffer(stamp, 5));
+    EXPECT_EQ(std::make_pair(2085724800L, 42), std::make_pair(long(time.GetTime()), int(time.GetHundredths())));
+    ASSERT_TRUE(time.SetFromBuffer(negative, 5));
+    EXPECT_FALSE(time.SetFromBuffer(stamp, 4));
+    EXPECT_EQ(-1, time.GetTime());
+}
