@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CHECK(GetEarliestTime(record) <= time && GetLatestTime(record) >= time);
         CHECK(GetBytesUsed(record) == (counted ? used + entry[4] + 32 : used));
         CHECK(IsRecordUsed(record) == (wasUsed || (counted && channel >= 0 && channel < kMasterChannels)));
-        CHECK(!IsEmptyRecord(record) || !counted);
+        CHECK(!counted || !IsEmptyRecord(record));
     }
     return 0;
 }
