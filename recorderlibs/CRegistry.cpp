@@ -1,22 +1,13 @@
 #include "recorderlibs/CRegistry.h"
 
+#include "recorderlibs/TextCase.h"
+
 #include <cctype>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
 
 // A key that exists but may not be opened still decides the view.
 bool SettingsKeyExists(REGSAM view)

@@ -1,6 +1,6 @@
 #include "volumes/ContainedTree.h"
 
-#include "volumes/TextCase.h"
+#include "recorderlibs/TextCase.h"
 
 #include <vector>
 

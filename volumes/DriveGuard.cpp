@@ -1,21 +1,12 @@
 #include "volumes/DriveGuard.h"
 
+#include "recorderlibs/TextCase.h"
+
 #include "recorderlibs/Win32Handle.h"
 
 #include <cctype>
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
 
 bool IsOnDrive(const std::string& path, char letter)
 {

@@ -1,6 +1,6 @@
 #include "volumes/VolumeInfoText.h"
 
-#include "volumes/TextCase.h"
+#include "recorderlibs/TextCase.h"
 
 #include <cstdio>
 #include <limits>

@@ -5,7 +5,7 @@
 
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/ContainedTree.h"
-#include "volumes/TextCase.h"
+#include "recorderlibs/TextCase.h"
 #include "volumes/VolumeHandler.h"
 
 namespace {

@@ -1,10 +1,12 @@
-// Letter case as file names and element names of the descriptions compare:
+// Letter case as file names, registry key names and element names of the
+// descriptions compare:
 // ASCII only, whatever the C runtime's locale (the text code is also built
 // natively for the sanitizer runs).
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 inline char AsciiLower(char c)
 {
@@ -42,4 +44,14 @@ template <typename Char>
 bool StartsWithNoCase(const std::basic_string<Char>& text, const std::basic_string<Char>& prefix)
 {
     return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
+            return false;
+    return true;
 }
