@@ -200,6 +200,8 @@ private:
     int ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes);
     bool CheckLastFiles(const VolumeRecord& record);
     std::int32_t SettleRecordClaims();
+    void KeepStrongerClaim(std::int32_t VolumeRecord::*claim, std::int32_t index, std::int64_t value,
+                           std::int32_t& holder, std::int64_t& holderValue);
     std::int32_t FindNewestUsedFile();
     void SettleStartClaims(std::int32_t holder);
     void FindStartAfterRecordFile(std::int32_t holder);

@@ -80,13 +80,32 @@ void VolumeHandler::ReconcileStartAndRecordFiles()
     SettleStartClaims(holder);
 }
 
+// Of several claims of one file, the greatest value keeps it and the claim
+// met first wins a tie; the losing claim is dropped and its description
+// rewritten.
+void VolumeHandler::KeepStrongerClaim(std::int32_t VolumeRecord::*claim, std::int32_t index, std::int64_t value,
+                                      std::int32_t& holder, std::int64_t& holderValue)
+{
+    if (holder != -1 && value <= holderValue) {
+        Volumes[static_cast<std::size_t>(index)].*claim = -1;
+        SaveDescription(Volumes[static_cast<std::size_t>(index)]);
+        return;
+    }
+    if (holder != -1) {
+        Volumes[static_cast<std::size_t>(holder)].*claim = -1;
+        SaveDescription(Volumes[static_cast<std::size_t>(holder)]);
+    }
+    holder = index;
+    holderValue = value;
+}
+
 // Of several record-file claims the one whose master index shows the latest
 // time stands; on equal times the first in the list. Every Active volume's
 // master index is opened on the way, which creates the missing ones.
 std::int32_t VolumeHandler::SettleRecordClaims()
 {
     std::int32_t holder = -1;
-    std::int32_t holderLatest = 0;
+    std::int64_t holderLatest = 0;
     for (std::size_t i = 0; i < Volumes.size(); ++i) {
         VolumeRecord& volume = Volumes[i];
         if (volume.status != VolumeStatus::Active)
@@ -96,18 +115,7 @@ std::int32_t VolumeHandler::SettleRecordClaims()
         GetFileTimeRange(volume, earliest, latest);
         if (volume.recordFile == -1)
             continue;
-        if (holder == -1) {
-            holder = static_cast<std::int32_t>(i);
-            holderLatest = latest;
-        } else if (latest <= holderLatest) {
-            volume.recordFile = -1;
-            SaveDescription(volume);
-        } else {
-            Volumes[static_cast<std::size_t>(holder)].recordFile = -1;
-            SaveDescription(Volumes[static_cast<std::size_t>(holder)]);
-            holder = static_cast<std::int32_t>(i);
-            holderLatest = latest;
-        }
+        KeepStrongerClaim(&VolumeRecord::recordFile, static_cast<std::int32_t>(i), latest, holder, holderLatest);
     }
     return holder;
 }
@@ -181,18 +189,7 @@ void VolumeHandler::SettleStartClaims(std::int32_t holder)
         LocalToGlobalFile(global, static_cast<std::int32_t>(i), volume.startFile);
         const std::int64_t distance =
             global > recordGlobal ? total - global + recordGlobal : std::int64_t{recordGlobal} - global;
-        if (startHolder == -1) {
-            startHolder = static_cast<std::int32_t>(i);
-            startDistance = distance;
-        } else if (distance <= startDistance) {
-            volume.startFile = -1;
-            SaveDescription(volume);
-        } else {
-            Volumes[static_cast<std::size_t>(startHolder)].startFile = -1;
-            SaveDescription(Volumes[static_cast<std::size_t>(startHolder)]);
-            startHolder = static_cast<std::int32_t>(i);
-            startDistance = distance;
-        }
+        KeepStrongerClaim(&VolumeRecord::startFile, static_cast<std::int32_t>(i), distance, startHolder, startDistance);
     }
     if (startHolder != -1) {
         SaveDescription(Volumes[static_cast<std::size_t>(startHolder)]);
