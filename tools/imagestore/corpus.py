@@ -56,6 +56,28 @@ def scan_seeds(target):
     return written
 
 
+def _raw_pieces(data):
+    return b"".join(bytes([0, len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+
+
+def fuzz_journal(raw):
+    """A journal as the input of FuzzCacheJournal: each whole entry whose
+    data end in a run of one byte becomes a short piece that the target
+    expands again; the rest is copied as it is."""
+    out, at = bytearray(), 0
+    while at + 7 <= len(raw):
+        tag, kind, stream, length = struct.unpack_from("<BBBI", raw, at)
+        data = raw[at + 7:at + 7 + length]
+        literal = data[:255]
+        rest = data[len(literal):]
+        if len(data) != length or length > 0xFFFFFF or (rest and rest.count(rest[:1]) != len(rest)):
+            break
+        out += bytes([((tag ^ 1) << 1) | 1, kind, stream]) + length.to_bytes(3, "little")
+        out += bytes([rest[0] if rest else 0, len(literal)]) + literal
+        at += 7 + length
+    return bytes(out + _raw_pieces(raw[at:]))
+
+
 def journal_seeds(target):
     image = _small_image(0x3010)
     normal, _ = image.journal()
@@ -63,7 +85,7 @@ def journal_seeds(target):
     at_limit = journal_entry(0, 0, bytes(JOURNAL_LIMIT)) + journal_entry(2, 0, image.header())
     other = journal_entry(5, 3, b"skipped") + normal
     bad_tag = b"\x02" + normal[1:]
-    return [_write(target / name, data) for name, data in (
+    return [_write(target / name, fuzz_journal(data)) for name, data in (
         ("journal.tmp", normal), ("oversized.tmp", oversized), ("at-limit.tmp", at_limit),
         ("unknown-kind.tmp", other), ("bad-tag.tmp", bad_tag), ("short-head.tmp", normal[:5]))]
 

@@ -4,13 +4,51 @@
 #include "tests/store/ImageBuilder.h"
 #include "tests/store/native/FuzzSupport.h"
 
+#include <algorithm>
+
 using namespace imagebuilder;
+
+// The input is a list of pieces, so that a few bytes can stand for an entry
+// of 128 KiB and the fuzzer stays fast around the journal's size limit:
+//   even byte, n, n bytes          copied as they are
+//   odd byte t, kind, stream, 24-bit length, fill, m, m bytes
+//                                  an entry with tag (t >> 1) ^ 1 whose data
+//                                  start with the m bytes and go on with fill
+// Data are written only up to one byte past the limit (a longer entry ends
+// the journal by its head alone), and the journal stops growing a little
+// past one entry at the limit: larger ones find nothing new and are slow.
+static std::vector<std::uint8_t> Expand(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::uint8_t> out;
+    for (std::size_t at = 0; at + 2 <= size && out.size() < kMaxJournalEntry + 0x8000;) {
+        const std::uint8_t token = data[at];
+        if ((token & 1) == 0) {
+            const std::size_t n = std::min<std::size_t>(data[at + 1], size - at - 2);
+            out.insert(out.end(), data + at + 2, data + at + 2 + n);
+            at += 2 + n;
+            continue;
+        }
+        if (at + 9 > size)
+            break;
+        const std::uint8_t* p = data + at + 1;
+        const std::uint32_t length = p[2] | p[3] << 8 | p[4] << 16;
+        const std::size_t literal = std::min<std::size_t>({p[6], size - at - 8, length});
+        out.insert(out.end(), {static_cast<std::uint8_t>((token >> 1) ^ 1), p[0], p[1]});
+        le::AppendU32(out, length);
+        out.insert(out.end(), p + 7, p + 7 + literal);
+        if (length <= kMaxJournalEntry + 1)
+            out.insert(out.end(), length - literal, p[5]);
+        at += 8 + literal;
+    }
+    return out;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const std::vector<std::uint8_t> bytes = Expand(data, size);
     // Room to write back a large journal.
     BufferFile file(BuildFile(0x3010, {V(0, 2, true), V(1, 2, true), T(0, 0), V(0, 3), V(1, 3), V(0, 4)},
-                              static_cast<std::uint32_t>(2 * size + 8192)));
+                              static_cast<std::uint32_t>(2 * bytes.size() + 8192)));
     static ImageTables tables;  // reused as in FuzzRecordScan; loading keeps write mode on
     tables.LeaveWriteMode();
     CHECK(tables.LoadHeader(file));
@@ -18,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CHECK(!tables.MergeJournal(empty));  // read mode
     tables.EnterWriteMode();
     CHECK(ScanAll(tables, file) == 5);
-    BufferFile journal(data, size);
+    BufferFile journal(bytes.data(), bytes.size());
     CHECK(tables.MergeJournal(journal));
     for (int stream = 0; stream < kStreamsPerKind; ++stream) {
         CHECK(tables.MetaData(stream).size() == tables.Frames(kVideo, stream).size());
