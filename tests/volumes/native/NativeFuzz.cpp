@@ -4,8 +4,6 @@
 #include "volumes/VolumeInfoText.h"
 #include "volumes/XmlDocument.h"
 
-#include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -14,33 +12,24 @@
 
 namespace {
 
-// The standard fixes this engine's sequence: the same inputs everywhere.
-struct Random {
-    std::mt19937_64 engine;
-    std::uint64_t Next() { return engine(); }
-    std::size_t Below(std::size_t bound) { return bound == 0 ? 0 : static_cast<std::size_t>(Next() % bound); }
-    char Byte() { return static_cast<char>(Next()); }
-};
+std::mt19937_64 g_engine{20261206};  // the standard fixes its sequence: the same inputs everywhere
+std::size_t Below(std::size_t bound) { return bound == 0 ? 0 : static_cast<std::size_t>(g_engine() % bound); }
 
 const std::vector<std::string> kTokens = {
-    "<", ">", "</", "/>", "/", "=", "\"", " ", "  ", "\t", "\r\n", "\n", "\r", std::string(1, '\0'),
-    "VolumeInformation", "SubVolumes", "SubVolume", "Excluded", "Label", "NUMFILES", "fileNumOffset", "Position",
-    "VolumeGUID", "StartFile", "RecordFile", "DBGUID", "ActiveVolumes", "AllocatedSpaceKB", "X", "a", "0", "-1",
-    "0x20", "010", "4294967296", "{6B1F03A2-94C0-4E51-8A7D-0C22E5D9B310}", "{6b1f", "a=\"1\"", " b = \"two words\" ",
-    "c=\"", "=\"\"", "d\"e\"", "\xFF\xFE", "\x80", "&amp;", "<X a=\"1\" />", "<X/>", "< >", "<>", "</>", "<<", ">>",
-};
+    "<", ">", "</", "/>", "=", "\"", " ", "\t", "\r\n", "\r", std::string(1, '\0'), "VolumeInformation",
+    "SubVolume", "Label", "NUMFILES", "VolumeGUID", "RecordFile", "AllocatedSpaceKB", "X", "0", "-1", "0x20",
+    "4294967296", "{6B1F03A2-94C0-4E51-8A7D-0C22E5D9B310}", "{6b1f", "a=\"1\"", " b = \"two words\" ", "c=\"",
+    "d\"e\"", "\xFF\xFE", "<X a=\"1\" />", "<X/>", "< >", "<>", "</>"};
 
-const std::string& Token(Random& random) { return kTokens[random.Below(kTokens.size())]; }
-
-std::string Mutate(std::string text, Random& random)
+std::string Mutate(std::string text)
 {
-    for (std::size_t edits = 1 + random.Below(6); edits > 0; --edits) {
-        const std::size_t at = random.Below(text.size() + 1);
-        switch (random.Below(5)) {
-        case 0: if (at < text.size()) text[at] = random.Byte(); break;
-        case 1: text.erase(at, random.Below(40)); break;
-        case 2: text.insert(at, Token(random)); break;
-        case 3: text.insert(at, text.substr(at, random.Below(60))); break;
+    for (std::size_t edits = 1 + Below(6); edits > 0; --edits) {
+        const std::size_t at = Below(text.size() + 1);
+        switch (Below(5)) {
+        case 0: if (at < text.size()) text[at] = static_cast<char>(g_engine()); break;
+        case 1: text.erase(at, Below(40)); break;
+        case 2: text.insert(at, kTokens[Below(kTokens.size())]); break;
+        case 3: text.insert(at, text.substr(at, Below(60))); break;
         default: text.resize(at); break;
         }
     }
@@ -49,35 +38,35 @@ std::string Mutate(std::string text, Random& random)
 
 // Printable text without '<' (which the dialect cannot carry) and without
 // blanks at either end (which the reader trims).
-std::string RandomText(Random& random, std::size_t maxLength)
+std::string RandomText(std::size_t maxLength)
 {
     static const char alphabet[] = "abcXYZ019 _-\\:.\">&'=/";
     std::string text;
-    for (std::size_t i = random.Below(maxLength + 1); i > 0; --i)
-        text += alphabet[random.Below(sizeof alphabet - 1)];
+    for (std::size_t i = Below(maxLength + 1); i > 0; --i)
+        text += alphabet[Below(sizeof alphabet - 1)];
     const std::size_t first = text.find_first_not_of(' ');
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-VolumeRecord RandomRecord(Random& random)
+VolumeRecord RandomRecord()
 {
     VolumeRecord r;
-    if (random.Below(4) == 0) {
-        for (std::size_t i = 1 + random.Below(4); i > 0; --i)
-            r.subVolumes.push_back(RandomText(random, 30));
+    if (Below(4) == 0) {
+        for (std::size_t i = 1 + Below(4); i > 0; --i)
+            r.subVolumes.push_back(RandomText(30));
         return r;
     }
-    r.label = RandomText(random, 24);
+    r.label = RandomText(24);
     for (std::int32_t* field : {&r.excluded, &r.numFiles, &r.fileNumOffset, &r.position, &r.allocatedSpaceKB,
                                 &r.startFile, &r.recordFile, &r.activeVolumes}) {
-        const std::size_t kind = random.Below(4);
-        *field = kind == 0 ? -1 : static_cast<std::int32_t>(kind == 1 ? random.Below(100) : random.Next());
+        const std::size_t kind = Below(4);
+        *field = kind == 0 ? -1 : static_cast<std::int32_t>(kind == 1 ? Below(100) : g_engine());
     }
     for (GUID* guid : {&r.volumeGuid, &r.dbGuid}) {
-        *guid = {static_cast<std::uint32_t>(random.Next()), static_cast<std::uint16_t>(random.Next()),
-                 static_cast<std::uint16_t>(random.Next()), {}};
+        *guid = {static_cast<std::uint32_t>(g_engine()), static_cast<std::uint16_t>(g_engine()),
+                 static_cast<std::uint16_t>(g_engine()), {}};
         for (auto& byte : guid->Data4)
-            byte = static_cast<std::uint8_t>(random.Next());
+            byte = static_cast<std::uint8_t>(g_engine());
     }
     return r;
 }
@@ -98,28 +87,19 @@ std::string CheckReader(const std::string& text)
         document.Reset();
         std::string trace, name, value;
         bool isClosing = false, isAttribute = false;
-        std::size_t items = 0;
-        while (document.GetNextItem(name, value, isClosing, isAttribute)) {
-            if (++items > 2 * text.size() + 2)  // every item uses up at least one character
+        for (std::size_t items = 1; document.GetNextItem(name, value, isClosing, isAttribute); ++items) {
+            if (items > 2 * text.size() + 2)  // every item uses up at least one character
                 return "the reader does not come to an end";
             if (isClosing && (isAttribute || name.empty() || name[0] != '/' || !value.empty()))
                 return "a bad closing item: " + name;
-            if (isAttribute && name.empty())
-                return "an attribute without a name";
-            if (!Trimmed(value) || (!isClosing && !Trimmed(name)))
-                return "an untrimmed name or value: [" + name + "] [" + value + "]";
-            if (name.size() > text.size() + 1 || value.size() > text.size())
-                return "an item longer than the text";
+            if ((isAttribute && name.empty()) || !Trimmed(value) || (!isClosing && !Trimmed(name)))
+                return "an untrimmed or empty item: [" + name + "] [" + value + "]";
             trace += (isClosing ? "C" : isAttribute ? "A" : "E") + name + "\x01" + value + "\x02";
         }
         if (pass == 1 && trace != first)
             return "a second walk after Reset reads differently";
         first = trace;
     }
-    VolumeRecord record;
-    if (ReadVolumeInfoDocument(document, record, nullptr) && record.subVolumes.empty() &&
-        text.find('<') == std::string::npos)
-        return "a description read from a text without a single tag";
     return "";
 }
 
@@ -158,12 +138,8 @@ int g_failures = 0;
 
 void Report(const std::string& problem, const std::string& input)
 {
-    if (problem.empty() || ++g_failures > 5)
-        return;
-    std::printf("FAILED: %s\n  input (%zu bytes): ", problem.c_str(), input.size());
-    for (unsigned char c : input.substr(0, 200))
-        std::printf(c >= 32 && c < 127 ? "%c" : "\\x%02X", c);
-    std::printf("\n");
+    if (!problem.empty() && ++g_failures <= 5)
+        std::printf("FAILED: %s\n  input (%zu bytes): %.200s\n", problem.c_str(), input.size(), input.c_str());
 }
 
 }  // namespace
@@ -171,9 +147,6 @@ void Report(const std::string& problem, const std::string& input)
 int main(int argc, char** argv)
 {
     const long documents = argc > 1 ? std::atol(argv[1]) : 20000;
-    const auto started = std::chrono::steady_clock::now();
-    Random random{std::mt19937_64{20261206}};
-
     // Inputs that once made readers of this kind slow or unsafe: many
     // attributes in one tag, an endless tag or quote, nothing but brackets.
     const std::size_t n = 200000;
@@ -183,38 +156,27 @@ int main(int argc, char** argv)
         runs += "a\"b\"a\"b\"";
     }
     for (const std::string& input : {attributes + ">", runs + " =>", "<X" + std::string(n, 'a'),
-                                     "<X a=\"" + std::string(n, 'b'), std::string(n, '<'), std::string(n, '>'),
-                                     std::string(n, '"'), std::string(n, '\0'), std::string(n, ' ')})
+                                     "<X a=\"" + std::string(n, 'b'), std::string(n, '<'), std::string(n, '"'),
+                                     std::string(n, '\0')})
         Report(CheckReader(input), input);
 
-    const std::string digits = "0123456789abcdefABCDEF- {}";
     for (long i = 0; i < documents; ++i) {
-        const VolumeRecord record = RandomRecord(random);
+        const VolumeRecord record = RandomRecord();
         XmlDocument written;
         WriteVolumeInfoDocument(written, record);
         Report(CheckRoundTrip(written.GetText(), record, i % 50 == 0), written.GetText());
         std::string generated;
-        for (std::size_t t = 1 + random.Below(random.Below(8) == 0 ? 400 : 40); t > 0; --t)
-            generated += random.Below(6) == 0 ? std::string(1, random.Byte()) : Token(random);
+        for (std::size_t t = 1 + Below(Below(8) == 0 ? 400 : 40); t > 0; --t)
+            generated += Below(6) == 0 ? std::string(1, static_cast<char>(g_engine())) : kTokens[Below(kTokens.size())];
         Report(CheckReader(generated), generated);
-        const std::string mutated = Mutate(written.GetText(), random);
+        const std::string mutated = Mutate(written.GetText());
         Report(CheckReader(mutated), mutated);
-        // The value parsers on whatever the mutations left of a value.
-        const std::string fragment = mutated.substr(random.Below(mutated.size() + 1), random.Below(48));
-        (void)TextToGuid(fragment);
-        (void)ParseNumber(fragment);
-        std::string guid = GuidToText(record.volumeGuid);
-        for (std::size_t edits = random.Below(4); edits > 0; --edits) {
-            const std::size_t at = random.Below(guid.size() + 1);
-            if (random.Below(3) == 0)
-                guid.erase(at, 1 + random.Below(3));
-            else
-                guid.insert(at, 1 + random.Below(2), digits[random.Below(digits.size())]);
-        }
-        Report(CheckGuidText(guid), guid);
+        (void)ParseNumber(mutated.substr(Below(mutated.size() + 1), Below(48)));
+        const std::string guid = GuidToText(record.volumeGuid);
+        const std::string edited =
+            guid.substr(0, Below(guid.size() + 1)) + "0-{ }1aF"[Below(8)] + guid.substr(Below(guid.size() + 1));
+        Report(CheckGuidText(edited), edited);
     }
-
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("volumes native fuzz: %ld records in %.1f s, %d failures\n", documents, seconds, g_failures);
+    std::printf("volumes native fuzz: %ld records, %d failures\n", documents, g_failures);
     return g_failures == 0 ? 0 : 1;
 }
