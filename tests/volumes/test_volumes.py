@@ -24,8 +24,7 @@ TRACE_DIR = r"C:\Windows\Kestrix\MediaprepLogs"
 CAPACITY = 20 << 20  # what the settings' file size makes of a rebuilt record
 
 
-def snapshot(directory):
-    """Every entry below a directory with its mode and contents (files)."""
+def snapshot(directory):  # every entry below with its mode and contents (files)
     return {p: (stat.S_IMODE(os.lstat(os.path.join(directory, p)).st_mode),
                 None if p.endswith("/") else open(os.path.join(directory, p), "rb").read())
             for p in mptest.tree(directory)}
@@ -85,9 +84,8 @@ class Wipe(unittest.TestCase):
                 (self.e / name).unlink(missing_ok=True)
                 os.symlink(target, self.e / name)
                 self.run_tool("count", "E:")
-                self.assert_canaries_untouched(what + ", count")
                 self.assertEqual(1, self.run_tool("wipe", "E:").code, what)
-                self.assert_canaries_untouched(what + ", wipe")
+                self.assert_canaries_untouched(what)
                 self.assertTrue(os.path.islink(self.e / name), what)
 
         # Without links, whatever the names: everything goes, nothing else.
@@ -107,8 +105,7 @@ class Wipe(unittest.TestCase):
         self.assertEqual(before, snapshot(self.e))
 
 
-def record_bytes(summary):
-    """The 688 stored bytes of a manifest's summary, or of the empty record."""
+def record_bytes(summary):  # the 688 stored bytes of a manifest's summary, or of the empty record
     record = volwriter.MasterRecord(CAPACITY)
     if summary:
         for name in ("earliest", "latest", "present", "mask", "key", "sequence", "first", "last"):

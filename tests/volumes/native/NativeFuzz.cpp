@@ -40,10 +40,9 @@ std::string Mutate(std::string text)
 // blanks at either end (which the reader trims).
 std::string RandomText(std::size_t maxLength)
 {
-    static const char alphabet[] = "abcXYZ019 _-\\:.\">&'=/";
     std::string text;
     for (std::size_t i = Below(maxLength + 1); i > 0; --i)
-        text += alphabet[Below(sizeof alphabet - 1)];
+        text += "abcXYZ019 _-\\:.\">&'=/"[Below(21)];
     const std::size_t first = text.find_first_not_of(' ');
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
@@ -62,12 +61,9 @@ VolumeRecord RandomRecord()
         const std::size_t kind = Below(4);
         *field = kind == 0 ? -1 : static_cast<std::int32_t>(kind == 1 ? Below(100) : g_engine());
     }
-    for (GUID* guid : {&r.volumeGuid, &r.dbGuid}) {
-        *guid = {static_cast<std::uint32_t>(g_engine()), static_cast<std::uint16_t>(g_engine()),
-                 static_cast<std::uint16_t>(g_engine()), {}};
-        for (auto& byte : guid->Data4)
-            byte = static_cast<std::uint8_t>(g_engine());
-    }
+    for (GUID* guid : {&r.volumeGuid, &r.dbGuid})
+        for (std::size_t i = 0; i < sizeof(GUID); ++i)
+            reinterpret_cast<unsigned char*>(guid)[i] = static_cast<unsigned char>(g_engine());
     return r;
 }
 
