@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -34,22 +35,11 @@ VolumeRecord Entry(const char* path, VolumeStatus status)
 bool ReadOnly(const std::string& path) { return (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0; }
 
 // Files and directories below a directory, as "dir\" and "dir\file", sorted.
-Names Tree(const std::string& directory, const std::string& prefix = "")
+Names Tree(const std::string& directory)
 {
     Names found;
-    WIN32_FIND_DATAA entry;
-    const win32::UniqueFindHandle find(::FindFirstFileA((directory + "\\*").c_str(), &entry));
-    for (bool more = bool(find); more; more = ::FindNextFileA(find.get(), &entry) != FALSE) {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        found.push_back(prefix + name + (isDirectory ? "\\" : ""));
-        if (isDirectory) {
-            const Names below = Tree(directory + "\\" + name, prefix + name + "\\");
-            found.insert(found.end(), below.begin(), below.end());
-        }
-    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory + "\\"))
+        found.push_back(entry.path().string().substr(directory.size() + 1) + (entry.is_directory() ? "\\" : ""));
     std::sort(found.begin(), found.end());
     return found;
 }
@@ -147,7 +137,6 @@ TEST(VolumeDrives, InitializationRefusesWhatItMustNotWipe)
     EXPECT_EQ((Names{"Same\\"}), Tree("E:"));
     EXPECT_EQ(VolumeStatus::Blank, handler.GetVolumeStatus(index));
     ASSERT_TRUE(handler.GetVolume(index, blank));
-    EXPECT_EQ(12, blank.numFiles);
-    EXPECT_EQ(262144, blank.allocatedSpaceKB);
+    EXPECT_EQ(std::make_pair(12, 262144), std::make_pair(blank.numFiles, blank.allocatedSpaceKB));
     EXPECT_TRUE(SameGuid(database, blank.dbGuid));
 }

@@ -48,21 +48,6 @@ bool Read(const std::string& text, VolumeRecord& record, bool* whole = nullptr)
     return ReadVolumeInfoDocument(document, record, whole);
 }
 
-// The description of a volume as written, with one piece replaced.
-std::string Form(const std::string& from = "", const std::string& to = "")
-{
-    std::string text =
-        "<VolumeInformation>\r\n<Excluded>0</Excluded>\r\n<Label>L</Label>\r\n<NumFiles>12</NumFiles>\r\n"
-        "<FileNumOffset>0</FileNumOffset>\r\n<Position>0</Position>\r\n"
-        "<VolumeGUID>{6B1F03A2-94C0-4E51-8A7D-0C22E5D9B310}</VolumeGUID>\r\n<StartFile>0</StartFile>\r\n"
-        "<RecordFile>0</RecordFile>\r\n<DBGUID>{D0A4E871-2C3B-4F16-9E05-7713B4C2A6F8}</DBGUID>\r\n"
-        "<ActiveVolumes>1</ActiveVolumes>\r\n<AllocatedSpaceKB>238418576</AllocatedSpaceKB>\r\n"
-        "</VolumeInformation>\r\n";
-    const std::size_t at = text.find(from);
-    EXPECT_NE(std::string::npos, at) << from;
-    return from.empty() || at == std::string::npos ? text : text.replace(at, from.size(), to);
-}
-
 VolumeRecord Entry(const char* path, VolumeStatus status, std::int32_t position, std::int32_t activeVolumes = -1)
 {
     VolumeRecord record;
@@ -80,8 +65,7 @@ List Sequence(const std::vector<VolumeRecord>& volumes, bool paths = false)
     List out;
     for (const VolumeRecord& v : volumes) {
         std::string item = paths ? v.path : std::string(1, "ABDFMXCN"[static_cast<int>(v.status)]);
-        item += std::to_string(v.position);
-        out.push_back(item);
+        out.push_back(item + std::to_string(v.position));
     }
     return out;
 }
@@ -310,14 +294,15 @@ TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
     // Case, nesting, attributes and unknown elements do not matter; a
     // repeated element overwrites; bad numbers read as 0 or their leading
     // digits, over 31 characters as 0.
+    const std::string full = Text(Volume("", 12));
     VolumeRecord odd;
     odd.startFile = odd.fileNumOffset = 9;
-    std::string all = Form();
+    std::string all = full;
     for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
              {"<NumFiles>12</NumFiles>", "<numfiles>0x20 files</numfiles>"},
-             {"<Label>L</Label>", "<Outer x=\"1\"><Label a=\"b\">  Deep  </Label><Odd>3</Odd></Outer>"},
+             {"<Label>gen 12</Label>", "<Outer x=\"1\"><Label a=\"b\">  Deep  </Label><Odd>3</Odd></Outer>"},
              {"<Position>0</Position>", "<Position>4</Position><Position>-1</Position>"},
-             {"<StartFile>0<", "<StartFile>nonsense<"},
+             {"<StartFile>-1<", "<StartFile>nonsense<"},
              {"<FileNumOffset>0<", "<FileNumOffset>" + std::string(32, '1') + "<"}})
         all.replace(all.find(from), from.size(), to);
     ASSERT_TRUE(Read(all, odd));
@@ -327,7 +312,7 @@ TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
     // A missing element fails, keeping what was read; one SubVolume is
     // enough, whatever else is missing, and entries are appended.
     VolumeRecord partial;
-    EXPECT_FALSE(Read(Form("<RecordFile>0</RecordFile>", ""), partial));
+    EXPECT_FALSE(Read(full.substr(0, full.find("<RecordFile>")) + full.substr(full.find("<DBGUID>")), partial));
     EXPECT_EQ(std::make_pair(12, -1), std::make_pair(partial.numFiles, partial.recordFile));
     EXPECT_FALSE(Read("<VolumeInformation></VolumeInformation>", partial));
     VolumeRecord sub;
@@ -340,8 +325,7 @@ TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
     // there but the last value cut or gone is readable, not whole.
     VolumeRecord record;
     bool whole = false;
-    const std::string full = Form();
-    const std::size_t last = full.find("238418576");
+    const std::size_t last = full.find("1000012");
     const std::pair<std::string, bool> cuts[] = {
         {full, true}, {"<volumeinformation>" + full.substr(19), true}, {full + "stray\r\n", true},
         {full + "<Extra>", false}, {full.substr(0, last + 3), false}, {full.substr(0, last), false},
@@ -613,124 +597,48 @@ TEST_F(VolumeFiles, ASaveStoppedAtAnyStepLeavesACompleteDescription)
     }
 }
 
-TEST_F(VolumeFiles, GlobalNumbersRunOverTheActiveVolumesInListOrder)
-{
-    EXPECT_EQ(VolumeStatus::NoVolume, handler.GetVolumeStatus(0));
-    Add(VolumeStatus::Active, 100);
-    Add(VolumeStatus::Blank, 30);      // takes no numbers
-    Add(VolumeStatus::Active, 50);
-    Add(VolumeStatus::Active, 0);      // a volume with no files takes none either
-    Add(VolumeStatus::Active, 5, 10);  // local numbers 10..14
-    Add(VolumeStatus::Active, -1);     // not yet sized
-    const std::int32_t total = handler.GetTotalFileCount();
-    ASSERT_EQ(155, total);
-    EXPECT_EQ(5, handler.GetActiveVolumeCount());
-    std::string path = "unchanged";
-    EXPECT_TRUE(!handler.GetVolumePath(-1, path) && path == "unchanged");
-
-    std::int32_t volume = 77, local = 77, global = -5;
-    const std::tuple<std::int32_t, std::int32_t, std::int32_t> mapped[] = {
-        {0, 0, 0}, {99, 0, 99}, {100, 2, 0}, {149, 2, 49}, {150, 4, 10}, {154, 4, 14}};
-    for (const auto& [g, v, l] : mapped) {
-        ASSERT_TRUE(handler.GlobalToLocalFile(g, volume, local)) << g;
-        EXPECT_EQ(std::make_pair(v, l), std::make_pair(volume, local)) << g;
-        EXPECT_TRUE(handler.LocalToGlobalFile(global, v, l) && global == g) << g;
-    }
-    volume = local = 77;
-    EXPECT_FALSE(handler.GlobalToLocalFile(total, volume, local));
-    EXPECT_FALSE(handler.GlobalToLocalFile(-1, volume, local));
-    EXPECT_TRUE(volume == 77 && local == 77);
-    global = -5;
-    EXPECT_FALSE(handler.LocalToGlobalFile(global, 1, 0));  // Blank
-    EXPECT_FALSE(handler.LocalToGlobalFile(global, 9, 0));  // no such volume
-    EXPECT_EQ(-5, global);
-    ASSERT_TRUE(handler.LocalToGlobalFile(global, 3, 0));
-    EXPECT_EQ(150, global);  // where its numbers would begin
-}
-
-TEST_F(VolumeFiles, ClaimsMoveAndEveryHolderConcernedIsRewritten)
+TEST_F(VolumeFiles, NumbersRunOverActiveVolumesAndAClaimMovesWithItsHolder)
 {
     const std::int32_t a = Add(VolumeStatus::Active, 10);
-    Add(VolumeStatus::Foreign, 10);
-    const std::int32_t b = Add(VolumeStatus::Active, 10, 3);
-    const std::int32_t c = Add(VolumeStatus::Active, 10);
-    EXPECT_EQ(-1, handler.GetRecordFile());
+    Add(VolumeStatus::Blank, 30);                             // takes no numbers
+    const std::int32_t b = Add(VolumeStatus::Active, 5, 3);  // local numbers 3..7
+    std::int32_t volume = 77, local = 77, global = -5;
+    ASSERT_TRUE(handler.GlobalToLocalFile(12, volume, local));
+    EXPECT_EQ(std::make_pair(b, 5), std::make_pair(volume, local));
+    ASSERT_TRUE(handler.LocalToGlobalFile(global, b, 7));
+    EXPECT_EQ(14, global);
+    volume = local = global = 77;
+    EXPECT_FALSE(handler.GlobalToLocalFile(-1, volume, local));
+    EXPECT_FALSE(handler.GlobalToLocalFile(15, volume, local));
+    EXPECT_FALSE(handler.LocalToGlobalFile(global, 1, 0));
+    EXPECT_TRUE(volume == 77 && local == 77 && global == 77);
 
-    // No holder remembered yet: the claim is set and written, nothing else.
+    // Without a remembered holder the claim is only set; once the holder is
+    // known, it gives the claim up when it moves, on disk too.
     ASSERT_TRUE(handler.SetRecordFile(12));
-    EXPECT_EQ(std::make_pair(-1, 5), std::make_pair(OnDisk(b).startFile, OnDisk(b).recordFile));
     EXPECT_EQ(-1, handler.RecordVolumeIndex);
-    EXPECT_FALSE(Described(a));
     EXPECT_EQ(12, handler.GetRecordFile());
-    EXPECT_EQ(b, handler.RecordVolumeIndex);
-
-    // The highest number, then round to 0: the claim travels and the
-    // remembered holder gives it up, on disk too.
-    ASSERT_TRUE(handler.SetRecordFile(29));
-    EXPECT_EQ(9, OnDisk(c).recordFile);
-    EXPECT_EQ(-1, OnDisk(b).recordFile);
-    EXPECT_EQ(c, handler.RecordVolumeIndex);
-    ASSERT_TRUE(handler.SetRecordFile((29 + 1) % handler.GetTotalFileCount()));
-    EXPECT_EQ(0, OnDisk(a).recordFile);
-    EXPECT_EQ(-1, OnDisk(c).recordFile);
-    EXPECT_EQ(a, handler.FindRecordFileVolume());
-    EXPECT_FALSE(handler.SetRecordFile(30));  // beyond the files: nothing changes
+    ASSERT_TRUE(handler.SetRecordFile(0));
+    EXPECT_EQ(std::make_pair(0, -1), std::make_pair(OnDisk(a).recordFile, OnDisk(b).recordFile));
     EXPECT_EQ(a, handler.RecordVolumeIndex);
+    EXPECT_FALSE(handler.SetRecordFile(15));
 
-    // A start claim without a remembered holder leaves the old claim; the
-    // first claim in list order wins until the holder is known.
-    handler.Volumes[static_cast<std::size_t>(a)].startFile = 4;
-    EXPECT_EQ(a, handler.FindStartFileVolume());
-    ASSERT_TRUE(handler.SetStartFile(14));
-    EXPECT_EQ(7, OnDisk(b).startFile);
-    EXPECT_EQ(4, Get(a).startFile);  // nobody remembered a to be the holder
-    EXPECT_EQ(4, handler.GetStartFile());
-    EXPECT_EQ(a, handler.StartVolumeIndex);
-    ASSERT_TRUE(handler.SetStartFile(17));
-    EXPECT_EQ(std::make_pair(-1, 0), std::make_pair(OnDisk(a).startFile, OnDisk(a).recordFile));
-    EXPECT_EQ(10, OnDisk(b).startFile);
-    EXPECT_EQ(17, handler.GetStartFile());
-
-    // Stamping: every Active volume, even after one fails to be written.
-    const std::int32_t foreign = 1;
-    Add(VolumeStatus::Active, 10);
-    ::RemoveDirectoryA(Get(4).path.c_str());  // unwritable
-    const std::int32_t d = Add(VolumeStatus::Active, 10);
-    handler.ActiveVolumeCount = 5;
-    EXPECT_FALSE(handler.UpdateDatabaseInfo());
-    for (const std::int32_t v : {a, d})
-        EXPECT_TRUE(OnDisk(v).activeVolumes == 5 && SameGuid(kDatabase, OnDisk(v).dbGuid)) << v;
-    EXPECT_FALSE(Described(foreign));
-    EXPECT_EQ(-1, Get(foreign).activeVolumes);
-}
-
-TEST_F(VolumeFiles, SizingKeepsHalfAPercentBack)
-{
-    const std::int32_t v = Add(VolumeStatus::Blank, -1);
-    // 100 files of 20 MB would fit into the whole space, 99 into 99.5 % of it.
-    ASSERT_TRUE(handler.SetAllocatedSpace(v, 100 * 20 * 1024));
-    EXPECT_EQ(std::make_pair(99, 2048000), std::make_pair(Get(v).numFiles, Get(v).allocatedSpaceKB));
-    EXPECT_FALSE(Described(v));
-    ASSERT_TRUE(handler.SetAllocatedSpace(v, -1));
-    EXPECT_EQ(0, Get(v).numFiles);
-    EXPECT_FALSE(handler.SetAllocatedSpace(1, 1000));
-    EXPECT_GT(handler.GetVolumeSizeKB(v), 0);
+    // Sizing keeps 0.5 % of the space back: 100 files of 20 MB would fill
+    // it all. Without a file size or a drive there is nothing to size.
+    ASSERT_TRUE(handler.SetAllocatedSpace(1, 100 * 20 * 1024));
+    EXPECT_EQ(std::make_pair(99, 2048000), std::make_pair(Get(1).numFiles, Get(1).allocatedSpaceKB));
+    EXPECT_FALSE(Described(1));
+    handler.Settings.FileSizeMB = 0;
+    EXPECT_FALSE(handler.SetAllocatedSpace(1, 1000000));
+    EXPECT_FALSE(handler.SetAllocatedSpace(9, 1000));
     VolumeRecord nowhere = Entry("\\\\?\\no such volume", VolumeStatus::Foreign, 0);
     EXPECT_EQ(-1, handler.GetVolumeSizeKB(handler.AppendVolume(nowhere)));
-    EXPECT_EQ(-1, handler.GetVolumeSizeKB(2));
-    EXPECT_EQ(0, handler.GetVolume(2, nowhere));
-    // Directories end in a backslash without doubling it.
-    handler.Settings.ImagePath = "\\Images\\";
-    handler.Settings.IndexPath = "Index";
-    std::string image, index;
-    handler.GetImageDirectory(nowhere, image);
-    handler.GetIndexDirectory(nowhere, index);
-    EXPECT_EQ("\\\\?\\no such volume\\Images\\|\\\\?\\no such volumeIndex\\", image + "|" + index);
-
-    // A failing file computation changes nothing.
-    handler.Settings.FileSizeMB = 0;
-    EXPECT_FALSE(handler.SetAllocatedSpace(v, 1000000));
-    EXPECT_TRUE(Get(v).numFiles == 0 && Get(v).allocatedSpaceKB == -1);
+    EXPECT_EQ(0, handler.GetVolume(9, nowhere));
+    std::string path = "unchanged";
+    EXPECT_TRUE(!handler.GetVolumePath(-1, path) && path == "unchanged");
+    handler.Settings.IndexPath = "Index";  // directories end in a backslash
+    handler.GetIndexDirectory(nowhere, path);
+    EXPECT_EQ("\\\\?\\no such volumeIndex\\", path);
 }
 
 TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)

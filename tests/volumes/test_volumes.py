@@ -42,11 +42,9 @@ class Wipe(unittest.TestCase):
         shutil.rmtree(self.c, ignore_errors=True)
         self.addCleanup(shutil.rmtree, self.c, True)
         self.outside = self.session.dir / "outside"
-        for directory in (self.f, self.c, self.outside):
-            (directory / "Target").mkdir(parents=True)
-            for path in (directory / "Target" / "inside.dat", directory / "keep.dat"):
-                path.write_bytes(str(path).encode())
-                os.chmod(path, 0o444)
+        for path in [d / name for d in (self.f, self.c, self.outside) for name in ("Target/inside.dat", "keep.dat")]:
+            write(path, str(path).encode())
+            os.chmod(path, 0o444)
         write(self.f / DEEP_CLIP, b"F clip")
         os.chmod(self.f / DEEP_CLIP, 0o444)
         self.before = {d: snapshot(d) for d in (self.f, self.c, self.outside)}
