@@ -228,19 +228,13 @@ TEST(Xml, WriterAndReaderAgreeOnTheDialect)
     EXPECT_EQ("<Root>\r\n<NumFiles>-1</NumFiles>\r\n\t\t<Position>2147483647</Position>\r\n<Label>  Cam A  </Label>"
               "\t<Text>a & \"c\" > d</Text>\r\n<Cut>a < b</Cut>\r\n\t</Root>",
               document.GetText());
-    EXPECT_EQ((List{"Root=", "NumFiles=-1", "/NumFiles", "Position=2147483647", "/Position", "Label=Cam A", "/Label",
-                    "Text=a & \"c\" > d", "/Text", "Cut=a", "=", "/Root"}),
-              Items(document.GetText()));
 
     const std::pair<std::string, List> cases[] = {
         {"<L>\t\r\n two  inner\tspaces \r\n</L>", {"L=two  inner\tspaces", "/L"}},
-        {"<L>&lt;&amp;</L>", {"L=&lt;&amp;", "/L"}},  // entities are not decoded
         {"<X a =\"1\"   b= \"2\" c=\"  spaced \"></X>", {"X=", "@a=1", "@b=2", "@c=spaced", "/X"}},
-        {"<X a=\"1\">in</X>", {"X=in", "@a=1", "/X"}},
         {"<X a=\"1\" />", {"X=", "@a=1", "/X"}},
-        {"<X />", {"X=", "/X"}},
         {"<X/>", {"X/="}},  // only a space or '>' ends a name
-        {"<A\r\n>1</A>", {"A=1", "/A"}},
+        {"<Cut>a < b</Cut>\r\n</Root>", {"Cut=a", "=", "/Root"}},  // a raw '<' in a value splits it
         {"<Root>\r\n<Label></Label>\r\n<Unknown>\r\n\t<Deep>7</Deep>\r\n</Unknown>stray text</Stray>\r\n</Root>\r\n",
          {"Root=", "Label=", "/Label", "Unknown=", "Deep=7", "/Deep", "/Unknown", "/Stray", "/Root"}},
         // Malformed attributes are dropped and reading goes on.
@@ -250,11 +244,9 @@ TEST(Xml, WriterAndReaderAgreeOnTheDialect)
         {"<X a=\"1\" =\"2\"></Y>", {"X=", "@a=1", "/Y"}},
         {"<X a\"b c\">", {"X=", "@a\"b=b c"}},  // a quote before the separator still opens the value
         // The document ends inside a tag or its text.
-        {"<A>1</A><B a=\"1\"", {"A=1", "/A"}},
         {"<A>1</A><", {"A=1", "/A"}},
         {"<A>1</A", {"A=1"}},
         {"<A>\r\n<B>12", {"A=", "B="}},
-        {"no tags at all", {}},
         {"\x00<\xFF>\x80\"</\x01>"s, {"\xFF=\x80\"", "/\x01"}},
     };
     for (const auto& [text, items] : cases)
@@ -267,7 +259,6 @@ TEST(VolumeInfoText, GuidsAndNumbersReadLikeTheScansTheyStandFor)
     EXPECT_EQ("{00000A0B-000C-000D-0E0F-0001ABCDEFFF}", GuidToText(guid));
     EXPECT_EQ("{00000000-0000-0000-0000-000000000000}", GuidToText(GUID{}));
     const std::pair<const char*, const char*> guids[] = {
-        {"{00000a0b-000c-000d-0e0f-0001abcdefff}", "{00000A0B-000C-000D-0E0F-0001ABCDEFFF}"},
         {"{1-2-3-0405-060708090A0B}", "{00000001-0002-0003-0405-060708090A0B}"},  // widths are maxima
         {"{123456789-2222-3333-4444-555555555555}", "{12345678-0000-0000-0000-000000000000}"},
         {"6B1F03A2-94C0-4E51-8A7D-0C22E5D9B310", "{00000000-0000-0000-0000-000000000000}"},  // no brace
@@ -280,9 +271,8 @@ TEST(VolumeInfoText, GuidsAndNumbersReadLikeTheScansTheyStandFor)
         EXPECT_EQ(read, GuidToText(TextToGuid(text))) << text;
 
     const std::pair<std::string, std::uint32_t> numbers[] = {
-        {"0x20", 32}, {"0X1f", 31}, {"010", 8}, {"08", 0}, {"-1", 0xFFFFFFFF}, {" \t42abc", 42}, {"+7", 7},
-        {"0x", 0}, {"", 0}, {"twelve", 0}, {"4294967295", 0xFFFFFFFF},
-        {"4294967296", 0xFFFFFFFF}, {"-4294967296", 0xFFFFFFFF},  // saturates, sign or not
+        {"0X1f", 31}, {"010", 8}, {"08", 0}, {"-1", 0xFFFFFFFF}, {" \t42abc", 42}, {"0x", 0}, {"", 0},
+        {"4294967295", 0xFFFFFFFF}, {"4294967296", 0xFFFFFFFF}, {"-4294967296", 0xFFFFFFFF},  // saturates
         {std::string(30, '0') + "5", 5}, {std::string(31, '0') + "5", 0},  // 32 characters are refused
     };
     for (const auto& [text, value] : numbers)
@@ -315,11 +305,6 @@ TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
     EXPECT_FALSE(Read(full.substr(0, full.find("<RecordFile>")) + full.substr(full.find("<DBGUID>")), partial));
     EXPECT_EQ(std::make_pair(12, -1), std::make_pair(partial.numFiles, partial.recordFile));
     EXPECT_FALSE(Read("<VolumeInformation></VolumeInformation>", partial));
-    VolumeRecord sub;
-    sub.subVolumes = {"\\Old"};
-    EXPECT_TRUE(Read("<NumFiles>5</NumFiles><SubVolume>\\S</SubVolume><subvolume> \\T </subvolume>", sub));
-    EXPECT_EQ(5, sub.numFiles);
-    EXPECT_EQ((List{"\\Old", "\\S", "\\T"}), sub.subVolumes);
 
     // Whole only when the first element is closed at the end: every element
     // there but the last value cut or gone is readable, not whole.
@@ -327,9 +312,9 @@ TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
     bool whole = false;
     const std::size_t last = full.find("1000012");
     const std::pair<std::string, bool> cuts[] = {
-        {full, true}, {"<volumeinformation>" + full.substr(19), true}, {full + "stray\r\n", true},
-        {full + "<Extra>", false}, {full.substr(0, last + 3), false}, {full.substr(0, last), false},
-        {full.substr(0, full.size() - 5), false}, {full.substr(0, last) + std::string(40, '\0'), false}};
+        {full, true}, {"<volumeinformation>" + full.substr(19), true}, {full + "<Extra>", false},
+        {full.substr(0, last + 3), false}, {full.substr(0, full.size() - 5), false},
+        {full.substr(0, last) + std::string(40, '\0'), false}};
     for (const auto& [cut, isWhole] : cuts) {
         EXPECT_TRUE(Read(cut, record, &whole));
         EXPECT_EQ(isWhole, whole) << cut;
@@ -358,12 +343,6 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
          {"A3", "A4", "B-1", "M0", "M1", "M2"}},
         {"a description claiming more volumes than are present",
          {Entry("E:", S::Active, 0, 5), Entry("F:", S::Active, 1, 2)}, 5, {"A0", "A1", "M2", "M3", "M4"}},
-        {"a hole between two volumes",
-         {Entry("E:", S::Active, 0, 1), Entry("F:", S::Active, 2, 1), Entry("G:", S::Foreign, 0)}, 2,
-         {"A0", "A2", "F0", "M1"}},
-        {"negative positions are repaired from 0",
-         {Entry("E:", S::Active, -1), Entry("F:", S::Active, -1), Entry("G:", S::Active, 0)}, 3, {"A0", "A1", "A2"}},
-        {"no active volume at all", {Entry("E:", S::Blank, -1), Entry("F:", S::Foreign, 7)}, 0, {"F7", "B-1"}},
     };
     for (auto& c : cases) {
         SortVolumes(c.volumes);
@@ -380,9 +359,7 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
         AppendPlaceholders(volumes, CountSequencePositions(volumes));
         EXPECT_EQ(static_cast<std::size_t>(kMaxSequencePositions + (damaged.position ? 1 : 0)), volumes.size());
     }
-
     EXPECT_EQ(205829u, MinimumVolumeSizeKB(20));  // 204800 / 0.995, truncated
-    EXPECT_EQ(10291u, MinimumVolumeSizeKB(1));
 }
 
 TEST(DriveGuard, EachPlaceProtectsItsDriveOnly)
@@ -415,8 +392,7 @@ TEST(WipeDecisions, LinksAreNeverEnteredAndNamesDecideOnlyForDirectories)
 {
     const DWORD dir = FILE_ATTRIBUTE_DIRECTORY, link = FILE_ATTRIBUTE_REPARSE_POINT;
     const std::tuple<DWORD, const wchar_t*, WipeEntry> cases[] = {
-        {dir, L".", WipeEntry::Skipped}, {dir, L"..", WipeEntry::Skipped}, {dir, L".cache", WipeEntry::Skipped},
-        {dir | link, L".link", WipeEntry::Skipped},
+        {dir, L".", WipeEntry::Skipped}, {dir, L".cache", WipeEntry::Skipped}, {dir | link, L".link", WipeEntry::Skipped},
         {dir | FILE_ATTRIBUTE_HIDDEN, L"system VOLUME information", WipeEntry::Skipped},
         {dir | FILE_ATTRIBUTE_READONLY, L"Images", WipeEntry::Directory},
         {dir | link, L"Images", WipeEntry::Link},         // junction or directory link
@@ -525,15 +501,6 @@ TEST_F(VolumeFiles, EachSaveKeepsThePreviousGenerationAndDamageFallsBackToIt)
     ASSERT_TRUE(SaveVolumeInfo(Volume(dir.path(), 9)));
     EXPECT_EQ(goodText, testfiles::ReadAll(Previous()));
     EXPECT_EQ(Text(Volume(dir.path(), 9)), testfiles::ReadAll(Current()));
-
-    // Fields of a failed current file stay unless the previous one gives them.
-    const std::string current = "<VolumeInformation>\r\n<NumFiles>12</NumFiles>\r\n</VolumeInformation>\r\n";
-    const std::string previous = "<SubVolumes>\r\n<SubVolume>\\S</SubVolume>\r\n</SubVolumes>\r\n";
-    Put(&current, &previous);
-    VolumeRecord mixed = Entry(dir.path().c_str(), VolumeStatus::NoVolume, -1);
-    mixed.numFiles = 12;
-    mixed.subVolumes = {"\\S"};
-    EXPECT_TRUE(Loads(&mixed));
 }
 
 // A save stopped at any step, by a crash or by a failing call, leaves at
@@ -696,21 +663,4 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
             }
         }
     }
-
-    // The time span: from the newest and oldest files' records, or from
-    // every record (the unused ones are zeros); a missing index is created.
-    handler.Volumes.clear();
-    const std::int32_t claims = Add(VolumeStatus::Active, 10, 0, 2, 7);
-    const std::int32_t none = Add(VolumeStatus::Active, 10);
-    const std::int32_t missing = Add(VolumeStatus::Active, 10);
-    WriteMaster(Get(claims).path, 0, {{2, kT1}, {7, kT2}});
-    WriteMaster(Get(none).path, 0, {{1, kT1}, {4, kT2}, {6, kT1}});
-    const std::tuple<std::int32_t, bool, std::int32_t, std::int32_t> spans[] = {
-        {claims, true, kT1 - 60, kT2}, {none, true, 0, kT2}, {missing, false, 2085724800, 115200}};
-    for (const auto& [index, found, earliest, latest] : spans) {
-        std::int32_t from = 0, to = 0;
-        EXPECT_EQ(found, handler.GetFileTimeRange(Get(index), from, to)) << index;
-        EXPECT_EQ(std::make_pair(earliest, latest), std::make_pair(from, to)) << index;
-    }
-    EXPECT_TRUE(testfiles::Exists(Get(missing).path + "\\MASTER.NDX"));
 }

@@ -121,12 +121,10 @@ std::string CheckRoundTrip(const std::string& text, const VolumeRecord& record, 
 // The C library's scan is the reference for reading a GUID.
 std::string CheckGuidText(const std::string& text)
 {
-    unsigned v[11] = {};
-    std::sscanf(text.c_str(), "{%8X-%4X-%4X-%2X%2X-%2X%2X%2X%2X%2X%2X}", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                &v[6], &v[7], &v[8], &v[9], &v[10]);
-    GUID expected{v[0], static_cast<std::uint16_t>(v[1]), static_cast<std::uint16_t>(v[2]), {}};
-    for (int i = 0; i < 8; ++i)
-        expected.Data4[i] = static_cast<std::uint8_t>(v[3 + i]);
+    GUID expected{};
+    std::uint8_t* d = expected.Data4;
+    std::sscanf(text.c_str(), "{%8X-%4hX-%4hX-%2hhX%2hhX-%2hhX%2hhX%2hhX%2hhX%2hhX%2hhX}", &expected.Data1,
+                &expected.Data2, &expected.Data3, d, d + 1, d + 2, d + 3, d + 4, d + 5, d + 6, d + 7);
     return SameGuid(expected, TextToGuid(text)) ? "" : "reads as " + GuidToText(TextToGuid(text));
 }
 
