@@ -49,14 +49,7 @@ Names Tree(const std::string& directory)
 TEST(VolumeDrives, ProbeAndWipeLeaveWhatTheyMust)
 {
     VolumeHandler handler{DatabaseSettings(), GUID{}};
-    // The probe ignores descriptions and system names in any case, at the root only.
-    for (const char* path : {"E:\\volumeinfo.XML", "E:\\VOLUMEINFOOLD.xml", "E:\\Recycled\\", "E:\\Recycled\\inside\\",
-                             "E:\\SYSTEM volume INFORMATION\\"})
-        Make(path);
     bool other = true;
-    EXPECT_TRUE(VolumeHandler::ProbeVolumeRoot("E:", other));
-    EXPECT_FALSE(other);
-    EXPECT_FALSE(testfiles::Exists("E:\\testfile.tmp"));
     // Read-only and missing drives are not writable; empty roots list no
     // entries at all (not even "." and ".."), which is nothing to wipe.
     for (const char* root : {"G:", "Q:"}) {
