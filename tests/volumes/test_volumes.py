@@ -1,8 +1,6 @@
-"""The wipe and the last-files check on drives laid out from Linux.
-
-Wine acts on a host symbolic link's target and cannot remove the link itself,
-so the wipe must leave such links in place (and fail) rather than harm what
-they point to. The scan's walk shows in the trace lines of damaged files."""
+"""The wipe and the last-files check on drives laid out from Linux. Wine acts
+on a host symbolic link's target and cannot remove the link itself, so the wipe
+must leave such links in place (and fail) rather than harm what they point to."""
 
 import os
 import shutil

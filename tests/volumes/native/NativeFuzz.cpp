@@ -1,6 +1,5 @@
-// Drives the pure text code of volumes/ with generated, mutated and
-// pathological documents under the sanitizers. Exit code 0 when every
-// invariant held.
+// Drives the pure text code of volumes/ with random, mutated and pathological
+// documents under the sanitizers; exit code 0 when every invariant held.
 #include "volumes/VolumeInfoText.h"
 #include "volumes/XmlDocument.h"
 
@@ -25,11 +24,10 @@ std::string Mutate(std::string text)
 {
     for (std::size_t edits = 1 + Below(6); edits > 0; --edits) {
         const std::size_t at = Below(text.size() + 1);
-        switch (Below(5)) {
+        switch (Below(4)) {
         case 0: if (at < text.size()) text[at] = static_cast<char>(g_engine()); break;
         case 1: text.erase(at, Below(40)); break;
         case 2: text.insert(at, kTokens[Below(kTokens.size())]); break;
-        case 3: text.insert(at, text.substr(at, Below(60))); break;
         default: text.resize(at); break;
         }
     }
@@ -67,28 +65,21 @@ VolumeRecord RandomRecord()
     return r;
 }
 
-// Walks the document twice; "" when every invariant held, else what broke.
+// Walks the document; "" when every invariant held, else what broke.
 std::string CheckReader(const std::string& text)
 {
     XmlDocument document;
     document.SetText(text);
-    std::string first;
-    for (int pass = 0; pass < 2; ++pass) {
-        document.Reset();
-        std::string trace, name, value;
-        bool isClosing = false, isAttribute = false;
-        for (std::size_t items = 1; document.GetNextItem(name, value, isClosing, isAttribute); ++items) {
-            if (items > 2 * text.size() + 2)  // every item uses up at least one character
-                return "the reader does not come to an end";
-            if (isClosing && (isAttribute || name.empty() || name[0] != '/' || !value.empty()))
-                return "a bad closing item: " + name;
-            if (isAttribute && name.empty())
-                return "an attribute without a name";
-            trace += (isClosing ? "C" : isAttribute ? "A" : "E") + name + "\x01" + value + "\x02";
-        }
-        if (pass == 1 && trace != first)
-            return "a second walk after Reset reads differently";
-        first = trace;
+    document.Reset();
+    std::string name, value;
+    bool isClosing = false, isAttribute = false;
+    for (std::size_t items = 1; document.GetNextItem(name, value, isClosing, isAttribute); ++items) {
+        if (items > 2 * text.size() + 2)  // every item uses up at least one character
+            return "the reader does not come to an end";
+        if (isClosing && (isAttribute || name.empty() || name[0] != '/' || !value.empty()))
+            return "a bad closing item: " + name;
+        if (isAttribute && name.empty())
+            return "an attribute without a name";
     }
     return "";
 }
