@@ -33,7 +33,6 @@ int main(int argc, char** argv)
         std::printf("deleted %d\n", static_cast<int>(deleted));
         return ok ? 0 : 1;
     } else {
-        std::fprintf(stderr, "usage: volumes_wipe_tool probe ROOT | count DIR | wipe DIR | scan TRACEDIR\n");
         return 2;
     }
     return 0;

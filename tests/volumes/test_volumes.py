@@ -1,8 +1,6 @@
-"""The wipe and the last-files check on drives laid out from Linux.
-
-Wine acts on a host symbolic link's target and cannot remove the link itself,
-so the wipe must leave such links in place (and fail) rather than harm what
-they point to. The scan's walk shows in the trace lines of damaged files."""
+"""The wipe and the last-files check on drives laid out from Linux. Wine acts
+on a host symbolic link's target and cannot remove the link itself, so the wipe
+must leave such links in place (and fail) rather than harm what they point to."""
 
 import os
 import shutil
@@ -24,8 +22,7 @@ TRACE_DIR = r"C:\Windows\Kestrix\MediaprepLogs"
 CAPACITY = 20 << 20  # what the settings' file size makes of a rebuilt record
 
 
-def snapshot(directory):
-    """Every entry below a directory with its mode and contents (files)."""
+def snapshot(directory):  # every entry below with its mode and contents (files)
     return {p: (stat.S_IMODE(os.lstat(os.path.join(directory, p)).st_mode),
                 None if p.endswith("/") else open(os.path.join(directory, p), "rb").read())
             for p in mptest.tree(directory)}
@@ -43,11 +40,9 @@ class Wipe(unittest.TestCase):
         shutil.rmtree(self.c, ignore_errors=True)
         self.addCleanup(shutil.rmtree, self.c, True)
         self.outside = self.session.dir / "outside"
-        for directory in (self.f, self.c, self.outside):
-            (directory / "Target").mkdir(parents=True)
-            for path in (directory / "Target" / "inside.dat", directory / "keep.dat"):
-                path.write_bytes(str(path).encode())
-                os.chmod(path, 0o444)
+        for path in [d / name for d in (self.f, self.c, self.outside) for name in ("Target/inside.dat", "keep.dat")]:
+            write(path, str(path).encode())
+            os.chmod(path, 0o444)
         write(self.f / DEEP_CLIP, b"F clip")
         os.chmod(self.f / DEEP_CLIP, 0o444)
         self.before = {d: snapshot(d) for d in (self.f, self.c, self.outside)}
@@ -85,9 +80,8 @@ class Wipe(unittest.TestCase):
                 (self.e / name).unlink(missing_ok=True)
                 os.symlink(target, self.e / name)
                 self.run_tool("count", "E:")
-                self.assert_canaries_untouched(what + ", count")
                 self.assertEqual(1, self.run_tool("wipe", "E:").code, what)
-                self.assert_canaries_untouched(what + ", wipe")
+                self.assert_canaries_untouched(what)
                 self.assertTrue(os.path.islink(self.e / name), what)
 
         # Without links, whatever the names: everything goes, nothing else.
@@ -107,8 +101,7 @@ class Wipe(unittest.TestCase):
         self.assertEqual(before, snapshot(self.e))
 
 
-def record_bytes(summary):
-    """The 688 stored bytes of a manifest's summary, or of the empty record."""
+def record_bytes(summary):  # the 688 stored bytes of a manifest's summary, or of the empty record
     record = volwriter.MasterRecord(CAPACITY)
     if summary:
         for name in ("earliest", "latest", "present", "mask", "key", "sequence", "first", "last"):
