@@ -187,31 +187,6 @@ TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestAtCloseNothingAfterA
     }
 }
 
-TEST_F(SequentialFileTest, AWriteTheSystemRefusesFailsEveryLaterWrite)
-{
-    const std::string path = Make("readonly.dat", 2 * kBlock);
-    SequentialFile file;
-    ASSERT_TRUE(file.Open(path, OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ));  // no write access
-    FilePosition pos(file);
-    // The full block goes to disk at once; the platform refuses it at once
-    // or when the transfer completes.
-    const AppException first = CatchApp([&] {
-        file.Write(pos, contents.data(), kBlock);
-        file.Write(pos, "a", 1);
-    });
-    EXPECT_EQ(std::make_pair(kAppErrorWrite, std::uint32_t{ERROR_ACCESS_DENIED}),
-              std::make_pair(first.AppCode(), first.SysError())) << first.what();
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), file.LastWriteError());
-    EXPECT_STREQ(("Write() error 5(" + path + ").").c_str(), CatchApp([&] { file.Write(pos, "a", 1); }).Message());
-    // Reading still works, and Close discards instead of writing back.
-    pos.Seek(kBlock, 0);
-    char byte = 0;
-    EXPECT_EQ(1u, file.Read(pos, &byte, 1));
-    EXPECT_EQ(contents[kBlock], byte);
-    file.Close();
-    EXPECT_EQ("", Mismatch(contents, testfiles::ReadAll(path)));
-}
-
 // One thread writes ahead of another in the same file: neither may lower the
 // size (or the end of what was written) that the other has just raised.
 TEST_F(SequentialFileTest, TwoThreadsWritingOneFileNeverLowerItsSize)
