@@ -134,50 +134,25 @@ TEST_F(SequentialFileTest, ReadsAheadGivesEveryBufferBackAndRefusesRangesNoPoolH
     EXPECT_EQ(0, std::memcmp(out.data(), contents.data(), 64 * kBlock));
 }
 
-TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestAtCloseNothingAfterAbort)
+// Uncached blocks are loaded before they change. Abort writes none of it
+// back; the destructor of a file still open does.
+TEST_F(SequentialFileTest, AbortWritesNothingBackADestroyedOpenFileEverything)
 {
     const std::string path = Make("behind.dat", 4 * kBlock);
     std::string expected = contents;
-    const std::string data = Pattern(4 * kBlock, 9);
-    SequentialFile file;
-    ASSERT_TRUE(file.Open(path, OPEN_EXISTING, kReadWrite, 0, FILE_FLAG_NO_BUFFERING));
-    FilePosition pos(file);
-    // offset, length, demand reads and writes counted after: block 0 is loaded,
-    // then written; past what was written since Open nothing is loaded; a
-    // partial block waits for Close; block 0, cached, is changed again.
-    const struct { std::uint64_t offset, length, reads, writes; } steps[] = {
-        {0, kBlock, 1, 1}, {kBlock, kBlock, 1, 2}, {2 * kBlock, 100, 1, 2}, {10, 2, 1, 2}};
-    for (const auto& step : steps) {
-        const std::uint64_t from = step.offset == 10 ? 3 * kBlock : step.offset;
-        pos.Seek(static_cast<std::int64_t>(step.offset), 0);
-        file.Write(pos, data.data() + from, static_cast<std::uint32_t>(step.length));
-        expected.replace(step.offset, step.length, data, from, step.length);
-        const SequentialFile::TransferCounts counts = file.GetTransferCounts();
-        EXPECT_EQ(std::make_pair(step.reads, step.writes), std::make_pair(counts.demandReads, counts.writes));
-    }
-    file.Close();
-    EXPECT_EQ(4u, file.GetTransferCounts().writes);
-    // Block 2 was not loaded: past its first 100 bytes, whatever its write carried.
-    const std::string disk = testfiles::ReadAll(path);
-    ASSERT_EQ(expected.size(), disk.size());
-    expected.replace(2 * kBlock + 100, kBlock - 100, disk, 2 * kBlock + 100, kBlock - 100);
-    EXPECT_EQ("", Mismatch(expected, disk));
-
-    // Opened again, uncached blocks are loaded before they change. Abort
-    // writes none of it back; the destructor of a file still open does.
     for (bool abort : {true, false}) {
         {
-            SequentialFile again;
-            ASSERT_TRUE(again.Open(path, OPEN_EXISTING, kReadWrite, 0));
-            FilePosition at(again);
+            SequentialFile file;
+            ASSERT_TRUE(file.Open(path, OPEN_EXISTING, kReadWrite, 0));
+            FilePosition at(file);
             at.Seek(3 * kBlock, 0);
-            again.Write(at, "x", 1);
+            file.Write(at, "x", 1);
             at.Seek(kBlock + 5, 0);
-            again.Write(at, "yz", 2);
-            EXPECT_EQ(2u, again.GetTransferCounts().demandReads);
+            file.Write(at, "yz", 2);
+            EXPECT_EQ(2u, file.GetTransferCounts().demandReads);
             if (abort)
-                again.Abort();
-            EXPECT_EQ(!abort, again.IsOpen());
+                file.Abort();
+            EXPECT_EQ(!abort, file.IsOpen());
         }
         if (!abort) {
             expected.replace(3 * kBlock, 1, "x");
@@ -185,31 +160,6 @@ TEST_F(SequentialFileTest, FullBlocksAreWrittenAtOnceTheRestAtCloseNothingAfterA
         }
         EXPECT_EQ("", Mismatch(expected, testfiles::ReadAll(path))) << (abort ? "Abort" : "destroyed open");
     }
-}
-
-TEST_F(SequentialFileTest, AWriteTheSystemRefusesFailsEveryLaterWrite)
-{
-    const std::string path = Make("readonly.dat", 2 * kBlock);
-    SequentialFile file;
-    ASSERT_TRUE(file.Open(path, OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ));  // no write access
-    FilePosition pos(file);
-    // The full block goes to disk at once; the platform refuses it at once
-    // or when the transfer completes.
-    const AppException first = CatchApp([&] {
-        file.Write(pos, contents.data(), kBlock);
-        file.Write(pos, "a", 1);
-    });
-    EXPECT_EQ(std::make_pair(kAppErrorWrite, std::uint32_t{ERROR_ACCESS_DENIED}),
-              std::make_pair(first.AppCode(), first.SysError())) << first.what();
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), file.LastWriteError());
-    EXPECT_STREQ(("Write() error 5(" + path + ").").c_str(), CatchApp([&] { file.Write(pos, "a", 1); }).Message());
-    // Reading still works, and Close discards instead of writing back.
-    pos.Seek(kBlock, 0);
-    char byte = 0;
-    EXPECT_EQ(1u, file.Read(pos, &byte, 1));
-    EXPECT_EQ(contents[kBlock], byte);
-    file.Close();
-    EXPECT_EQ("", Mismatch(contents, testfiles::ReadAll(path)));
 }
 
 // One thread writes ahead of another in the same file: neither may lower the
