@@ -1,14 +1,21 @@
-// Bytes for the store tests: hex spelled out, and small image files
-// assembled record by record.
+// Bytes for the store tests and fuzz targets: hex spelled out, small image
+// files assembled record by record, and the check that written tables load
+// again.
 #pragma once
 
 #include "store/format/ImageFormat.h"
 #include "store/format/ImageTables.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// For the fuzz targets: aborts, so that libFuzzer keeps the input.
+#define CHECK(condition) \
+    ((condition) ? void() : (std::fprintf(stderr, "check failed: %s\n", #condition), std::abort()))
 
 namespace imagebuilder {
 
@@ -97,6 +104,53 @@ inline int ScanAll(ImageTables& tables, ByteSource& file)
     while (tables.ScanNext(file, record))
         ++taken;
     return taken;
+}
+
+// Whether tables written back into file load again as they were, as far as
+// the file's generation stores them.
+inline bool LoadsAsWritten(const ImageTables& tables, BufferFile& file)
+{
+    ImageTables loaded;
+    if (!loaded.LoadHeader(file) || !loaded.LoadTables(file) || !loaded.LoadMetaData(file, -1) ||
+        loaded.Header().version != tables.Header().version || loaded.Header().tableOffset != tables.Header().tableOffset)
+        return false;
+    const TableLayout layout = LayoutOf(tables.Header().version);
+    for (int kind = 0; kind < kStreamKinds; ++kind) {
+        const bool full = kind >= layout.firstFullKind;
+        const bool stored = full || (kind == kVideo && layout.videoPositions);
+        for (int stream = 0; stream < kStreamsPerKind; ++stream) {
+            const auto& before = tables.Frames(kind, stream);
+            const auto& after = loaded.Frames(kind, stream);
+            if (after.size() != (stored ? before.size() : 0))
+                return false;
+            for (std::size_t i = 0; stored && i < before.size(); ++i) {
+                if (before[i].position != after[i].position ||
+                    (full && (before[i].time != after[i].time || before[i].thousandths != after[i].thousandths ||
+                              before[i].keyFlag != after[i].keyFlag)))
+                    return false;
+            }
+        }
+    }
+    for (int stream = 0; stream < kStreamsPerKind; ++stream) {
+        const auto& before = tables.MetaData(stream);
+        const auto& after = loaded.MetaData(stream);
+        if (loaded.Keys(stream).size() != (layout.keyTable ? tables.Keys(stream).size() : 0) ||
+            (layout.metaData && before.size() != after.size()))
+            return false;
+        for (std::size_t i = 0; layout.metaData && i < before.size(); ++i) {
+            if (before[i].length != after[i].length ||
+                (before[i].length != 0 &&
+                 std::memcmp(tables.ItemBytes(before[i]), loaded.ItemBytes(after[i]), before[i].length) != 0))
+                return false;
+        }
+    }
+    return true;
+}
+
+// For the fuzz targets: whatever write-back stores into a copy, loads again.
+inline bool WriteBackLoadsAgain(ImageTables tables, BufferFile copy)
+{
+    return !tables.WriteBack(copy) || LoadsAsWritten(tables, copy);
 }
 
 }  // namespace imagebuilder

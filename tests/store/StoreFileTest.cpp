@@ -185,7 +185,7 @@ TEST(ImageFile, RecorderFilesRoundTrip)
         std::string name;
         int number = 0, lastKind = 0, lastStream = 0;
         std::uint32_t version = 0, pending = 0;
-        std::map<std::pair<int, int>, std::uint32_t> records;  // by kind and stream
+        std::map<std::pair<int, int>, std::uint32_t> records, scanned;  // by kind and stream
         in >> name >> number >> version >> lastKind >> lastStream >> pending;
         for (int kind, stream; in >> kind >> stream;)
             in >> records[{kind, stream}];
@@ -193,32 +193,21 @@ TEST(ImageFile, RecorderFilesRoundTrip)
         const std::string cache = "CACHE" + name.substr(3, 4) + ".tmp";
         ASSERT_TRUE(::CopyFileA((samples + "\\" + name).c_str(), (dir / name).c_str(), FALSE));
         ::CopyFileA((samples + "\\" + cache).c_str(), (dir / cache).c_str(), FALSE);
-        {
-            ImageFile image(1048576);
-            image.SetBasePath(dir.path() + "\\");
-            ASSERT_TRUE(image.Open(number, true));
-            EXPECT_EQ(image.GetVersion(), version);
-            for (const auto& [at, count] : records)
-                EXPECT_EQ(image.GetStreamCount(at.second, at.first), count + (at.first == kVideo ? 2 : 0));
-            EXPECT_TRUE(image.Close());
-        }
-        std::map<std::pair<int, int>, std::uint32_t> scanned;
-        {
-            ImageFile image(ImageFile::kSizeFromHeader);
-            image.SetBasePath(dir.path() + "\\");
-            ASSERT_TRUE(image.Open(number, false));
-            ASSERT_TRUE(image.SetWriteMode(true, false));
-            ScannedRecord record;
-            while (image.ScanNextRecord(record))
-                ++scanned[{record.kind, record.prefix.stream}];
-            EXPECT_TRUE(version < 0x3010 || image.LoadCacheJournal());
-            EXPECT_TRUE(image.Close());
-        }
+        ImageFile image(1048576);
+        image.SetBasePath(dir.path() + "\\");
+        ASSERT_TRUE(image.Open(number, true));
+        EXPECT_EQ(image.GetVersion(), version);
+        for (const auto& [at, count] : records)
+            EXPECT_EQ(image.GetStreamCount(at.second, at.first), count + (at.first == kVideo ? 2 : 0));
+        ASSERT_TRUE(image.SetWriteMode(true, false));
+        ScannedRecord record;
+        while (image.ScanNextRecord(record))
+            ++scanned[{record.kind, record.prefix.stream}];
+        EXPECT_TRUE(version < 0x3010 || image.LoadCacheJournal());
+        EXPECT_TRUE(image.Close());
         EXPECT_FALSE(testfiles::Exists(dir / cache));
         for (const auto& [at, count] : records)
             EXPECT_EQ(scanned[at], count - (at == std::make_pair(lastKind, lastStream) ? 1 : 0));
-        ImageFile image(1048576);
-        image.SetBasePath(dir.path() + "\\");
         ASSERT_TRUE(image.Open(number, true));
         for (const auto& [at, count] : scanned) {
             const std::uint32_t extra = (at == std::make_pair(int{kText}, 0) ? pending : 0) + (at.first == kVideo ? 2 : 0);

@@ -28,5 +28,4 @@ def main(out_dir, writer):
     (out / "expected.txt").write_text("\n".join(lines) + "\n")
 
 
-if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+main(sys.argv[1], sys.argv[2])
