@@ -1,6 +1,6 @@
 // The store's files on a real (Wine) file system: names and the open
 // sequence, key index and master index records as stored, image files fresh
-// and as the recorder writes them.
+// and as the recorder writes them; and the fuzz targets over their seeds.
 #include "recorderlibs/CDateTime.h"
 #include "store/ImageFile.h"
 #include "store/KeyIndexFile.h"
@@ -11,15 +11,26 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
 using namespace imagebuilder;
 using testfiles::ReadAll;
 
+extern "C" int FuzzCacheJournal(const std::uint8_t*, std::size_t);
+extern "C" int FuzzFrameHeaders(const std::uint8_t*, std::size_t);
+extern "C" int FuzzImageLoad(const std::uint8_t*, std::size_t);
+extern "C" int FuzzMasterRecord(const std::uint8_t*, std::size_t);
+extern "C" int FuzzRecordScan(const std::uint8_t*, std::size_t);
+
 namespace {
 
-std::string Str(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
+template <class Bytes>
+std::string Str(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
 
 }  // namespace
 
@@ -36,12 +47,10 @@ TEST(StoreFiles, NamesOpenSequenceAndIndexRecordsAsStored)
     for (const bool heldByReader : {false, true}) {
         const std::string path = dir / (heldByReader ? "held" : "readonly");
         testfiles::WriteAll(path, "abc");
-        if (!heldByReader)
-            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-        win32::UniqueFileHandle reader;
-        if (heldByReader)
-            reader = win32::UniqueFileHandle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ::SetFileAttributesA(path.c_str(), heldByReader ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY);
+        win32::UniqueFileHandle reader(heldByReader ? ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                    nullptr, OPEN_EXISTING, 0, nullptr)
+                                                    : INVALID_HANDLE_VALUE);
         MmioFile file;
         ASSERT_EQ(file.OpenByName(path), kMmioOk) << path;
         EXPECT_EQ(file.WriteAt("x", 1, 1), heldByReader ? kMmioWriteFailed : kMmioOk) << path;
@@ -61,19 +70,14 @@ TEST(StoreFiles, NamesOpenSequenceAndIndexRecordsAsStored)
     EXPECT_EQ(key.GetNumberBase(), 12u);
     key.SetVersion(0x2015);
     KeyRecord record;
-    record.flags = 1;
-    record.fieldD = 10;
-    record.keyValue = 0x01020304;
+    ASSERT_TRUE(LoadKeyRecord(Hex("@16 01 @21 04030201 @31 0A", kKeyRecordSize).data(), kKeyRecordSize, record));
     EXPECT_TRUE(key.AppendRecord(record));
     EXPECT_TRUE(key.AppendRecord(record));
     key.SetVersion(0x3010);
     EXPECT_FALSE(key.AppendRecord(record));
     EXPECT_EQ(key.Close(), kMmioOk);
-    const std::string stored = ReadAll(dir / "KEY0012.NDX");
-    ASSERT_EQ(stored.size(), 2u * 39);
-    EXPECT_EQ(stored.substr(39 + 5, 5), std::string("KSTX\x04", 5));
-    EXPECT_EQ(stored[39 + 23], 2);  // D kept as its distance below the base
-    EXPECT_EQ(stored.substr(39 + 31, 4), "\x04\x03\x02\x01");
+    const std::string stored = Str(Hex("@5 4B535458 04 @16 01 @23 02 @31 04030201", 39));  // D below the base
+    EXPECT_EQ(ReadAll(dir / "KEY0012.NDX"), stored + stored);
     EXPECT_TRUE(key.Create(12));  // empties it
     EXPECT_EQ(ReadAll(dir / "KEY0012.NDX").size(), 0u);
     EXPECT_TRUE(key.Open(12, 100));
@@ -81,7 +85,7 @@ TEST(StoreFiles, NamesOpenSequenceAndIndexRecordsAsStored)
 
     MasterIndex index(10);
     ASSERT_EQ(index.OpenIn(dir.path()), kMmioOk);  // created empty
-    std::array<std::uint8_t, kMasterRecordSize> master;
+    std::array<std::uint8_t, kMasterRecordSize> master, back{};
     master.fill(0x5A);
     EXPECT_TRUE(index.ReadRecord(12, master));  // past the end: nothing read, no failure
     EXPECT_EQ(master[0], 0x5A);
@@ -89,13 +93,10 @@ TEST(StoreFiles, NamesOpenSequenceAndIndexRecordsAsStored)
     AddEntry(master, 1, 0, 5, 1700000000, 1, 100);
     EXPECT_TRUE(index.WriteRecord(12, master));
     EXPECT_FALSE(index.WriteRecord(9, master));
-    std::array<std::uint8_t, kMasterRecordSize> back{};
     EXPECT_TRUE(index.ReadRecord(12, back));
     EXPECT_EQ(back, master);
     EXPECT_EQ(index.Close(), kMmioOk);
-    const std::string masterBytes = ReadAll(dir / "MASTER.NDX");
-    ASSERT_EQ(masterBytes.size(), 6u + 3 * 688);
-    EXPECT_EQ(masterBytes.substr(1382), std::string(master.begin(), master.end()));
+    EXPECT_EQ(ReadAll(dir / "MASTER.NDX").substr(6 + 2 * 688), Str(master));
     MasterIndex again(10);
     EXPECT_EQ(again.OpenIn(dir.path() + "\\"), kMmioOk);
     EXPECT_EQ(again.GetLength(), 6 + 3 * 688);
@@ -110,20 +111,13 @@ TEST(ImageFile, FreshFileByteForByteAndFilesLeftAsTheyWere)
     EXPECT_EQ(path, dir.path() + "\\IMG0005.AVI");
     EXPECT_EQ(image.MakeCachePath(5), dir.path() + "\\CACHE0005.tmp");
     ASSERT_TRUE(image.CreatePreallocatedFile(path, true));
-
-    std::vector<std::uint8_t> expected;
-    for (std::uint32_t word : {0x3010u, 48u, 0u, 48u, 131072u, 452u,
-                               static_cast<std::uint32_t>(CDateTime().GetTimeZoneIndex())})
-        le::AppendU32(expected, word);
-    expected.resize(48, 0);
-    for (int table = 0; table < 4; ++table) {  // three frame tables and the key table
-        le::AppendU32(expected, 16);
-        expected.resize(expected.size() + 64, 0);
-    }
-    le::AppendU32(expected, 16);  // the meta-data table that the header does not point at
+    // The header, then three frame tables and the key table of 16 empty
+    // streams, and the meta-data table that the header does not point at.
+    std::vector<std::uint8_t> expected =
+        Hex("10300000 30000000 00000000 30000000 00000200 C4010000 @48 10 @116 10 @184 10 @252 10 @320 10", 452);
+    le::Store32(&expected[24], static_cast<std::uint32_t>(CDateTime().GetTimeZoneIndex()));
     for (std::uint32_t i = 0; i < 16; ++i)
-        le::AppendU32(expected, 388 + 4 * i);
-    expected.resize(452, 0);
+        le::Store32(&expected[324 + 4 * i], 388 + 4 * i);
     const std::string fresh = ReadAll(path);
     ASSERT_EQ(fresh.size(), 131072u);
     EXPECT_EQ(fresh.substr(0, 452), Str(expected));
@@ -142,11 +136,8 @@ TEST(ImageFile, FreshFileByteForByteAndFilesLeftAsTheyWere)
     EXPECT_TRUE(image.Close());
     EXPECT_EQ(ReadAll(path), fresh);
 
-    for (const std::uint32_t size : {0u, 0x80000000u, 0xFFFFFFFFu}) {
-        const std::string rejected = dir / ("IMG" + std::to_string(size) + ".AVI");
-        EXPECT_FALSE(ImageFile(size).CreatePreallocatedFile(rejected, true)) << size;
-        EXPECT_TRUE(size != 0 || !testfiles::Exists(rejected));
-    }
+    for (const std::uint32_t size : {0u, 0x80000000u, 0xFFFFFFFFu})
+        EXPECT_FALSE(ImageFile(size).CreatePreallocatedFile(dir / "IMG9999.AVI", true)) << size;
     // Without a size of its own, a missing file is not created by opening it.
     ImageFile unsized(ImageFile::kSizeFromHeader);
     unsized.SetBasePath(dir.path() + "\\");
@@ -156,11 +147,10 @@ TEST(ImageFile, FreshFileByteForByteAndFilesLeftAsTheyWere)
     // Falling times are flagged in memory and both entries kept; a Close with
     // nothing changed leaves every byte of the file as it was, flags included.
     std::vector<std::uint8_t> bytes = BuildFile(0x3010, {}, 65536);
-    le::Store32(&bytes[48 + 4], 2);  // video stream 0: two entries
-    bytes.insert(bytes.begin() + 48 + 8, 24, 0);
+    const std::vector<std::uint8_t> entries = Hex("@4 0A @16 09", 24);  // times 10, then 9
+    bytes[48 + 4] = 2;  // video stream 0: two entries
+    bytes.insert(bytes.begin() + 48 + 8, entries.begin(), entries.end());
     bytes.resize(65536);
-    le::Store32(&bytes[48 + 8 + 4], 10);
-    le::Store32(&bytes[48 + 8 + 12 + 4], 9);
     testfiles::WriteAll(dir / "IMG0001.AVI", Str(bytes));
     ImageFile falling(ImageFile::kSizeFromHeader);
     ASSERT_TRUE(falling.OpenByName(dir / "IMG0001.AVI", true));
@@ -216,4 +206,23 @@ TEST(ImageFile, RecorderFilesRoundTrip)
         EXPECT_TRUE(image.Close());
     }
     EXPECT_EQ(files, 3);
+}
+
+// The fuzz targets' checks over their seeds: the recorder's files of every
+// generation, damaged ones, journals and headers of every format.
+TEST(FuzzTargets, PassTheirSeeds)
+{
+    const std::pair<const char*, int (*)(const std::uint8_t*, std::size_t)> targets[] = {
+        {"FuzzCacheJournal", FuzzCacheJournal}, {"FuzzFrameHeaders", FuzzFrameHeaders},
+        {"FuzzImageLoad", FuzzImageLoad}, {"FuzzMasterRecord", FuzzMasterRecord}, {"FuzzRecordScan", FuzzRecordScan}};
+    int seeds = 0;
+    for (const auto& [name, run] : targets) {
+        const std::string dir = testfiles::ModuleDirectory() + "\\samples\\corpus\\" + name;
+        for (const auto& seed : std::filesystem::directory_iterator(dir)) {
+            const std::string bytes = ReadAll(seed.path().string());
+            run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            ++seeds;
+        }
+    }
+    EXPECT_EQ(seeds, 49);
 }

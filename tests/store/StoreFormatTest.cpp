@@ -14,23 +14,6 @@ using namespace imagebuilder;
 
 namespace {
 
-std::vector<std::uint8_t> Packed(const KeyRecord& record)
-{
-    std::vector<std::uint8_t> bytes(kKeyRecordSize);
-    StoreKeyRecord(record, bytes.data());
-    return bytes;
-}
-
-KeyRecord Sample()
-{
-    // Every field its own bytes; D (90) is stored as 10 below a base of 100
-    // where it is relative.
-    KeyRecord r;
-    LoadKeyRecord(Hex("44332211 55 4B535458 06 00 0D0C0B0A 03 01 04030201 24232221 34333231 4241 5A000000 FFFFFF7F")
-                      .data(), kKeyRecordSize, r);
-    return r;
-}
-
 using Record = std::array<std::uint8_t, kMasterRecordSize>;
 
 std::int32_t At(const Record& r, std::size_t offset) { return static_cast<std::int32_t>(le::Load32(&r[offset])); }
@@ -45,47 +28,26 @@ Record Empty(std::uint32_t capacity = 0)
 
 }  // namespace
 
-// Sample() in each key-index form (base 100), and what reading it back keeps.
-TEST(FrameHeader, KeyIndexFormatsWriteAndReadTheirLayouts)
+// One record, every field its own bytes, in each key-index form (D, 90, is
+// stored as 10 below a base of 100 where it is relative).
+TEST(FrameHeader, KeyIndexFormatsAsStored)
 {
-    const struct {
-        std::uint32_t version;
-        std::vector<std::uint8_t> stored;
-        void (*kept)(KeyRecord&);
-    } cases[] = {
-        {0x1000, Hex("44332211 55 0D0C 4241 0A00 24232221 03 0403 01 31"),
-         [](KeyRecord& r) { r.sequence = 0x0C0D; r.fieldA = 0x0304; r.fieldB = 0x3107C280; r.fieldE = 0; }},
-        {0x2000, Hex("44332211 55 0D0C 83 0403 4241 0A00 24232221 34333231"),
-         [](KeyRecord& r) { r.sequence = 0x0C0D; r.fieldA = 0x0304; r.fieldE = 0; }},
-        {0x2010, Hex("44332211 55 4B535458 03 0D0C0B0A 83 0403 4241 0A00 FFFF0300 24232221 34333231"),
-         [](KeyRecord& r) { r.fieldA = 0x0304; r.fieldE = 0; }},
-        {0x2015, Hex("44332211 55 4B535458 04 00 0D0C0B0A 03 01 04030201 4241 0A000000 FFFF0300 24232221 34333231"),
-         [](KeyRecord& r) { r.fieldE = 0; }},
-        {0x3000, Hex("44332211 55 4B535458 05 00 0D0C0B0A 03 01 04030201 4241 5A000000 FFFFFF7F 24232221 34333231"),
-         [](KeyRecord& r) { r.fieldE = 0; }},
+    KeyRecord r;
+    ASSERT_TRUE(LoadKeyRecord(
+        Hex("44332211 55 4B535458 06 00 0D0C0B0A 03 01 04030201 24232221 34333231 4241 5A000000 FFFFFF7F").data(),
+        kKeyRecordSize, r));
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {0x1000, "44332211 55 0D0C 4241 0A00 24232221 03 0403 01 31"},
+        {0x2000, "44332211 55 0D0C 83 0403 4241 0A00 24232221 34333231"},
+        {0x2010, "44332211 55 4B535458 03 0D0C0B0A 83 0403 4241 0A00 FFFF0300 24232221 34333231"},
+        {0x2015, "44332211 55 4B535458 04 00 0D0C0B0A 03 01 04030201 4241 0A000000 FFFF0300 24232221 34333231"},
+        {0x3000, "44332211 55 4B535458 05 00 0D0C0B0A 03 01 04030201 4241 5A000000 FFFFFF7F 24232221 34333231"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.version);
+    for (const auto& [version, stored] : cases) {
         std::uint8_t out[64] = {};
-        ASSERT_EQ(WriteKeyIndexRecord(Sample(), c.version, 100, out, sizeof out), c.stored.size());
-        EXPECT_EQ(std::vector<std::uint8_t>(out, out + c.stored.size()), c.stored);
-        KeyRecord read, expected = Sample();
-        std::uint32_t headerSize = 0;
-        ASSERT_TRUE(ConvertVideoHeader(c.stored.data(), c.stored.size(), read, 100, headerSize, c.version));
-        EXPECT_EQ(headerSize, c.stored.size());
-        c.kept(expected);
-        EXPECT_EQ(Packed(read), Packed(expected));
+        const std::size_t size = WriteKeyIndexRecord(r, version, 100, out, sizeof out);
+        EXPECT_EQ(std::vector<std::uint8_t>(out, out + size), Hex(stored)) << version;
     }
-    // Format 2 keeps the key flag in the stream byte's top bit; 0x3010 has no key index.
-    KeyRecord r = Sample();
-    r.stream = -1;
-    std::uint8_t out[22] = {};
-    WriteKeyIndexRecord(r, 0x2000, 0, out, sizeof out);
-    EXPECT_EQ(out[7], 0xFF);
-    r.flags = 0;
-    WriteKeyIndexRecord(r, 0x2000, 0, out, sizeof out);
-    EXPECT_EQ(out[7], 0x7F);
-    EXPECT_EQ(WriteKeyIndexRecord(r, 0x3010, 0, out, sizeof out), 0u);
 }
 
 TEST(FrameHeader, ReadingStoredHeaders)
@@ -180,23 +142,11 @@ TEST(MasterRecord, EmptyRecordAndEntriesOfEachKind)
         EXPECT_TRUE(c.kind != 0 || At(e, 224 + 4 * c.channel) == (c.keyFlag ? 1 : 0));
         EXPECT_TRUE(IsRecordUsed(e) && !IsEmptyRecord(e));
     }
-
-    // Other kinds and channels only widen the span (and count their bytes).
-    Record o = Empty();
-    AddEntry(o, 0, 3, 1, 1650000000, 1, 10);
-    EXPECT_EQ(At(o, 0), 1650000000);
-    EXPECT_EQ(At(o, 4), 1650000000);
-    EXPECT_EQ(At(o, 8), 0);
-    AddEntry(o, 16, 0, 1, 1650000000, 1, 10);
-    AddEntry(o, -1, 1, 1, 1650000000, 1, 10);
-    EXPECT_EQ(At(o, 8), 2 * 42);
-    EXPECT_FALSE(IsRecordUsed(o));
-    EXPECT_EQ((At(o, 28) | At(o, 292)) & 0xFFFF, 0);
 }
 
 // A record is taken only when the record after it continues its stream's
-// numbering; whatever the scan takes, write-back stores and the loader reads.
-TEST(ImageScan, SequenceRulesAndRebuiltTablesLoadAgain)
+// numbering.
+TEST(ImageScan, SequenceRules)
 {
     const struct {
         const char* name;
@@ -211,82 +161,18 @@ TEST(ImageScan, SequenceRulesAndRebuiltTablesLoadAgain)
         {"streams are numbered apart", 0x3010, {V(0, 2), V(1, 2, true), V(0, 3), V(1, 3), V(15, 2)}, 4},
         {"the last record is not taken", 0x3010, {V(0, 2)}, 0},
         {"old generation: everything is video", 0x2015, {V(0, 2), V(0, 3), A(0, 0), V(0, 4)}, 2},
-        {"0x3000 layout", 0x3000, {V(0, 2, true), A(1, 0), T(0, 0), V(0, 3)}, 3},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         BufferFile file(BuildFile(c.version, c.records, 65536));
         ImageTables scanned;
         ASSERT_TRUE(scanned.LoadHeader(file));
-        EXPECT_EQ(ScanAll(scanned, file), c.taken);
-        std::uint32_t expectedEnd = kImageHeaderSize;
-        for (int i = 0; i < c.taken; ++i)
-            expectedEnd += 4 + static_cast<std::uint32_t>(RecordBody(c.records[i]).size());
-        EXPECT_EQ(scanned.Header().dataEnd, expectedEnd);
-        EXPECT_TRUE(c.taken == 0 ||
-                    scanned.Frames(c.records[0].kind, c.records[0].stream)[0].position == kImageHeaderSize);
-        ASSERT_TRUE(scanned.WriteBack(file));
-        EXPECT_TRUE(LoadsAsWritten(scanned, file));
+        EXPECT_EQ(ScanAll(scanned, file), c.taken) << c.name;
     }
-
-    // A header that claims more than the file holds only leads to short reads.
-    std::vector<std::uint8_t> bytes = BuildFile(0x3010, {V(0, 2), V(0, 3), V(0, 4), V(0, 5)});
-    le::Store32(&bytes[16], 0xFFFFFFF0u);
-    bytes.resize(kImageHeaderSize + 2 * (4 + RecordBody(V(0, 2)).size()) + 10);  // torn inside the third prefix
-    BufferFile torn(bytes);
-    ImageTables tables;
-    ASSERT_TRUE(tables.LoadHeader(torn));
-    EXPECT_EQ(ScanAll(tables, torn), 1);
-    EXPECT_FALSE(tables.WriteBack(torn));  // the tables would reach past the end
-    EXPECT_EQ(torn.Bytes(), bytes);
-}
-
-// Damaged files: every load fails cleanly, with nothing reserved for counts
-// the file cannot hold and nothing read past its real end.
-TEST(ImageLoad, DamagedTablesFail)
-{
-    const std::vector<std::uint8_t> good = [] {
-        BufferFile file(BuildFile(0x3010, {V(0, 2, true), V(0, 3), A(0, 0), V(0, 4)}, 4096));
-        ImageTables tables;
-        tables.LoadHeader(file);
-        tables.EnterWriteMode();
-        ScanAll(tables, file);
-        BufferFile emptyJournal;
-        tables.MergeJournal(emptyJournal);  // one empty meta-data item per frame
-        tables.WriteBack(file);
-        return file.Bytes();
-    }();
-    const std::uint32_t tableOffset = le::Load32(&good[4]);
-    const std::uint32_t metaOffset = le::Load32(&good[8]);
-    ASSERT_NE(metaOffset, 0u);
-    const struct {
-        const char* name;
-        std::function<void(std::vector<std::uint8_t>&)> damage;
-        bool headerLoads;
-    } cases[] = {
-        {"frame count of 4,000,000,000", [&](auto& f) { le::Store32(&f[tableOffset + 4], 4000000000u); }, true},
-        {"key count of 4,000,000,000", [&](auto& f) { le::Store32(&f[tableOffset + 3 * 68 + 20], 4000000000u); }, true},
-        {"stream count mark not 16", [&](auto& f) { le::Store32(&f[tableOffset], 15); }, true},
-        {"table offset past the end", [&](auto& f) { le::Store32(&f[4], 0xFFFFFFF0u); }, true},
-        {"torn inside the tables", [&](auto& f) { f.resize(tableOffset + 100); }, true},
-        {"meta-data count of 4,000,000,000",
-         [&](auto& f) { le::Store32(&f[le::Load32(&f[metaOffset + 4])], 4000000000u); }, true},
-        {"header form longer than the file", [](auto& f) { le::Store32(&f[0], 0x2000); f.resize(60); }, false},
-        {"empty file", [](auto& f) { f.clear(); }, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<std::uint8_t> bytes = good;
-        c.damage(bytes);
-        BufferFile file(bytes);
-        ImageTables tables;
-        ASSERT_EQ(tables.LoadHeader(file), c.headerLoads);
-        if (!c.headerLoads)
-            continue;
-        const bool tablesLoaded = tables.LoadTables(file);
-        EXPECT_FALSE(tablesLoaded && tables.LoadMetaData(file, -1));
-        EXPECT_EQ(tables.StreamCount(0, kVideo), tablesLoaded ? 4u : 2u);
-        EXPECT_TRUE(tables.MetaData(0).empty());
+    // Too short for the header its first word calls for.
+    for (const std::size_t size : {0, 60}) {
+        BufferFile file(Hex("00200000", 64));
+        file.Bytes().resize(size);
+        EXPECT_FALSE(ImageTables().LoadHeader(file)) << size;
     }
 }
 
@@ -314,29 +200,20 @@ TEST(CacheJournal, MergeAndWriteBack)
     tables.EnterWriteMode();
     ASSERT_EQ(ScanAll(tables, file), 3);
     std::vector<std::uint8_t> journal;
-    auto add = [&](std::uint8_t kind, std::uint8_t stream, const std::vector<std::uint8_t>& data) {
-        const std::vector<std::uint8_t> entry = EncodeJournalEntry(kind, stream, data);
-        journal.insert(journal.end(), entry.begin(), entry.end());
-    };
-    for (std::uint8_t i = 0; i < 3; ++i)
-        add(kJournalMetaData, 0, {i, i});
-    add(kJournalMetaData, 1, {9});
-    add(kJournalPendingText, 0, RecordBody(T(0, 0)));  // already in the file
     Rec late = T(0, 7);
     late.time = 2000;
-    add(kJournalPendingText, 0, RecordBody(late));
-    add(kJournalHeaderExtension, 0, Hex("@28 EE @44 01", 48));
-    add(9, 0, {1});  // unknown kinds are skipped
+    const std::pair<std::uint8_t, std::vector<std::uint8_t>> entries[] = {
+        {kJournalMetaData, {0, 0}}, {kJournalMetaData, {1, 1}}, {kJournalMetaData, {2, 2}},
+        {kJournalPendingText, RecordBody(T(0, 0))},  // already in the file
+        {kJournalPendingText, RecordBody(late)}, {kJournalHeaderExtension, Hex("@28 EE", 48)}};
+    for (const auto& [kind, data] : entries) {
+        const std::vector<std::uint8_t> entry = EncodeJournalEntry(kind, 0, data);
+        journal.insert(journal.end(), entry.begin(), entry.end());
+    }
     BufferFile source(journal);
     ASSERT_TRUE(tables.MergeJournal(source));
-    EXPECT_FALSE(tables.MergeJournal(source));  // meta data are present now
-
     EXPECT_EQ(tables.MetaData(0).size(), 2u);
-    EXPECT_EQ(tables.MetaData(1).size(), 0u);
-    ASSERT_EQ(tables.PendingText(0).size(), 1u);
     ASSERT_EQ(tables.StreamCount(0, kText), 2u);
-    EXPECT_EQ(tables.Frames(kText, 0)[1].position, kNoPosition);
-    EXPECT_EQ(tables.Header().flags, 1u);
     const std::uint32_t dataEnd = tables.Header().dataEnd;
     ASSERT_TRUE(tables.WriteBack(file));
 
@@ -344,12 +221,11 @@ TEST(CacheJournal, MergeAndWriteBack)
     ASSERT_TRUE(loaded.LoadHeader(file) && loaded.LoadTables(file) && loaded.LoadMetaData(file, -1));
     EXPECT_EQ(loaded.Header().extension[0], 0xEE);
     ASSERT_EQ(loaded.StreamCount(0, kText), 2u);
-    const FrameEntry text = loaded.Frames(kText, 0)[1];
-    EXPECT_EQ(text.position, dataEnd);
-    EXPECT_EQ(text.time, 2000u);
+    EXPECT_EQ(loaded.Frames(kText, 0)[1].position, dataEnd);
+    EXPECT_EQ(loaded.Frames(kText, 0)[1].time, 2000u);
     EXPECT_EQ(le::Load32(&file.Bytes()[dataEnd + 4 + 11]), 1u);  // renumbered
     ASSERT_EQ(loaded.MetaData(0).size(), 2u);
-    EXPECT_EQ(loaded.ItemBytes(loaded.MetaData(0)[1])[0], 1);
+    EXPECT_EQ(loaded.ItemBytes(loaded.MetaData(0)[1])[1], 1);
     // The running total of the tables' size matches what was written.
     EXPECT_EQ(loaded.Header().tablesEnd, loaded.Header().metaDataOffset + 132 + 2 * (2 + 2));
 }
