@@ -6,6 +6,7 @@
 #include "store/format/ImageFormat.h"
 #include "store/format/ImageTables.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,13 +29,10 @@ inline std::vector<std::uint8_t> Hex(const char* text, std::size_t size = 0)
     std::istringstream in(text);
     std::size_t at = 0;
     for (std::string token; in >> token;) {
-        if (token[0] == '@') {
+        if (token[0] == '@')
             at = std::stoul(token.substr(1));
-            continue;
-        }
-        for (std::size_t i = 0; i + 1 < token.size(); i += 2, ++at) {
-            if (bytes.size() <= at)
-                bytes.resize(at + 1, 0);
+        for (std::size_t i = 0; token[0] != '@' && i + 1 < token.size(); i += 2, ++at) {
+            bytes.resize(std::max(bytes.size(), at + 1));
             bytes[at] = static_cast<std::uint8_t>(std::stoul(token.substr(i, 2), nullptr, 16));
         }
     }
@@ -42,10 +40,8 @@ inline std::vector<std::uint8_t> Hex(const char* text, std::size_t size = 0)
 }
 
 struct Rec {
-    int kind;
-    int stream;
-    std::uint32_t sequence;
-    std::uint32_t time = 1000;
+    int kind, stream;
+    std::uint32_t sequence, time = 1000;
     bool key = false;
 };
 
@@ -120,32 +116,29 @@ inline bool WriteBackLoadsAgain(ImageTables tables, BufferFile file)
     const TableLayout layout = LayoutOf(tables.Header().version);
     for (int kind = 0; kind < kStreamKinds; ++kind) {
         const bool full = kind >= layout.firstFullKind;
-        const bool stored = full || (kind == kVideo && layout.videoPositions);
+        const auto same = [full](const FrameEntry& a, const FrameEntry& b) {
+            return a.position == b.position &&
+                   (!full || (a.time == b.time && a.thousandths == b.thousandths && a.keyFlag == b.keyFlag));
+        };
         for (int stream = 0; stream < kStreamsPerKind; ++stream) {
             const auto& before = tables.Frames(kind, stream);
             const auto& after = loaded.Frames(kind, stream);
-            if (after.size() != (stored ? before.size() : 0))
+            if (full || (kind == kVideo && layout.videoPositions)
+                    ? !std::equal(before.begin(), before.end(), after.begin(), after.end(), same)
+                    : !after.empty())
                 return false;
-            for (std::size_t i = 0; stored && i < before.size(); ++i) {
-                if (before[i].position != after[i].position ||
-                    (full && (before[i].time != after[i].time || before[i].thousandths != after[i].thousandths ||
-                              before[i].keyFlag != after[i].keyFlag)))
-                    return false;
-            }
         }
     }
+    const auto sameItem = [&](const ImageTables::Item& a, const ImageTables::Item& b) {
+        return a.length == b.length &&
+               (a.length == 0 || std::memcmp(tables.ItemBytes(a), loaded.ItemBytes(b), a.length) == 0);
+    };
     for (int stream = 0; stream < kStreamsPerKind; ++stream) {
         const auto& before = tables.MetaData(stream);
         const auto& after = loaded.MetaData(stream);
         if (loaded.Keys(stream).size() != (layout.keyTable ? tables.Keys(stream).size() : 0) ||
-            (layout.metaData && before.size() != after.size()))
+            (layout.metaData && !std::equal(before.begin(), before.end(), after.begin(), after.end(), sameItem)))
             return false;
-        for (std::size_t i = 0; layout.metaData && i < before.size(); ++i) {
-            if (before[i].length != after[i].length ||
-                (before[i].length != 0 &&
-                 std::memcmp(tables.ItemBytes(before[i]), loaded.ItemBytes(after[i]), before[i].length) != 0))
-                return false;
-        }
     }
     return true;
 }
