@@ -156,7 +156,7 @@ TEST(ImageScan, SequenceRulesAndShortHeaders)
         ASSERT_TRUE(scanned.LoadHeader(file));
         EXPECT_EQ(ScanAll(scanned, file), taken) << version;
     }
-    for (const std::size_t size : {0, 60}) {
+    for (const std::size_t size : {0u, 60u}) {
         BufferFile file(Hex("00200000", 64));
         file.Bytes().resize(size);
         EXPECT_FALSE(ImageTables().LoadHeader(file)) << size;
