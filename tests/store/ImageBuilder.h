@@ -1,14 +1,23 @@
-// Bytes for the store tests: hex spelled out, and small image files
-// assembled record by record.
+// Bytes for the store tests and fuzz targets: hex spelled out, small image
+// files assembled record by record, and the check that written tables load
+// again.
 #pragma once
 
 #include "store/format/ImageFormat.h"
 #include "store/format/ImageTables.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// For the fuzz targets: aborts, so that libFuzzer keeps the input.
+#define CHECK(condition) \
+    ((condition) ? void() : (std::fprintf(stderr, "check failed: %s\n", #condition), std::abort()))
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace imagebuilder {
 
@@ -20,13 +29,10 @@ inline std::vector<std::uint8_t> Hex(const char* text, std::size_t size = 0)
     std::istringstream in(text);
     std::size_t at = 0;
     for (std::string token; in >> token;) {
-        if (token[0] == '@') {
+        if (token[0] == '@')
             at = std::stoul(token.substr(1));
-            continue;
-        }
-        for (std::size_t i = 0; i + 1 < token.size(); i += 2, ++at) {
-            if (bytes.size() <= at)
-                bytes.resize(at + 1, 0);
+        for (std::size_t i = 0; token[0] != '@' && i + 1 < token.size(); i += 2, ++at) {
+            bytes.resize(std::max(bytes.size(), at + 1));
             bytes[at] = static_cast<std::uint8_t>(std::stoul(token.substr(i, 2), nullptr, 16));
         }
     }
@@ -34,10 +40,8 @@ inline std::vector<std::uint8_t> Hex(const char* text, std::size_t size = 0)
 }
 
 struct Rec {
-    int kind;
-    int stream;
-    std::uint32_t sequence;
-    std::uint32_t time = 1000;
+    int kind, stream;
+    std::uint32_t sequence, time = 1000;
     bool key = false;
 };
 
@@ -97,6 +101,46 @@ inline int ScanAll(ImageTables& tables, ByteSource& file)
     while (tables.ScanNext(file, record))
         ++taken;
     return taken;
+}
+
+// For the fuzz targets: whatever write-back stores into a copy of the file,
+// the loader reads back as it was, as far as the file's generation stores it.
+inline bool WriteBackLoadsAgain(ImageTables tables, BufferFile file)
+{
+    ImageTables loaded;
+    if (!tables.WriteBack(file))
+        return true;
+    if (!loaded.LoadHeader(file) || !loaded.LoadTables(file) || !loaded.LoadMetaData(file, -1) ||
+        loaded.Header().version != tables.Header().version || loaded.Header().tableOffset != tables.Header().tableOffset)
+        return false;
+    const TableLayout layout = LayoutOf(tables.Header().version);
+    for (int kind = 0; kind < kStreamKinds; ++kind) {
+        const bool full = kind >= layout.firstFullKind;
+        const auto same = [full](const FrameEntry& a, const FrameEntry& b) {
+            return a.position == b.position &&
+                   (!full || (a.time == b.time && a.thousandths == b.thousandths && a.keyFlag == b.keyFlag));
+        };
+        for (int stream = 0; stream < kStreamsPerKind; ++stream) {
+            const auto& before = tables.Frames(kind, stream);
+            const auto& after = loaded.Frames(kind, stream);
+            if (full || (kind == kVideo && layout.videoPositions)
+                    ? !std::equal(before.begin(), before.end(), after.begin(), after.end(), same)
+                    : !after.empty())
+                return false;
+        }
+    }
+    const auto sameItem = [&](const ImageTables::Item& a, const ImageTables::Item& b) {
+        return a.length == b.length &&
+               (a.length == 0 || std::memcmp(tables.ItemBytes(a), loaded.ItemBytes(b), a.length) == 0);
+    };
+    for (int stream = 0; stream < kStreamsPerKind; ++stream) {
+        const auto& before = tables.MetaData(stream);
+        const auto& after = loaded.MetaData(stream);
+        if (loaded.Keys(stream).size() != (layout.keyTable ? tables.Keys(stream).size() : 0) ||
+            (layout.metaData && !std::equal(before.begin(), before.end(), after.begin(), after.end(), sameItem)))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace imagebuilder

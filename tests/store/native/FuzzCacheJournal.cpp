@@ -2,7 +2,6 @@
 // frames, then writing the tables back and loading them again.
 #include "store/format/CacheJournal.h"
 #include "tests/store/ImageBuilder.h"
-#include "tests/store/native/FuzzSupport.h"
 
 #include <algorithm>
 
@@ -69,20 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               2 * fitting + 8192));
     static ImageTables tables;  // reused as in FuzzRecordScan; loading keeps write mode on
     tables.LeaveWriteMode();
-    CHECK(tables.LoadHeader(file));
     BufferFile empty;
-    CHECK(!tables.MergeJournal(empty));  // read mode
+    CHECK(tables.LoadHeader(file) && !tables.MergeJournal(empty));  // read mode
     tables.EnterWriteMode();
-    CHECK(ScanAll(tables, file) == 5);
     JournalView journal;
-    CHECK(tables.MergeJournal(journal));
+    CHECK(ScanAll(tables, file) == 5 && tables.MergeJournal(journal));
     for (int stream = 0; stream < kStreamsPerKind; ++stream) {
         CHECK(tables.MetaData(stream).size() == tables.Frames(kVideo, stream).size());
-        for (const ImageTables::Item& item : tables.PendingText(stream)) {
-            CHECK(item.length >= kRecordPrefixSize);
-            CHECK(le::Load32(tables.ItemBytes(item) + 11) < tables.Frames(kText, stream).size());
-        }
+        for (const ImageTables::Item& item : tables.PendingText(stream))
+            CHECK(item.length >= kRecordPrefixSize &&
+                  le::Load32(tables.ItemBytes(item) + 11) < tables.Frames(kText, stream).size());
     }
-    CheckWriteBackLoadsAgain(tables, file);
+    CHECK(WriteBackLoadsAgain(tables, file));
     return 0;
 }

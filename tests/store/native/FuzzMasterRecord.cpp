@@ -1,10 +1,9 @@
 // Master records: any stored 688 bytes (or the empty record), then entries
 // of any kind and channel added to them.
 #include "store/format/MasterRecord.h"
-#include "tests/store/native/FuzzSupport.h"
+#include "tests/store/ImageBuilder.h"
 
 #include <array>
-#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -25,7 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool wasUsed = IsRecordUsed(record);
         const std::uint32_t used = GetBytesUsed(record);
         AddEntry(record, channel, kind, entry[1], time, entry[3], entry[4]);
-
         const bool counted = kind >= 0 && kind <= 2;
         CHECK(GetEarliestTime(record) <= time && GetLatestTime(record) >= time);
         CHECK(GetBytesUsed(record) == (counted ? used + entry[4] + 32 : used));

@@ -1,7 +1,6 @@
 // Rebuilding the tables of an image file from any bytes by scanning its
 // records, then writing them back and loading them again.
 #include "tests/store/ImageBuilder.h"
-#include "tests/store/native/FuzzSupport.h"
 
 using namespace imagebuilder;
 
@@ -19,16 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++taken;
         end += 4 + record.length;
         CHECK(record.length >= kRecordPrefixSize);
-        CHECK(end <= size);  // the record lies inside the real file
-        CHECK(tables.Header().dataEnd == end);
+        CHECK(end <= size && tables.Header().dataEnd == end);  // inside the real file
         // The next record of the stream must carry the next number.
         CHECK(tables.StreamCount(record.prefix.stream, record.kind) == record.prefix.sequence + 1);
     }
     CHECK(taken <= size / (4 + kRecordPrefixSize));
-    // A second scan starts from the first record and finds the same.
-    ImageTables again;
-    CHECK(again.LoadHeader(file));
-    CHECK(ScanAll(again, file) == static_cast<int>(taken));
-    CheckWriteBackLoadsAgain(tables, file);
+    ImageTables again;  // a second scan starts from the first record and finds the same
+    CHECK(again.LoadHeader(file) && ScanAll(again, file) == static_cast<int>(taken));
+    CHECK(WriteBackLoadsAgain(tables, file));
     return 0;
 }

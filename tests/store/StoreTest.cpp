@@ -1,0 +1,400 @@
+// The image store: the byte-level formats over buffers in memory (frame
+// headers, master records, image tables, the cache journal), then its files
+// on a real (Wine) file system, fresh and as the recorder writes them, and
+// the fuzz targets over their seeds.
+#include "recorderlibs/CDateTime.h"
+#include "store/ImageFile.h"
+#include "store/KeyIndexFile.h"
+#include "store/MasterIndex.h"
+#include "store/format/CacheJournal.h"
+#include "tests/store/ImageBuilder.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+using namespace imagebuilder;
+using testfiles::ReadAll;
+
+extern "C" int FuzzCacheJournal(const std::uint8_t*, std::size_t);
+extern "C" int FuzzFrameHeaders(const std::uint8_t*, std::size_t);
+extern "C" int FuzzImageLoad(const std::uint8_t*, std::size_t);
+extern "C" int FuzzMasterRecord(const std::uint8_t*, std::size_t);
+extern "C" int FuzzRecordScan(const std::uint8_t*, std::size_t);
+
+namespace {
+
+using Record = std::array<std::uint8_t, kMasterRecordSize>;
+
+std::int32_t At(const Record& r, std::size_t offset) { return static_cast<std::int32_t>(le::Load32(&r[offset])); }
+
+Record Empty(std::uint32_t capacity = 0)
+{
+    Record r;
+    r.fill(0xAB);
+    InitRecord(r, capacity);
+    return r;
+}
+
+template <class Bytes>
+std::string Str(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+// One record, every field its own bytes, in each key-index form (D, 90, is
+// stored as 10 below a base of 100 where it is relative).
+TEST(FrameHeader, KeyIndexFormatsAsStored)
+{
+    KeyRecord r;
+    ASSERT_TRUE(LoadKeyRecord(
+        Hex("44332211 55 4B535458 06 00 0D0C0B0A 03 01 04030201 24232221 34333231 4241 5A000000 FFFFFF7F").data(),
+        kKeyRecordSize, r));
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {0x1000, "44332211 55 0D0C 4241 0A00 24232221 03 0403 01 31"},
+        {0x2000, "44332211 55 0D0C 83 0403 4241 0A00 24232221 34333231"},
+        {0x2010, "44332211 55 4B535458 03 0D0C0B0A 83 0403 4241 0A00 FFFF0300 24232221 34333231"},
+        {0x2015, "44332211 55 4B535458 04 00 0D0C0B0A 03 01 04030201 4241 0A000000 FFFF0300 24232221 34333231"},
+        {0x3000, "44332211 55 4B535458 05 00 0D0C0B0A 03 01 04030201 4241 5A000000 FFFFFF7F 24232221 34333231"},
+    };
+    for (const auto& [version, stored] : cases) {
+        std::uint8_t out[64] = {};
+        const std::size_t size = WriteKeyIndexRecord(r, version, 100, out, sizeof out);
+        EXPECT_EQ(std::vector<std::uint8_t>(out, out + size), Hex(stored)) << version;
+    }
+}
+
+// Stored headers and the in-memory record they read as (its 39 bytes; none
+// when the header is incomplete).
+TEST(FrameHeader, ReadingStoredHeaders)
+{
+    const struct {
+        const char* name;
+        std::uint32_t version;
+        std::vector<std::uint8_t> stored;
+        std::uint32_t base, headerSize;
+        const char* read;
+    } cases[] = {
+        {"format 2 non-key: 14 bytes, no key value or B", 0x2000, Hex("@7 7F", 14), 0, 14, "@5 4B535458 06 @15 FF"},
+        {"blank format 1", 0x1000, Hex("@19 3C", 20), 0, 20, "@5 4B535458 06 @25 80C2073C"},
+        {"format 1 stream 127", 0x1000, Hex("@15 7F", 20), 0, 20, "@5 4B535458 06 @15 FF @25 80C207"},
+        {"no base, D stored 5", 0x2000, Hex("@12 05", 14), 0, 14, "@5 4B535458 06 @31 01"},
+        {"no base, D stored 0", 0x2000, Hex("", 14), 0, 14, "@5 4B535458 06"},
+        {"base 100, D stored 5", 0x2000, Hex("@12 05", 14), 100, 14, "@5 4B535458 06 @31 5F"},
+        {"marked format 4 in a 0x3000 file: D relative, non-key keeps its format", 0x3000,
+         Hex("@5 4B535458 04 @23 05000000 78563412", 31), 100, 31, "@5 4B535458 04 @31 5F000000 78563412"},
+        {"format 5 keeps D", 0x3000, Hex("@5 4B535458 05 @23 05", 31), 100, 31, "@5 4B535458 05 @31 05"},
+        {"format 6 key taken as stored", 0x3010, Hex("@5 4B535458 06 02 @16 03 @21 07000000 08", 29), 100, 29,
+         "@5 4B535458 06 02 @16 03 @21 07 @25 08"},
+        {"key header cut short", 0x2010, Hex("@5 4B535458 03 @14 80", 32), 0, 33, nullptr},
+        {"too short for any header", 0x3010, Hex("", 9), 0, 21, nullptr},
+    };
+    for (const auto& c : cases) {
+        KeyRecord r;
+        std::uint32_t headerSize = 0;
+        EXPECT_EQ(ConvertVideoHeader(c.stored.data(), c.stored.size(), r, c.base, headerSize, c.version),
+                  c.read != nullptr) << c.name;
+        EXPECT_EQ(headerSize, c.headerSize) << c.name;
+        std::uint8_t packed[kKeyRecordSize];
+        StoreKeyRecord(r, packed);
+        if (c.read) {
+            EXPECT_EQ(std::vector<std::uint8_t>(packed, packed + kKeyRecordSize), Hex(c.read, kKeyRecordSize)) << c.name;
+        }
+    }
+}
+
+TEST(MasterRecord, EmptyRecordAndEntriesOfEachKind)
+{
+    const Record r = Empty(0x12345678);
+    const std::pair<std::size_t, std::int32_t> words[] = {
+        {0, 2085724800}, {4, 115200}, {8, 0}, {12, 0x12345678}, {16, 0}, {20, -1}, {24, 0}, {32, 1}, {92, 1},
+        {96, 2085724800}, {156, 2085724800}, {160, 115200}, {220, 115200}, {224, 0}, {284, 0}, {288, 0},
+        {296, -1}, {356, -1}, {360, 2085724800}, {420, 2085724800}, {424, 115200}, {484, 115200}, {488, 0},
+        {496, -1}, {556, -1}, {560, 2085724800}, {620, 2085724800}, {624, 115200}, {684, 115200}};
+    for (const auto& [offset, value] : words)
+        EXPECT_EQ(At(r, offset), value) << "offset " << offset;
+    for (std::size_t mask : {28, 292, 492})  // 16-bit masks; the padding after them is left alone
+        EXPECT_EQ(At(r, mask), static_cast<std::int32_t>(0xABAB0000)) << mask;
+    EXPECT_FALSE(IsRecordUsed(r));
+    EXPECT_TRUE(IsEmptyRecord(Empty()));
+    EXPECT_FALSE(IsEmptyRecord(r));  // the capacity is one of the compared words
+    EXPECT_EQ(MasterRecordOffset(12, 10), 6 + 2 * 688);
+    EXPECT_LT(MasterRecordOffset(9, 10), 0);
+
+    // Entries land in their kind's block at their channel; a channel keeps
+    // its last sequence number and its span, the record the whole span.
+    Record e = Empty(), expected = Empty();
+    AddEntry(e, 3, 0, 77, 1700000000, 9, 100);
+    AddEntry(e, 3, 0, 80, 1500000000, 0, 0);
+    AddEntry(e, 15, 1, 78, 1600000000, 9, 50);
+    AddEntry(e, 0, 2, 79, 1650000000, 9, 10);
+    const std::pair<std::size_t, std::uint32_t> changed[] = {
+        {0, 1500000000}, {4, 1700000000}, {8, 100 + 50 + 10 + 4 * 32}, {24, 1}, {28, 0xABAB0008}, {44, 80},
+        {108, 1500000000}, {172, 1700000000}, {236, 1}, {288, 1}, {292, 0xABAB8000}, {356, 78}, {420, 1600000000},
+        {484, 1600000000}, {488, 1}, {492, 0xABAB0001}, {496, 79}, {560, 1650000000}, {624, 1650000000}};
+    for (const auto& [offset, value] : changed)
+        le::Store32(&expected[offset], value);
+    EXPECT_EQ(e, expected);
+    EXPECT_TRUE(IsRecordUsed(e) && !IsEmptyRecord(e));
+}
+
+// A record is taken only when the record after it continues its stream's
+// numbering (video from 2, the rest from 0, each stream on its own); before
+// 0x3000 every record is video. A header needs every byte its form has.
+TEST(ImageScan, SequenceRulesAndShortHeaders)
+{
+    const std::pair<std::uint32_t, int> cases[] = {{0x3010, 5}, {0x2015, 1}};
+    for (const auto& [version, taken] : cases) {
+        BufferFile file(BuildFile(version, {V(0, 2, true), A(0, 0), V(0, 3), A(0, 1), T(3, 0), V(0, 4)}, 65536));
+        ImageTables scanned;
+        ASSERT_TRUE(scanned.LoadHeader(file));
+        EXPECT_EQ(ScanAll(scanned, file), taken) << version;
+    }
+    for (const std::size_t size : {0u, 60u}) {
+        BufferFile file(Hex("00200000", 64));
+        file.Bytes().resize(size);
+        EXPECT_FALSE(ImageTables().LoadHeader(file)) << size;
+    }
+}
+
+// The journal's meta data follow the video frames one to one; a pending text
+// record gets the next number of its stream and is stored on write-back,
+// one the file already holds is dropped. An entry over 131072 bytes ends it.
+TEST(CacheJournal, MergeAndWriteBack)
+{
+    for (const std::uint32_t length : {131072u, 131073u}) {
+        std::vector<std::uint8_t> journal = EncodeJournalEntry(kJournalMetaData, 0, std::vector<std::uint8_t>(length, 7));
+        const std::vector<std::uint8_t> small = EncodeJournalEntry(kJournalMetaData, 0, {1, 2});
+        journal.insert(journal.end(), small.begin(), small.end());
+        BufferFile source(journal);
+        JournalReader reader(source);
+        JournalEntry entry;
+        int entries = 0;
+        while (reader.Next(entry))
+            ++entries;
+        EXPECT_EQ(entries, length == 131072u ? 2 : 0) << length;
+    }
+
+    BufferFile file(BuildFile(0x3010, {V(0, 2, true), T(0, 0), V(0, 3), V(0, 4)}, 4096));
+    ImageTables tables;
+    ASSERT_TRUE(tables.LoadHeader(file));
+    tables.EnterWriteMode();
+    ASSERT_EQ(ScanAll(tables, file), 3);
+    std::vector<std::uint8_t> journal;
+    const std::pair<std::uint8_t, std::vector<std::uint8_t>> entries[] = {
+        {kJournalMetaData, {0, 0}}, {kJournalMetaData, {1, 1}}, {kJournalMetaData, {2, 2}},
+        {kJournalPendingText, RecordBody(T(0, 0))},  // already in the file
+        {kJournalPendingText, RecordBody(T(0, 7))}, {kJournalHeaderExtension, Hex("@28 EE", 48)}};
+    for (const auto& [kind, data] : entries) {
+        const std::vector<std::uint8_t> entry = EncodeJournalEntry(kind, 0, data);
+        journal.insert(journal.end(), entry.begin(), entry.end());
+    }
+    BufferFile source(journal);
+    ASSERT_TRUE(tables.MergeJournal(source));
+    const std::uint32_t dataEnd = tables.Header().dataEnd;
+    ASSERT_TRUE(tables.WriteBack(file));
+
+    ImageTables loaded;
+    ASSERT_TRUE(loaded.LoadHeader(file) && loaded.LoadTables(file) && loaded.LoadMetaData(file, -1));
+    EXPECT_EQ(loaded.Header().extension[0], 0xEE);
+    ASSERT_EQ(loaded.StreamCount(0, kText), 2u);
+    EXPECT_EQ(loaded.Frames(kText, 0)[1].position, dataEnd);
+    EXPECT_EQ(le::Load32(&file.Bytes()[dataEnd + 4 + 11]), 1u);  // renumbered
+    EXPECT_EQ(loaded.MetaData(0).size(), 2u);
+    // The running total of the tables' size matches what was written.
+    EXPECT_EQ(loaded.Header().tablesEnd, loaded.Header().metaDataOffset + 132 + 2 * (2 + 2));
+}
+
+TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
+{
+    testfiles::ScratchDir dir;
+    MmioFile named;
+    EXPECT_EQ(named.MakePath("KEY", "NDX", 5), "C:\\KEY0005.NDX");
+    named.SetBasePath("D:\\");
+    EXPECT_EQ(named.MakePath("IMG", "AVI", 10000), "D:\\IMG10000.AVI");
+
+    // A file whose read-only attribute can be cleared opens for writing; one
+    // that another opener keeps from being written opens read-only.
+    for (const bool heldByReader : {false, true}) {
+        const std::string path = dir / (heldByReader ? "held" : "readonly");
+        testfiles::WriteAll(path, "abc");
+        ::SetFileAttributesA(path.c_str(), heldByReader ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY);
+        win32::UniqueFileHandle reader(heldByReader ? ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                    nullptr, OPEN_EXISTING, 0, nullptr)
+                                                    : INVALID_HANDLE_VALUE);
+        MmioFile file;
+        ASSERT_EQ(file.OpenByName(path), kMmioOk) << path;
+        EXPECT_EQ(file.WriteAt("x", 1, 1), heldByReader ? kMmioWriteFailed : kMmioOk) << path;
+        char bytes[4] = {};
+        std::uint32_t count = 9;
+        EXPECT_EQ(file.ReadAt(bytes, 4, 0, count), kMmioOk);
+        EXPECT_EQ(count, 3u);
+        EXPECT_EQ(file.GetLength(), 3);
+        EXPECT_EQ(file.Close(), kMmioOk);
+        EXPECT_FALSE(file.IsOpen());
+    }
+
+    KeyIndexFile key;
+    key.SetBasePath(dir.path() + "\\");
+    EXPECT_EQ(key.Open("KEY", "NDX", 7), kMmioMissing);
+    ASSERT_TRUE(key.Open(12, -1));  // missing: created, then opened
+    EXPECT_EQ(key.GetNumberBase(), 12u);
+    key.SetVersion(0x2015);
+    KeyRecord record;
+    ASSERT_TRUE(LoadKeyRecord(Hex("@16 01 @21 04030201 @31 0A", kKeyRecordSize).data(), kKeyRecordSize, record));
+    EXPECT_TRUE(key.AppendRecord(record));
+    EXPECT_TRUE(key.AppendRecord(record));
+    key.SetVersion(0x3010);
+    EXPECT_FALSE(key.AppendRecord(record));
+    EXPECT_EQ(key.Close(), kMmioOk);
+    const std::string stored = Str(Hex("@5 4B535458 04 @16 01 @23 02 @31 04030201", 39));  // D below the base
+    EXPECT_EQ(ReadAll(dir / "KEY0012.NDX"), stored + stored);
+    EXPECT_TRUE(key.Create(12));  // empties it
+    EXPECT_EQ(ReadAll(dir / "KEY0012.NDX").size(), 0u);
+    EXPECT_TRUE(key.Open(12, 100));
+    EXPECT_EQ(key.GetNumberBase(), 100u);
+
+    MasterIndex index(10);
+    ASSERT_EQ(index.OpenIn(dir.path()), kMmioOk);  // created empty
+    std::array<std::uint8_t, kMasterRecordSize> master, back{};
+    master.fill(0x5A);
+    EXPECT_TRUE(index.ReadRecord(12, master));  // past the end: nothing read, no failure
+    EXPECT_EQ(master[0], 0x5A);
+    InitRecord(master, 0);
+    AddEntry(master, 1, 0, 5, 1700000000, 1, 100);
+    EXPECT_TRUE(index.WriteRecord(12, master));
+    EXPECT_FALSE(index.WriteRecord(9, master));
+    EXPECT_TRUE(index.ReadRecord(12, back));
+    EXPECT_EQ(back, master);
+    EXPECT_EQ(index.Close(), kMmioOk);
+    EXPECT_EQ(ReadAll(dir / "MASTER.NDX").substr(6 + 2 * 688), Str(master));
+    MasterIndex again(10);
+    EXPECT_EQ(again.OpenIn(dir.path() + "\\"), kMmioOk);
+    EXPECT_EQ(again.GetLength(), 6 + 3 * 688);
+
+    ImageFile image(131072);
+    image.SetBasePath(dir.path() + "\\");
+    const std::string path = image.MakePath(5);
+    EXPECT_EQ(path, dir.path() + "\\IMG0005.AVI");
+    EXPECT_EQ(image.MakeCachePath(5), dir.path() + "\\CACHE0005.tmp");
+    ASSERT_TRUE(image.CreatePreallocatedFile(path, true));
+    // The header, then three frame tables and the key table of 16 empty
+    // streams, and the meta-data table that the header does not point at.
+    std::vector<std::uint8_t> expected =
+        Hex("10300000 30000000 00000000 30000000 00000200 C4010000 @48 10 @116 10 @184 10 @252 10 @320 10", 452);
+    le::Store32(&expected[24], static_cast<std::uint32_t>(CDateTime().GetTimeZoneIndex()));
+    for (std::uint32_t i = 0; i < 16; ++i)
+        le::Store32(&expected[324 + 4 * i], 388 + 4 * i);
+    const std::string fresh = ReadAll(path);
+    ASSERT_EQ(fresh.size(), 131072u);
+    EXPECT_EQ(fresh.substr(0, 452), Str(expected));
+
+    ASSERT_TRUE(image.Open(5, true));
+    EXPECT_EQ(image.GetVersion(), 0x3010u);
+    EXPECT_FALSE(image.HasMetaData());
+    for (int stream = 0; stream < 16; ++stream) {
+        EXPECT_EQ(image.GetStreamCount(stream, kVideo), 2u);
+        EXPECT_EQ(image.GetStreamCount(stream, kAudio) + image.GetStreamCount(stream, kText), 0u);
+        EXPECT_TRUE(image.Tables().Keys(stream).empty());
+    }
+    ASSERT_TRUE(image.SetWriteMode(true, true));
+    ScannedRecord scanned;
+    EXPECT_FALSE(image.ScanNextRecord(scanned));
+    EXPECT_TRUE(image.Close());
+    EXPECT_EQ(ReadAll(path), fresh);
+
+    for (const std::uint32_t size : {0u, 0x80000000u, 0xFFFFFFFFu})
+        EXPECT_FALSE(ImageFile(size).CreatePreallocatedFile(dir / "IMG9999.AVI", true)) << size;
+    // Without a size of its own, a missing file is not created by opening it.
+    ImageFile unsized(ImageFile::kSizeFromHeader);
+    unsized.SetBasePath(dir.path() + "\\");
+    EXPECT_FALSE(unsized.Open(7, true));
+    EXPECT_FALSE(testfiles::Exists(unsized.MakePath(7)));
+
+    // Falling times are flagged in memory and both entries kept; a Close with
+    // nothing changed leaves every byte of the file as it was, flags included.
+    std::vector<std::uint8_t> bytes = BuildFile(0x3010, {}, 65536);
+    const std::vector<std::uint8_t> entries = Hex("@4 0A @16 09", 24);  // times 10, then 9
+    bytes[48 + 4] = 2;  // video stream 0: two entries
+    bytes.insert(bytes.begin() + 48 + 8, entries.begin(), entries.end());
+    bytes.resize(65536);
+    testfiles::WriteAll(dir / "IMG0001.AVI", Str(bytes));
+    ImageFile falling(ImageFile::kSizeFromHeader);
+    ASSERT_TRUE(falling.OpenByName(dir / "IMG0001.AVI", true));
+    EXPECT_EQ(falling.GetHeader().flags & 1, 1u);
+    EXPECT_EQ(falling.GetStreamCount(0, kVideo), 4u);
+    EXPECT_TRUE(falling.Close());
+    EXPECT_EQ(ReadAll(dir / "IMG0001.AVI"), Str(bytes));
+}
+
+// Files as the recorder writes them (tools/volwriter.py, made at build time):
+// the loader reads their tables, a rebuild finds every record but the last,
+// and the rebuilt tables load again to what the scan found.
+TEST(ImageFile, RecorderFilesRoundTrip)
+{
+    const std::string samples = testfiles::ModuleDirectory() + "\\samples";
+    std::ifstream expected(samples + "\\expected.txt");
+    ASSERT_TRUE(expected) << samples;
+    testfiles::ScratchDir dir;
+    int files = 0;
+    for (std::string line; std::getline(expected, line); ++files) {
+        std::istringstream in(line);
+        std::string name;
+        int number = 0, lastKind = 0, lastStream = 0;
+        std::uint32_t version = 0, pending = 0;
+        std::map<std::pair<int, int>, std::uint32_t> records;  // by kind and stream
+        in >> name >> number >> version >> lastKind >> lastStream >> pending;
+        for (int kind, stream; in >> kind >> stream;)
+            in >> records[{kind, stream}];
+        SCOPED_TRACE(name);
+        const std::string cache = "CACHE" + name.substr(3, 4) + ".tmp";
+        ASSERT_TRUE(::CopyFileA((samples + "\\" + name).c_str(), (dir / name).c_str(), FALSE));
+        ::CopyFileA((samples + "\\" + cache).c_str(), (dir / cache).c_str(), FALSE);
+        ImageFile image(1048576);
+        image.SetBasePath(dir.path() + "\\");
+        ASSERT_TRUE(image.Open(number, true));
+        EXPECT_EQ(image.GetVersion(), version);
+        for (const auto& [at, count] : records)
+            EXPECT_EQ(image.GetStreamCount(at.second, at.first), count + (at.first == kVideo ? 2 : 0));
+        ASSERT_TRUE(image.SetWriteMode(true, false));
+        ScannedRecord record;
+        while (image.ScanNextRecord(record)) {
+        }
+        EXPECT_TRUE(version < 0x3010 || image.LoadCacheJournal());
+        EXPECT_TRUE(image.Close());
+        EXPECT_FALSE(testfiles::Exists(dir / cache));
+        ASSERT_TRUE(image.Open(number, true));
+        for (const auto& [at, count] : records) {
+            const std::uint32_t last = at == std::make_pair(lastKind, lastStream) ? 1 : 0;
+            const std::uint32_t extra = (at == std::make_pair(int{kText}, 0) ? pending : 0) + (at.first == kVideo ? 2 : 0);
+            EXPECT_EQ(image.GetStreamCount(at.second, at.first), count - last + extra);
+        }
+        EXPECT_TRUE(image.Close());
+    }
+    EXPECT_EQ(files, 3);
+}
+
+// The fuzz targets' checks over their seeds: the recorder's files of every
+// generation, damaged ones, journals and headers of every format.
+TEST(FuzzTargets, PassTheirSeeds)
+{
+    const std::pair<const char*, int (*)(const std::uint8_t*, std::size_t)> targets[] = {
+        {"FuzzCacheJournal", FuzzCacheJournal}, {"FuzzFrameHeaders", FuzzFrameHeaders},
+        {"FuzzImageLoad", FuzzImageLoad}, {"FuzzMasterRecord", FuzzMasterRecord}, {"FuzzRecordScan", FuzzRecordScan}};
+    int seeds = 0;
+    for (const auto& [name, run] : targets) {
+        const std::string dir = testfiles::ModuleDirectory() + "\\samples\\corpus\\" + name;
+        for (const auto& seed : std::filesystem::directory_iterator(dir)) {
+            const std::string bytes = ReadAll(seed.path().string());
+            run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            ++seeds;
+        }
+    }
+    EXPECT_EQ(seeds, 49);
+}
