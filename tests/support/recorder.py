@@ -12,7 +12,6 @@ from mptest import sandbox
 from volwriter import FIELDS, ZERO_GUID, description, guid_text, subvolume_description  # noqa: F401
 
 DB_KEY = mptest.DATABASE_KEY
-RUN_LOG = mptest.RUN_LOG
 # Settings as a recorder has them: separate directories for the database.
 RECORDER_SETTINGS = {"ImagePath": "\\Images\\", "IndexPath": "\\Index\\", "AlarmPath": "\\Alarm\\",
                      "PreAlarmPath": "C:\\Kestrix\\PreAlarm\\", "RestorePath": "C:\\Kestrix\\Restore\\"}
@@ -82,7 +81,7 @@ class Recorder:
             self.s.reg_set(DB_KEY, name, value, view=view)
 
     def forget_log(self):
-        self.s.cpath(RUN_LOG).unlink(missing_ok=True)
+        self.s.cpath(mptest.RUN_LOG).unlink(missing_ok=True)
 
     def add_canary(self, path, data=None):
         self.canaries[Path(path)] = data = data or os.urandom(64)
@@ -108,7 +107,7 @@ class Recorder:
             holder.kill()
 
     def log(self):
-        path = self.s.cpath(RUN_LOG)
+        path = self.s.cpath(mptest.RUN_LOG)
         return path.read_bytes().decode("latin-1") if path.exists() else None
 
     def info(self, letter, name="VolumeInfo.xml"):
