@@ -1,19 +1,14 @@
-// dlgprobe.exe: the GUI tests' eyes inside the sandbox.
-//
-//   dlgprobe wait SECONDS caption=TEXT|child=ID [gone]
-//
-// describes the first visible dialog window of any process that matches, as
-// soon as there is one, in JSON (rectangles in screen coordinates); "null"
-// and exit code 1 when there is none within SECONDS. With "gone": waits
-// until none matches.
+// dlgprobe.exe: the GUI tests' eyes inside the sandbox. "dlgprobe wait SECONDS
+// caption=TEXT|child=ID [gone]" describes the first visible dialog window of any
+// process that matches, as soon as there is one, in JSON (rectangles in screen
+// coordinates); "null" and exit code 1 when there is none within SECONDS. With
+// "gone": waits until none matches.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -29,8 +24,10 @@ std::string Json(const std::string& text)
     return out + "\"";
 }
 
-std::string Json(const RECT& r)
+std::string Json(HWND hwnd)
 {
+    RECT r{};
+    ::GetWindowRect(hwnd, &r);
     char text[96];
     std::snprintf(text, sizeof text, "[%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
     return text;
@@ -48,55 +45,62 @@ std::string TextOf(HWND hwnd)
 
 std::string Describe(HWND dialog)
 {
-    RECT frame{};
-    ::GetWindowRect(dialog, &frame);
     char head[160];
     std::snprintf(head, sizeof head, "{\"hwnd\": %llu, \"owner\": %llu, \"enabled\": %s, ",
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(::GetWindow(dialog, GW_OWNER))),
                   ::IsWindowEnabled(dialog) ? "true" : "false");
-    std::string out = head + ("\"caption\": " + Json(TextOf(dialog))) + ", \"rect\": " + Json(frame);
+    std::string out = head + ("\"caption\": " + Json(TextOf(dialog))) + ", \"rect\": " + Json(dialog);
     out += ", \"children\": [";
     for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        RECT r{};
-        ::GetWindowRect(child, &r);
         char item[64];
         std::snprintf(item, sizeof item, "{\"id\": %d, \"style\": %lu, ",
                       static_cast<int>(static_cast<short>(::GetDlgCtrlID(child))),
                       static_cast<unsigned long>(::GetWindowLongA(child, GWL_STYLE)));
         out += (out.back() == '[' ? "" : ", ") + std::string(item) + "\"text\": " + Json(TextOf(child)) +
-               ", \"rect\": " + Json(r) + "}";
+               ", \"rect\": " + Json(child) + "}";
     }
     return out + "]}";
 }
 
-std::vector<HWND> VisibleDialogs()
+struct Search {
+    std::string wanted;
+    bool byCaption;
+    HWND found;
+};
+
+// The first visible dialog that matches, in the order of the window list.
+HWND Find(const std::string& match)
 {
-    std::vector<HWND> found;
+    Search search{match.substr(match.find('=') + 1), match.rfind("caption=", 0) == 0, nullptr};
     ::EnumWindows(
         [](HWND hwnd, LPARAM param) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(param);
             char name[16] = "";
             ::GetClassNameA(hwnd, name, sizeof name);
-            if (::IsWindowVisible(hwnd) && std::strcmp(name, "#32770") == 0)
-                reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-            return TRUE;
+            if (::IsWindowVisible(hwnd) && std::strcmp(name, "#32770") == 0 &&
+                (s.byCaption ? TextOf(hwnd) == s.wanted : ::GetDlgItem(hwnd, std::atoi(s.wanted.c_str())) != nullptr))
+                s.found = hwnd;
+            return s.found == nullptr;
         },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
-// match: caption=TEXT or child=ID.
-int Wait(DWORD milliseconds, const std::string& match, bool gone)
+}  // namespace
+
+int main(int argc, char** argv)
 {
-    const std::string wanted = match.substr(match.find('=') + 1);
-    const bool byCaption = match.rfind("caption=", 0) == 0;
+    if ((argc != 4 && argc != 5) || std::strcmp(argv[1], "wait") != 0) {
+        std::fprintf(stderr, "usage: dlgprobe wait SECONDS caption=TEXT|child=ID [gone]\n");
+        return 2;
+    }
+    const bool gone = argc == 5;
+    const DWORD milliseconds = static_cast<DWORD>(std::atof(argv[2]) * 1000);
     for (const DWORD start = ::GetTickCount();; ::Sleep(50)) {
-        const std::vector<HWND> dialogs = VisibleDialogs();
-        const auto hit = std::find_if(dialogs.begin(), dialogs.end(), [&](HWND dialog) {
-            return byCaption ? TextOf(dialog) == wanted : ::GetDlgItem(dialog, std::atoi(wanted.c_str())) != nullptr;
-        });
-        if (gone == (hit == dialogs.end())) {
-            std::printf("%s\n", gone ? "null" : Describe(*hit).c_str());
+        const HWND hit = Find(argv[3]);
+        if (gone == (hit == nullptr)) {
+            std::printf("%s\n", gone ? "null" : Describe(hit).c_str());
             return 0;
         }
         if (::GetTickCount() - start > milliseconds) {
@@ -104,14 +108,4 @@ int Wait(DWORD milliseconds, const std::string& match, bool gone)
             return 1;
         }
     }
-}
-
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "wait") == 0)
-        return Wait(static_cast<DWORD>(std::atof(argv[2]) * 1000), argv[3], argc == 5);
-    std::fprintf(stderr, "usage: dlgprobe wait SECONDS caption=TEXT|child=ID [gone]\n");
-    return 2;
 }

@@ -1,8 +1,7 @@
-"""Mediaprep.exe as the technician meets it, in the sandbox on a private X
-display: started without the switch, driven with keys and clicks, its dialogs
-read back through dlgprobe.exe, and compared with a silent run on the same
-recorder. Screenshots go to build/mingw/test-artifacts/gui/
-(MEDIAPREP_UPDATE_DOCS=1 also refreshes the README's pictures in docs/)."""
+"""Mediaprep.exe as the technician meets it: its dialogs on a private X display,
+read back through dlgprobe.exe and compared with a silent run (screenshots in
+build/mingw/test-artifacts/gui/, MEDIAPREP_UPDATE_DOCS=1 also refreshes docs/),
+and /report, which changes nothing and names the drives /clean prepares."""
 
 import contextlib
 import json
@@ -13,26 +12,28 @@ import sys
 import threading
 import time
 import unittest
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
-from recorder import Recorder, description, write  # noqa: E402
+from recorder import RECORDER_SETTINGS, Recorder, description, guid_text, write  # noqa: E402
+import volwriter  # noqa: E402  (tools/, put on the path by mptest)
 
 KESTRIX_KEY = r"HKLM\Software\Corvane-VG\Kestrix"
 IDOK, IDCANCEL, PANEL, VERSION_LINE, SS_ICON = 1, 2, 1004, 1007, 0x3
 WARNING = "Media Preparation clears the Kestrix image database."
 DB_GUID = "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}"
-# E: is blank, so it is initialised. F: holds a volume of another database
-# whose wipe leaves a "System Volume Information" directory in a
-# sub-directory behind, so its initialisation fails. G: is too small to be a
-# volume; its pre-alarm directory is emptied, and the parent of the restore
-# directory is missing, which is reported.
+# E: blank, initialised. F: a volume of another database whose wipe leaves a
+# "System Volume Information" directory behind: it fails. G: too small, holds
+# the pre-alarm directory and lacks the restore directory's parent.
 SETTINGS = {"ImagePath": "\\Image\\", "IndexPath": "\\Index\\", "AlarmPath": "\\Alarm\\",
             "PreAlarmPath": "G:\\PreAlarm\\", "RestorePath": "G:\\missing\\Restore\\"}
 FAILURE = "Failure to initialize drive F:.  Mediaprep not completely successful.\n"
 FOUND = "Data drives found: E:"
 CREATE_FAILURE = "Failed attempting to create: G:\\missing\\Restore\\"
+REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
+VALUES = ["GUID", "MultipleDir", *RECORDER_SETTINGS]
 
 
 def texts(dialog):
@@ -65,8 +66,7 @@ class Technician(unittest.TestCase):
                 rec.forget_settings()
 
     def state(self):
-        """Every drive's files (new volume GUIDs blanked out) and the
-        recorder's registry key."""
+        """Every drive's files (volume GUIDs blanked out) and the recorder's key."""
         files = {}
         for letter in sorted(self.s.drives):
             root = self.s.drive(letter)
@@ -76,8 +76,7 @@ class Technician(unittest.TestCase):
         return {"files": files, "registry": self.s.run("reg", ["query", KESTRIX_KEY, "/s"]).stdout}
 
     def wait(self, match, gone=False, timeout=120):
-        """The first dialog with this caption= or child=, once painted; with
-        gone, None once there is none."""
+        """The first dialog with this caption= or child=, once painted (gone: None once none)."""
         r = self.s.run(mptest.exe("dlgprobe.exe"), ["wait", timeout, match] + ["gone"] * gone,
                        timeout=timeout + 60, display=self.display.name)
         self.assertEqual(0, r.code, f"{match} {'stayed' if gone else 'never came'}: {r.stdout} {r.stderr}")
@@ -102,7 +101,26 @@ class Technician(unittest.TestCase):
         if os.environ.get("MEDIAPREP_UPDATE_DOCS") == "1":
             shutil.copyfile(shot, mptest.REPO / "docs" / f"{name}.png")
 
-    def test_cancel_and_escape_touch_nothing_and_the_about_box_shows_the_version(self):
+    def test_the_switch_runs_silently_escape_changes_nothing_and_ok_reports_over_the_dialog(self):
+        with self.recorder() as rec:
+            # The switch among other arguments: no window at all, and the
+            # log's directory made when missing.
+            shutil.rmtree(self.s.cpath(r"C:\Windows\Kestrix"), ignore_errors=True)
+            runs, windows = [], set()
+            worker = threading.Thread(target=lambda: runs.append(self.s.run(
+                mptest.exe("Mediaprep.exe"), ["report.txt", "-CLEAN", "-x"], timeout=300, display=self.display.name)))
+            worker.start()
+            while worker.is_alive():
+                windows.update(self.display.windows(class_regex=r"^mediaprep\.exe$"))
+                time.sleep(0.05)
+            self.assertEqual((0, set()), (runs[0].code, windows), runs[0].stderr)
+            self.assertEqual("Configuring Kestrix Drives\r\nError:" + FAILURE.replace("\n", "\r\n")
+                             + f"\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n", rec.log())
+            silent = self.state()
+            # What the run did, so that the comparison below means something.
+            self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), silent["files"]["E:/VolumeInfo.xml"])
+            self.assertEqual(["G:/PreAlarm/"], [p for p in silent["files"] if p.startswith("G:")])
+
         with self.recorder() as rec:
             before = self.state()
             self.assertIn("G:\\PreAlarm", before["registry"])
@@ -112,13 +130,6 @@ class Technician(unittest.TestCase):
             self.assertEqual("Mediaprep", dialog["caption"])  # the taskbar's name for it
             self.assertEqual((WARNING, "OK", "Cancel"), tuple(texts(dialog)[i] for i in (PANEL, IDOK, IDCANCEL)))
             self.screenshot("dialog", dialog)
-            left, top, right, bottom = next(c["rect"] for c in dialog["children"] if c["id"] == IDCANCEL)
-            self.display.click((left + right) // 2, (top + bottom) // 2)
-            self.assert_ended(program)
-            self.assertEqual(before, self.state())
-
-            program = self.start()
-            dialog = self.wait(f"child={PANEL}")
             # The About entry is the system menu's last item: Up from the
             # first item goes round to it.
             self.display.key("alt+space", "Up", "Return")
@@ -134,40 +145,8 @@ class Technician(unittest.TestCase):
             self.assertEqual(dialog["hwnd"], self.wait(f"child={PANEL}", timeout=0)["hwnd"])  # still asking
             self.display.key("Escape")
             self.assert_ended(program)
-            self.assertEqual(before, self.state())
-            self.assertIsNone(rec.log())
+            self.assertEqual((before, None), (self.state(), rec.log()))
 
-    def test_the_switch_among_other_arguments_runs_without_a_window_even_without_settings(self):
-        with sandbox.Session() as self.s:
-            self.addCleanup(mptest.forget_settings, self.s)
-            mptest.forget_settings(self.s)
-            shutil.rmtree(self.s.cpath(r"C:\Windows\Kestrix"), ignore_errors=True)  # the log's directory too
-            runs, windows = [], set()
-            worker = threading.Thread(target=lambda: runs.append(self.s.run(
-                mptest.exe("Mediaprep.exe"), ["report.txt", "-CLEAN", "-x"], timeout=300, display=self.display.name)))
-            worker.start()
-            while worker.is_alive():
-                windows.update(self.display.windows(class_regex=r"^mediaprep\.exe$"))
-                time.sleep(0.05)
-            self.assertEqual((0, set()), (runs[0].code, windows), runs[0].stderr)
-            # Without settings both directories are the system drive's root,
-            # which is never cleared.
-            self.assertEqual(b"Configuring Kestrix Drives\r\n" + b"Error:Attempting to delete C:\\\r\n" * 2,
-                             self.s.cpath(mptest.RUN_LOG).read_bytes())
-
-    def test_ok_shows_every_report_over_the_dialog_and_ends_as_a_silent_run(self):
-        with self.recorder() as rec:
-            self.assertEqual(0, rec.run().code)
-            self.assertEqual("Configuring Kestrix Drives\r\nError:" + FAILURE.replace("\n", "\r\n")
-                             + f"\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n", rec.log())
-            silent = self.state()
-            # What the run did, so that the comparison below means something.
-            self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), silent["files"]["E:/VolumeInfo.xml"])
-            self.assertIn("F:/Recordings/System Volume Information/keep.dat", silent["files"])
-            self.assertEqual(["G:/PreAlarm/"], [p for p in silent["files"] if p.startswith("G:")])
-            self.assertIn("MultipleDir", silent["registry"])
-
-        with self.recorder() as rec:
             program = self.start()
             dialog = self.wait(f"child={PANEL}")
             self.display.key("Return")  # OK is the default button
@@ -186,6 +165,83 @@ class Technician(unittest.TestCase):
             self.assert_ended(program)
             self.assertEqual(silent, self.state())
             self.assertIsNone(rec.log())
+
+
+def snapshot(roots):
+    """Every file and directory below the roots: contents, attributes and the
+    times a writer changes (a file created and removed again changes its
+    directory's). Last-access times are left out: Wine's hosts record reads."""
+    found = {}
+    for root in roots:
+        for path in [Path(root)] + [Path(d) / n for d, ds, fs in os.walk(root) for n in ds + fs]:
+            st = os.lstat(path)
+            data = None if path.is_dir() else path.read_bytes()
+            found[str(path)] = (data, st.st_mode, st.st_mtime_ns, st.st_ctime_ns)
+    return found
+
+
+def registry(rec):
+    return {(name, view): rec.registry(name, view=view) for name in VALUES for view in (32, 64)}
+
+
+class Preview(unittest.TestCase):
+    def test_report_changes_nothing_and_names_the_drives_clean_prepares(self):
+        with sandbox.Session() as session:
+            db = guid_text()
+            rec = Recorder(session, db)
+            small = dict(db_guid=db, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=2)
+            e = rec.drive("e")
+            volwriter.write_volume(e, files=3, position=0, **small, damages={2: "stale-summary"})
+            # Its summary says recorded, the file holds nothing: nothing to rebuild from.
+            write(e / "Images" / "IMG0001.AVI", volwriter.fresh_image_bytes(volwriter.MIB))
+            volwriter.write_volume(rec.drive("f"), files=2, file_num_offset=3, position=1, version=0x2015,
+                                   start_file=-1, record_file=-1, **small)
+            volwriter.write_volume(rec.drive("g", "network"), files=2, position=0, **dict(small, db_guid=guid_text()))
+            rec.drive("h")                                             # blank
+            write(rec.drive("j") / "old" / "clip.avi", os.urandom(512))  # data without a description
+            write(rec.drive("k", size_kb=200 * 1024) / "VolumeInfo.xml.bak", description())  # too small
+            write(rec.drive("y", "removable", size_kb=None) / "notes.txt", b"a technician's stick")
+            roots = [session.drive(d) for d in "efghjky"] + [session.cpath("C:\\Kestrix")]
+            before, values = snapshot(roots), registry(rec)
+
+            result = rec.run(["/Report", "-clean"])                    # report wins
+
+            self.assertEqual(before, snapshot(roots))
+            self.assertEqual(values, registry(rec))
+            self.assertIsNone(rec.log(), "no run log: nothing was prepared")
+            text = session.cpath(REPORT).read_text()
+            self.assertEqual(text.splitlines(), result.stdout.splitlines())
+            # Each drive's block: its "Drive" line and the indented lines below it.
+            blocks = {m[1]: m[0] for m in re.finditer(r"^Drive (\S+).*(?:\n  .*)*", text, re.M)}
+            for drive, expected in {
+                "E:": ["Scan status: Active", "Damaged image file 2: a run would rebuild its summary",
+                       "Damaged image file 1: a run would replace it", "A run would prepare it: delete 6 files"],
+                "F:": ["Scan status: Active", "A run would prepare it"],
+                "G:": ["Drive G: network", "volume of another database", "Scan status: Foreign"],
+                "H:": ["Description: none", "Scan status: Blank", "delete 0 files (0 bytes)"],
+                "J:": ["Scan status: BlankWithData", "leave it alone: it holds files but no description"],
+                "K:": ["Candidate: no, too small"],
+                "Y:": ["Drive Y: removable", "Candidate: no, removable drives are never examined"],
+            }.items():
+                for line in expected:
+                    self.assertIn(line, blocks[drive], drive)
+            self.assertIn("Pre-alarm directory C:\\Kestrix\\PreAlarm\\: a run would empty it: 2 files", text)
+            self.assertIn("Restore directory C:\\Kestrix\\Restore\\: missing; a run would create it", text)
+            last = text.splitlines()[-1].split(": ", 1)
+            self.assertEqual("Drives a run would prepare", last[0])
+
+            # Without a database GUID the preview makes one in memory only.
+            session.reg_delete(mptest.DATABASE_KEY, "GUID")
+            again = rec.run(["-REPORT"])
+            self.assertIsNone(rec.registry("GUID"))
+            self.assertIn("none in the registry", again.stdout)
+            rec.set_settings({}, db)
+            self.assertEqual(before, snapshot(roots))
+
+            rec.run(["/clean"])
+            found = rec.log().splitlines()[-1]
+            self.assertEqual(f"Message: Data drives found: {last[1]}", found)
+            self.assertEqual(4, len(last[1].split()))
 
 
 if __name__ == "__main__":

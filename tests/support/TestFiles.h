@@ -17,11 +17,9 @@ inline void RemoveTree(const std::string& path)
     WIN32_FIND_DATAA entry;
     win32::UniqueFindHandle find(::FindFirstFileA((path + "\\*").c_str(), &entry));
     for (bool more = find.valid(); more; more = ::FindNextFileA(find.get(), &entry)) {
-        const std::string name = entry.cFileName;
-        const std::string full = path + "\\" + name;
-        if (name == "." || name == "..")
+        const std::string name = entry.cFileName, full = path + "\\" + name;
+        if (name == "." || name == ".." || !::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL))
             continue;
-        ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveTree(full);
         else
@@ -39,8 +37,7 @@ public:
         static std::atomic<int> counter{0};
         char temp[MAX_PATH];
         ::GetTempPathA(MAX_PATH, temp);
-        m_path = std::string(temp) + "mptest-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                 std::to_string(counter++);
+        m_path = temp + ("mptest-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++));
         RemoveTree(m_path);
         ::CreateDirectoryA(m_path.c_str(), nullptr);
     }
@@ -72,9 +69,8 @@ inline void WriteAll(const std::string& path, const std::string& bytes)
 inline std::string ModuleDirectory()
 {
     char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/"));
+    const std::string module(path, ::GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return module.substr(0, module.find_last_of("\\/"));
 }
 
 }  // namespace testfiles

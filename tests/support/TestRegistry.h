@@ -15,10 +15,8 @@ inline void DeleteKeyTree(const char* key)
 {
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         HKEY handle = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view, &handle) != ERROR_SUCCESS)
-            continue;
-        const LONG result = ::RegDeleteTreeA(win32::UniqueRegKey(handle).get(), nullptr);
-        if (result == ERROR_SUCCESS)
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | view, &handle) == ERROR_SUCCESS &&
+            ::RegDeleteTreeA(win32::UniqueRegKey(handle).get(), nullptr) == ERROR_SUCCESS)
             ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
     }
 }
@@ -26,12 +24,11 @@ inline void DeleteKeyTree(const char* key)
 inline LONG SetRaw(const char* key, const char* name, DWORD type, const void* data, DWORD size)
 {
     HKEY handle = nullptr;
-    const LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
-                                          KEY_WRITE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key), nullptr, &handle,
-                                          nullptr);
-    if (result != ERROR_SUCCESS)
-        return result;
-    return ::RegSetValueExA(win32::UniqueRegKey(handle).get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    const REGSAM access = KEY_WRITE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key);
+    const LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, access, nullptr, &handle, nullptr);
+    return result != ERROR_SUCCESS ? result
+                                   : ::RegSetValueExA(win32::UniqueRegKey(handle).get(), name, 0, type,
+                                                      static_cast<const BYTE*>(data), size);
 }
 
 inline LONG SetDword(const char* key, const char* name, DWORD value) { return SetRaw(key, name, REG_DWORD, &value, 4); }
@@ -43,27 +40,21 @@ inline LONG SetString(const char* key, const char* name, const std::string& valu
 inline bool GetDword(const char* key, const char* name, DWORD& value)
 {
     HKEY handle = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key),
-                        &handle) != ERROR_SUCCESS)
-        return false;
     DWORD type = 0, size = sizeof value;
-    return ::RegQueryValueExA(win32::UniqueRegKey(handle).get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+    const REGSAM access = KEY_QUERY_VALUE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key);
+    return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, access, &handle) == ERROR_SUCCESS &&
+           ::RegQueryValueExA(win32::UniqueRegKey(handle).get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
                               &size) == ERROR_SUCCESS &&
            type == REG_DWORD && size == sizeof value;
 }
 
-// Removes a whole key when constructed and again when destroyed, so each
-// test starts from and leaves behind a registry without it.
-class ScopedKey {
-public:
-    explicit ScopedKey(std::string key) : m_key(std::move(key)) { DeleteKeyTree(m_key.c_str()); }
-    ~ScopedKey() { DeleteKeyTree(m_key.c_str()); }
+// Removes a whole key when constructed and again when destroyed.
+struct ScopedKey {
+    explicit ScopedKey(const std::string& path) : key(path) { DeleteKeyTree(key.c_str()); }
+    ~ScopedKey() { DeleteKeyTree(key.c_str()); }
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
-    const char* c_str() const { return m_key.c_str(); }
-
-private:
-    std::string m_key;
+    std::string key;
 };
 
 }  // namespace testreg

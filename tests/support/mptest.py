@@ -1,5 +1,4 @@
-"""Common ground of the Python tests: the build directory, the sandbox module
-and a few checks that many scenarios share."""
+"""Common ground of the Python tests: the build directory and the sandbox module."""
 
 import argparse
 import os
@@ -34,15 +33,13 @@ def main():
 
 
 def forget_settings(session):
-    """No recorder settings key in either registry view: the program decides
-    its view by where that key is, so a leftover in one view misleads it."""
+    """No settings key in either view: the program picks its view by where the key is."""
     for view in (32, 64):
         session.reg_delete(DATABASE_KEY, view=view)
 
 
 def tree(directory):
-    """Every file and directory below `directory`, as sorted relative paths
-    (directories end in '/')."""
+    """Sorted relative paths below `directory` (directories end in '/')."""
     found = []
     for dirpath, dirnames, filenames in os.walk(directory):
         rel = Path(dirpath).relative_to(directory)

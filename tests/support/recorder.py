@@ -1,6 +1,7 @@
 """A simulated Kestrix recorder in a sandbox session: drives, settings,
 canaries that must survive every run, and readers for what a run leaves."""
 
+import contextlib
 import os
 import re
 from pathlib import Path
@@ -11,21 +12,14 @@ from mptest import sandbox
 from volwriter import FIELDS, ZERO_GUID, description, guid_text, subvolume_description  # noqa: F401
 
 DB_KEY = mptest.DATABASE_KEY
-RUN_LOG = mptest.RUN_LOG
 # Settings as a recorder has them: separate directories for the database.
-RECORDER_SETTINGS = {
-    "ImagePath": "\\Images\\",
-    "IndexPath": "\\Index\\",
-    "AlarmPath": "\\Alarm\\",
-    "PreAlarmPath": "C:\\Kestrix\\PreAlarm\\",
-    "RestorePath": "C:\\Kestrix\\Restore\\",
-}
+RECORDER_SETTINGS = {"ImagePath": "\\Images\\", "IndexPath": "\\Index\\", "AlarmPath": "\\Alarm\\",
+                     "PreAlarmPath": "C:\\Kestrix\\PreAlarm\\", "RestorePath": "C:\\Kestrix\\Restore\\"}
 
 
 def parse_description(data):
     """Fields of a single-volume description, as text; None when not one."""
-    text = data.decode("latin-1")
-    found = dict(re.findall(r"<(\w+)>([^<]*)</\1>", text))
+    found = dict(re.findall(r"<(\w+)>([^<]*)</\1>", data.decode("latin-1")))
     if not all(k in found for k in FIELDS):
         return None
     return {k: (found[k] if k in ("Label", "VolumeGUID", "DBGUID") else int(found[k])) for k in FIELDS}
@@ -39,11 +33,10 @@ def write(path, data=b""):
 
 def recordings(root, count, images="Images", index="Index"):
     """Old image files, key indexes and a master index, as a recorder leaves them."""
-    root = Path(root)
     for n in range(count):
-        write(root / images / f"IMG{n:04d}.AVI", os.urandom(4096))
-        write(root / index / f"KEY{n:04d}.NDX", os.urandom(256))
-    write(root / index / "MASTER.NDX", b"\x30\x00\x00\x00\x00\x00" + bytes(688 * count))
+        write(Path(root) / images / f"IMG{n:04d}.AVI", os.urandom(4096))
+        write(Path(root) / index / f"KEY{n:04d}.NDX", os.urandom(256))
+    write(Path(root) / index / "MASTER.NDX", b"\x30\x00\x00\x00\x00\x00" + bytes(688 * count))
 
 
 # An exported clip three folders deep, about 800 characters from a root.
@@ -66,7 +59,6 @@ class Recorder:
 
     def __init__(self, session, db_guid=None, settings=RECORDER_SETTINGS):
         self.s = session
-        self.db_guid = db_guid
         self.canaries = {}
         self.forget_settings()
         self.set_settings(settings, db_guid)
@@ -85,13 +77,11 @@ class Recorder:
         mptest.forget_settings(self.s)
 
     def set_settings(self, settings, db_guid=None, view=64):
-        for name, value in (settings or {}).items():
+        for name, value in {**(settings or {}), **({"GUID": db_guid} if db_guid else {})}.items():
             self.s.reg_set(DB_KEY, name, value, view=view)
-        if db_guid:
-            self.s.reg_set(DB_KEY, "GUID", db_guid, view=view)
 
     def forget_log(self):
-        self.s.cpath(RUN_LOG).unlink(missing_ok=True)
+        self.s.cpath(mptest.RUN_LOG).unlink(missing_ok=True)
 
     def add_canary(self, path, data=None):
         self.canaries[Path(path)] = data = data or os.urandom(64)
@@ -101,22 +91,23 @@ class Recorder:
         """A drive on its own tmpfs of size_kb KB (so that sizes are exact)."""
         return self.s.map_drive(letter, kind, size=f"{size_kb}k" if size_kb else None, readonly=readonly)
 
-    def run(self, args=("/clean",), timeout=300):
-        result = self.s.run(mptest.exe("Mediaprep.exe"), list(args), timeout=timeout)
+    def run(self, args=("/clean",), program=None):
+        result = self.s.run(program or mptest.exe("Mediaprep.exe"), list(args), timeout=300)
         assert not result.timed_out, "Mediaprep.exe did not finish"
         return result
 
-    def run_holding(self, windows_path, args=("/clean",), timeout=300):
-        """Run while another process holds a file open without sharing."""
+    @contextlib.contextmanager
+    def holding(self, windows_path):
+        """Another process holds the file open without sharing meanwhile."""
         holder = self.s.start(mptest.exe("mptesthelper.exe"), ["hold", windows_path, "120"])
         try:
             assert holder.wait_for_output("held"), f"mptesthelper could not hold {windows_path}"
-            return self.run(args, timeout)
+            yield
         finally:
             holder.kill()
 
     def log(self):
-        path = self.s.cpath(RUN_LOG)
+        path = self.s.cpath(mptest.RUN_LOG)
         return path.read_bytes().decode("latin-1") if path.exists() else None
 
     def info(self, letter, name="VolumeInfo.xml"):
@@ -126,20 +117,5 @@ class Recorder:
     def registry(self, name, view=64):
         return self.s.reg_get(DB_KEY, name, view=view)
 
-    def kestrix_directories(self):
-        """The pre-alarm and restore directories' trees (None when missing)."""
-        paths = {name: self.s.cpath("C:\\Kestrix\\" + name) for name in ("PreAlarm", "Restore")}
-        return {name: mptest.tree(path) if path.is_dir() else None for name, path in paths.items()}
-
     def dead_canaries(self):
         return [str(p) for p, data in self.canaries.items() if not p.exists() or p.read_bytes() != data]
-
-
-def prepared_description_checks(test, info, db_guid, active_volumes, size_kb):
-    """What every volume prepared by the run carries."""
-    test.assertIsNotNone(info)
-    expected = dict(Excluded=0, Label="", NumFiles=int(size_kb * 0.995) // 20480, FileNumOffset=0, DBGUID=db_guid,
-                    ActiveVolumes=active_volumes, AllocatedSpaceKB=size_kb)
-    test.assertEqual(expected, {k: info[k] for k in expected})
-    test.assertNotEqual(ZERO_GUID, info["VolumeGUID"])
-    test.assertRegex(info["VolumeGUID"], r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
