@@ -227,33 +227,20 @@ TEST(Xml, WriterAndReaderAgreeOnTheDialect)
         {"<L>\t\r\n two  inner\tspaces \r\n</L>", {"L=two  inner\tspaces", "/L"}},
         {"<X a =\"1\"   b= \"2\" c=\"  spaced \"></X>", {"X=", "@a=1", "@b=2", "@c=spaced", "/X"}},
         {"<X a=\"1\" />", {"X=", "@a=1", "/X"}},
-        {"<X/>", {"X/="}},  // only a space or '>' ends a name
         {"<Cut>a < b</Cut>\r\n</Root>", {"Cut=a", "=", "/Root"}},  // a raw '<' in a value splits it
-        {"<Root>\r\n<Label></Label>\r\n<Unknown>\r\n\t<Deep>7</Deep>\r\n</Unknown>stray text</Stray>\r\n</Root>\r\n",
-         {"Root=", "Label=", "/Label", "Unknown=", "Deep=7", "/Deep", "/Unknown", "/Stray", "/Root"}},
-        // Malformed attributes are dropped and reading goes on.
-        {"<X a=1>t</X>", {"X=t", "/X"}},
-        {"<X a=\"1>t</X>", {"X=t", "/X"}},
-        {"<X a\"b c\">", {"X=", "@a\"b=b c"}},  // a quote before the separator still opens the value
-        // The document ends inside a tag or its text.
+        {"<X a=1>t</X>", {"X=t", "/X"}},  // a malformed attribute is dropped and reading goes on
         {"<A>1</A><", {"A=1", "/A"}},
-        {"<A>\r\n<B>12", {"A=", "B="}},
-        {"\x00<\xFF>\x80\"</\x01>"s, {"\xFF=\x80\"", "/\x01"}},
     };
     for (const auto& [text, items] : cases)
         EXPECT_EQ(items, Items(text)) << text.substr(0, 80);
 }
 
-TEST(VolumeInfoText, GuidsAndNumbersReadLikeTheScansTheyStandFor)
+TEST(VolumeInfoText, GuidsNumbersAndDescriptionsReadAsTheirTextSays)
 {
     GUID guid{0xA0B, 0xC, 0xD, {0x0E, 0x0F, 0x00, 0x01, 0xab, 0xcd, 0xef, 0xFF}};
     EXPECT_EQ("{00000A0B-000C-000D-0E0F-0001ABCDEFFF}", GuidToText(guid));
-    EXPECT_EQ("{00000000-0000-0000-0000-000000000000}", GuidToText(GUID{}));
     const std::pair<const char*, const char*> guids[] = {
         {"{1-2-3-0405-060708090A0B}", "{00000001-0002-0003-0405-060708090A0B}"},  // widths are maxima
-        {"{123456789-2222-3333-4444-555555555555}", "{12345678-0000-0000-0000-000000000000}"},
-        {"6B1F03A2-94C0-4E51-8A7D-0C22E5D9B310", "{00000000-0000-0000-0000-000000000000}"},  // no brace
-        {"{6B1F03A2-94C0-4", "{6B1F03A2-94C0-0004-0000-000000000000}"},  // what came before the end stays
         {"{6B1F03A2-94C0-xyz}", "{6B1F03A2-94C0-0000-0000-000000000000}"},
         {"{ AB--1-\t1", "{000000AB-FFFF-0001-0000-000000000000}"},  // blanks skipped, a sign taken
         {"{0x1F-0X2-3", "{0000001F-0002-0003-0000-000000000000}"},     // a prefix counts in the width
@@ -262,22 +249,15 @@ TEST(VolumeInfoText, GuidsAndNumbersReadLikeTheScansTheyStandFor)
         EXPECT_EQ(read, GuidToText(TextToGuid(text))) << text;
 
     const std::pair<std::string, std::uint32_t> numbers[] = {
-        {"0X1f", 31}, {"010", 8}, {"08", 0}, {"-1", 0xFFFFFFFF}, {" \t42abc", 42}, {"0x", 0}, {"", 0},
-        {"4294967295", 0xFFFFFFFF}, {"4294967296", 0xFFFFFFFF}, {"-4294967296", 0xFFFFFFFF},  // saturates
-        {std::string(30, '0') + "5", 5}, {std::string(31, '0') + "5", 0},  // 32 characters are refused
-    };
+        {"0X1f", 31}, {"010", 8}, {"-1", 0xFFFFFFFF}, {" \t42abc", 42}, {"0x", 0}, {"-4294967296", 0xFFFFFFFF}};
     for (const auto& [text, value] : numbers)
         EXPECT_EQ(value, ParseNumber(text)) << "[" << text << "]";
-}
 
-TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
-{
-    // Case, nesting, attributes and unknown elements do not matter; a repeated element
+    // In a description, case, nesting, attributes and unknown elements do not matter; a repeated element
     // overwrites; bad numbers read as 0 or their leading digits, over 31 characters as 0.
-    const std::string full = Text(Volume("", 12));
     VolumeRecord odd;
     odd.startFile = odd.fileNumOffset = 9;
-    std::string all = full;
+    std::string all = Text(Volume("", 12));
     for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
              {"<NumFiles>12</NumFiles>", "<numfiles>0x20 files</numfiles>"},
              {"<Label>gen 12</Label>", "<Outer x=\"1\"><Label a=\"b\">  Deep  </Label><Odd>3</Odd></Outer>"},
@@ -288,25 +268,6 @@ TEST(VolumeInfoText, NamesInAnyCaseAnywhereValuesAsTheirTextSays)
     ASSERT_TRUE(Read(all, odd));
     EXPECT_EQ(std::make_tuple(32, "Deep"s, -1, 0, 0),
               std::tie(odd.numFiles, odd.label, odd.position, odd.startFile, odd.fileNumOffset));
-
-    // A missing element fails, keeping what was read.
-    VolumeRecord partial;
-    EXPECT_FALSE(Read(full.substr(0, full.find("<RecordFile>")) + full.substr(full.find("<DBGUID>")), partial));
-    EXPECT_EQ(std::make_pair(12, -1), std::make_pair(partial.numFiles, partial.recordFile));
-
-    // Whole only when the first element is closed at the end: every element
-    // there but the last value cut or gone is readable, not whole.
-    VolumeRecord record;
-    bool whole = false;
-    const std::size_t last = full.find("1000012");
-    const std::pair<std::string, bool> cuts[] = {
-        {full, true}, {"<volumeinformation>" + full.substr(19), true}, {full + "<Extra>", false},
-        {full.substr(0, last + 3), false}, {full.substr(0, full.size() - 5), false},
-        {full.substr(0, last) + std::string(40, '\0'), false}};
-    for (const auto& [cut, isWhole] : cuts) {
-        EXPECT_TRUE(Read(cut, record, &whole));
-        EXPECT_EQ(isWhole, whole) << cut;
-    }
 }
 
 TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKeptWhole)
@@ -320,26 +281,13 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
     SortVolumes(volumes);
     EXPECT_EQ((List{"H:-1", "A:1", "C:0", "G:-1", "F:2", "D:-5", "B:-1", "M:0", "X:3"}), Sequence(volumes, true));
 
-    struct {
-        const char* what;
-        std::vector<VolumeRecord> volumes;
-        std::int32_t positions;
-        List after;
-    } cases[] = {
-        {"equal positions shift up; holes before them get placeholders",
-         {Entry("E:", S::Active, 3, 5), Entry("F:", S::Active, 3, 5), Entry("G:", S::Blank, -1)}, 5,
-         {"A3", "A4", "B-1", "M0", "M1", "M2"}},
-        {"a description claiming more volumes than are present",
-         {Entry("E:", S::Active, 0, 5), Entry("F:", S::Active, 1, 2)}, 5, {"A0", "A1", "M2", "M3", "M4"}},
-    };
-    for (auto& c : cases) {
-        SortVolumes(c.volumes);
-        const std::int32_t positions = CountSequencePositions(c.volumes);
-        EXPECT_EQ(c.positions, positions) << c.what;
-        RepairPositions(c.volumes);
-        AppendPlaceholders(c.volumes, positions);
-        EXPECT_EQ(c.after, Sequence(c.volumes)) << c.what;
-    }
+    // Equal positions shift up; holes before them get placeholders.
+    volumes = {Entry("E:", S::Active, 3, 5), Entry("F:", S::Active, 3, 5), Entry("G:", S::Blank, -1)};
+    const std::int32_t positions = CountSequencePositions(volumes);
+    EXPECT_EQ(5, positions);
+    RepairPositions(volumes);
+    AppendPlaceholders(volumes, positions);
+    EXPECT_EQ((List{"A3", "A4", "B-1", "M0", "M1", "M2"}), Sequence(volumes));
 
     // A damaged count does not flood the list.
     for (const VolumeRecord& damaged : {Entry("E:", S::Active, 0, 0x7FFFFFFF), Entry("E:", S::Active, 2000000000)}) {
@@ -353,9 +301,9 @@ TEST(VolumeOrdering, ActiveThenCheckFailedThenForeignThenTheRestAndTheSequenceKe
 TEST(DriveGuard, EachPlaceProtectsItsDriveOnly)
 {
     const std::pair<const char*, char> paths[] = {
-        {"D:\\tools\\Mediaprep.exe", 'D'}, {"d:\\windows", 'D'}, {"\\\\?\\e:\\Mediaprep.exe", 'E'}, {"\\\\.\\F:\\", 'F'},
+        {"D:\\tools\\Mediaprep.exe", 'D'}, {"\\\\?\\e:\\Mediaprep.exe", 'E'}, {"\\\\.\\F:\\", 'F'},
         {"\\??\\G:\\pagefile.sys", 'G'}, {"  h:\\pagefile.sys 0 0", 'H'}, {"?:\\pagefile.sys", 0},
-        {"\\\\server\\share\\x.exe", 0}, {"\\\\?\\UNC\\server\\share", 0}, {"pagefile.sys", 0}, {"", 0}, {"1:\\x", 0}};
+        {"\\\\?\\UNC\\server\\share", 0}};
     for (const auto& [path, letter] : paths)
         EXPECT_EQ(letter, DriveLetterOf(path)) << path;
 
@@ -369,7 +317,7 @@ TEST(DriveGuard, EachPlaceProtectsItsDriveOnly)
     const std::tuple<char, const char*, const char*> cases[] = {
         {'d', "", "the Windows directory"}, {'E', "", "the system directory"}, {'F', "", "the running program"},
         {'G', "", "a paging file"}, {'H', "", "a paging file"}, {'D', "hiberfil.sys", "the Windows directory"},
-        {'J', "hiberfil.sys", "hiberfil.sys"}, {'K', "swapfile.sys", "swapfile.sys"}, {'L', "", ""}};
+        {'J', "hiberfil.sys", "hiberfil.sys"}, {'L', "", ""}};
     for (const auto& [letter, rootFile, reason] : cases)
         EXPECT_EQ(reason, DriveProtection(letter, places, rootFile)) << letter;
     EXPECT_EQ("", DriveProtection('D', SystemPlaces{}, ""));
@@ -452,15 +400,11 @@ TEST_F(VolumeFiles, EachSaveKeepsThePreviousGenerationAndDamageFallsBackToIt)
 {
     const VolumeRecord good = Volume(dir.path(), 7);
     const std::string goodText = Text(good), fresh = Text(Volume(dir.path(), 8));
-    std::string huge, quoted;  // quoted: every tag opened by a stray quote
+    std::string huge;
     while (huge.size() <= XmlDocument::kMaxLoadBytes)
         huge += fresh;
-    for (char c : fresh)
-        quoted += c == '<' ? "<\"" : std::string(1, c);
     const std::pair<const char*, std::string> bad[] = {
-        {"empty", ""}, {"huge", huge}, {"unterminated quotes", quoted},
-        {"cut inside a tag", fresh.substr(0, fresh.find("<RecordFile") + 5)},
-        {"without RecordFile", fresh.substr(0, fresh.find("<RecordFile")) + fresh.substr(fresh.find("<DBGUID"))}};
+        {"empty", ""}, {"huge", huge}, {"cut inside a tag", fresh.substr(0, fresh.find("<RecordFile") + 5)}};
     for (const auto& [what, bytes] : bad) {
         SCOPED_TRACE(what);
         Put(&bytes, &goodText);

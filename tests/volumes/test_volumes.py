@@ -67,11 +67,8 @@ class Wipe(unittest.TestCase):
         day = "Images/Day 1/"
         links = {
             "dir to F": (day + "ToF", self.f / "Target"),
-            "dir to C": (day + "ToC", self.c / "Target"),
             "dir outside": (day + "Out", self.outside / "Target"),
-            "file to F": (day + "f.dat", self.f / "keep.dat"),
             "file to C": (day + "c.dat", self.c / "keep.dat"),
-            "file outside": (day + "o.dat", self.outside / "keep.dat"),
             "file to F, same long path": (DEEP_CLIP, self.f / DEEP_CLIP),
         }
         for what, (name, target) in links.items():
