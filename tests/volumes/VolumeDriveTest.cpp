@@ -46,7 +46,7 @@ Names Tree(const std::string& directory)
 
 }  // namespace
 
-TEST(VolumeDrives, AWipeLeavesWhatItMust)
+TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
 {
     VolumeHandler handler{DatabaseSettings(), GUID{}};
     // Missing directories and drives: nothing counted, nothing deleted.
@@ -78,22 +78,9 @@ TEST(VolumeDrives, AWipeLeavesWhatItMust)
               Tree("F:"));
     EXPECT_TRUE(ReadOnly("F:\\System Volume Information\\tracking.log"));
 
-    // System Volume Information deeper down survives and fails its parent's removal.
-    for (const char* path : {"F:\\Keep\\", "F:\\Keep\\system volume information\\",
-                             "F:\\Keep\\system volume information\\x.dat", "F:\\Keep\\gone.dat"})
-        Make(path);
-    counter = 0;
-    EXPECT_EQ(1, handler.CountAndUnprotectFiles("F:"));
-    EXPECT_FALSE(handler.DeleteVolumeContents("F:", counter));
-    EXPECT_EQ(1, counter);
-    EXPECT_EQ((Names{"system volume information\\", "system volume information\\x.dat"}), Tree("F:\\Keep"));
-}
-
-TEST(VolumeDrives, InitializationRefusesWhatItMustNotWipe)
-{
+    // Initialization refuses what it must not wipe.
     testfiles::WriteAll("E:\\keep.txt", "recording");
     testfiles::WriteAll("C:\\mediaprep-keep.txt", "system");
-    VolumeHandler handler{DatabaseSettings(), GUID{}};
     for (VolumeStatus status : {VolumeStatus::Active, VolumeStatus::Missing, VolumeStatus::Failed})
         handler.AppendVolume(Entry("E:", status));
     const std::int32_t systemIndex = handler.AppendVolume(Entry("C:", VolumeStatus::Foreign));

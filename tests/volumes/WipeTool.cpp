@@ -1,6 +1,5 @@
-// The probe, the wipe and the scan for test_volumes.py:
-//   probe ROOT  prints "writable W other O"     count DIR  prints the count
-//   wipe DIR    prints "deleted N", exits 1 on failure
+// The count, the wipe and the scan for test_volumes.py:
+//   count DIR  prints the count     wipe DIR  prints "deleted N", exits 1 on failure
 //   scan TRACEDIR  the constructor's scan, tracing into TRACEDIR; prints "PATH STATUS" per entry
 #include "recorderlibs/DbgLogger.h"
 #include "volumes/VolumeHandler.h"
@@ -12,7 +11,6 @@ int main(int argc, char** argv)
 {
     const std::string command = argc == 3 ? argv[1] : "";
     VolumeHandler handler{DatabaseSettings(), GUID{}};
-    bool other = false;
     std::int32_t deleted = 0;
     if (command == "scan") {
         DbgLogger::Initialize(argv[2], 0, 0);
@@ -23,9 +21,6 @@ int main(int argc, char** argv)
             std::printf("%s %d\n", path.c_str(), static_cast<int>(scanned.GetVolumeStatus(i)));
         }
         DbgLogger::Shutdown();
-    } else if (command == "probe") {
-        const bool writable = VolumeHandler::ProbeVolumeRoot(argv[2], other);
-        std::printf("writable %d other %d\n", writable ? 1 : 0, other ? 1 : 0);
     } else if (command == "count") {
         std::printf("%d\n", static_cast<int>(handler.CountAndUnprotectFiles(argv[2])));
     } else if (command == "wipe") {
