@@ -24,14 +24,6 @@ void Make(const std::string& path, DWORD attributes = 0)
     ASSERT_TRUE(!attributes || ::SetFileAttributesA(path.c_str(), attributes)) << path;
 }
 
-VolumeRecord Entry(const char* path, VolumeStatus status)
-{
-    VolumeRecord record;
-    record.path = path;
-    record.status = status;
-    return record;
-}
-
 bool ReadOnly(const std::string& path) { return (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0; }
 
 // Files and directories below a directory, as "dir\" and "dir\file", sorted.
@@ -81,9 +73,15 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     // Initialization refuses what it must not wipe.
     testfiles::WriteAll("E:\\keep.txt", "recording");
     testfiles::WriteAll("C:\\mediaprep-keep.txt", "system");
-    for (VolumeStatus status : {VolumeStatus::Active, VolumeStatus::Missing, VolumeStatus::Failed})
-        handler.AppendVolume(Entry("E:", status));
-    const std::int32_t systemIndex = handler.AppendVolume(Entry("C:", VolumeStatus::Foreign));
+    VolumeRecord entry;
+    entry.path = "E:";
+    for (VolumeStatus status : {VolumeStatus::Active, VolumeStatus::Missing, VolumeStatus::Failed}) {
+        entry.status = status;
+        handler.AppendVolume(entry);
+    }
+    entry.path = "C:";
+    entry.status = VolumeStatus::Foreign;
+    const std::int32_t systemIndex = handler.AppendVolume(entry);
     for (std::int32_t index = -1; index <= handler.GetVolumeCount(); ++index)
         EXPECT_EQ(0, handler.InitializeVolume(index, 262144)) << index;
     EXPECT_EQ("recording", testfiles::ReadAll("E:\\keep.txt"));
