@@ -34,6 +34,7 @@ TEST(AppException, TextsComeFromTheMessageFileAndTheSystem)
     EXPECT_EQ(" FILE: SequentialFile.cpp LINE: 412", copy.Location());
     EXPECT_EQ(layouts[0].second, AppException(copy).what());
 
+    EXPECT_NO_THROW(AppCheck(true, "m", kAppErrorRead));
     EXPECT_NO_THROW(AppCheck(true, "m", kAppErrorWrite, 112));
     EXPECT_EQ(kAppErrorRead, fileiotest::CatchApp([] { AppCheck(false, "m", kAppErrorRead); }).AppCode());
     EXPECT_EQ(112u, fileiotest::CatchApp([] { AppCheck(false, "m", kAppErrorWrite, 112); }).SysError());

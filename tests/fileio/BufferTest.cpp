@@ -68,6 +68,9 @@ TEST(FileBufferPool, HandsOutTheLeastRecentlyHandedOutBufferAndWaitsForACleanOne
     FileBuffer* a = pool.AllocateBuffer(7, owner);
     FileBuffer* b = pool.AllocateBuffer(8, owner);
     EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(a->Memory()) % 4096);
+    a->m_inFlight = true;  // nobody else sees this pool
+    EXPECT_TRUE(pool.AnyInFlight());
+    a->m_inFlight = false;
     b->Release();
     a->Release();
     EXPECT_EQ(a, pool.AllocateBuffer(1, owner)) << "released last, handed out first";

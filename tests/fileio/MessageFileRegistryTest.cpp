@@ -1,7 +1,6 @@
-// The message file found through the recorder's event-log registration. These
-// programs live in a directory without ResErrorMsg.dll, so the search rules
-// find nothing and the registry decides; they hold the sandbox session
-// because they change HKEY_LOCAL_MACHINE.
+// The message file found through the recorder's event-log registration: in a
+// directory without ResErrorMsg.dll the search rules find nothing and the
+// registry decides (a sandbox session, as HKEY_LOCAL_MACHINE changes).
 #include "fileio/WorkerThread.h"
 #include "recorderlibs/DbgLogger.h"
 #include "tests/fileio/FileIoTest.h"

@@ -279,9 +279,8 @@ private:
 }  // namespace
 
 // Pools far smaller than the files, shared by three threads with three files
-// each: buffers go from file to file all the time. A thread may hold a whole
-// read range with its read-ahead, or a whole write range, at once; the partly
-// written blocks are what the pools have left.
+// each: buffers go from file to file all the time. A thread may hold a read
+// range with its read-ahead or a write range at once, and the pools' rest.
 TEST(SequentialFileModel, MatchesThePlainModelWithThreadsOnSmallPools)
 {
     testfiles::ScratchDir dir;

@@ -1,5 +1,4 @@
-// SequentialFile where the model run does not reach: refusals, transfer
-// counts, failures, several threads on one file, and the end of the process.
+// SequentialFile where the model run does not reach: refusals, failures, threads sharing a file, process exit.
 #include "fileio/FileIoGlobals.h"
 #include "recorderlibs/Win32Handle.h"
 #include "tests/fileio/FileIoTest.h"
