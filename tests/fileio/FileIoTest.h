@@ -27,8 +27,7 @@ inline std::string Pattern(std::size_t size, unsigned seed)
     return bytes;
 }
 
-// Where two byte strings first differ ("" when they do not): gtest would
-// print both whole.
+// Where two byte strings first differ ("" when they do not).
 inline std::string Mismatch(const std::string& expected, const std::string& actual)
 {
     if (expected == actual)
@@ -38,13 +37,11 @@ inline std::string Mismatch(const std::string& expected, const std::string& actu
            ", first difference at " + std::to_string(at - expected.begin());
 }
 
-// Every buffer of both pools back and clean.
 inline bool AllFree(const FileBufferPool& read, const FileBufferPool& write)
 {
     return read.FreeBufferCount() == read.BufferCount() && write.FreeBufferCount() == write.BufferCount();
 }
 
-// Runs a statement that must throw an AppException and hands it back.
 template <typename Action>
 AppException CatchApp(Action&& action)
 {

@@ -1,10 +1,9 @@
 // Random Read, Write, Seek, Close and reopen on several files at once, checked
-// byte for byte against a plain in-memory model of each file. A write at or
-// past what was written since Open does not load its blocks, so the rest of
-// them is unknown; whole blocks go to disk, so a file grows to the end of the
-// last block written. Partly written blocks stay out of the pools until Close
-// and the pools wait without limit: a run closes a file before it keeps more
-// of them than its share of the pools can spare.
+// byte for byte against a plain model of each file. A write at or past what was
+// written since Open does not load its blocks, whose rest becomes unknown; whole
+// blocks go to disk. Partly written blocks stay out of the pools until Close and
+// the pools wait without limit: a run closes a file before it keeps more of them
+// than its share of the pools can spare.
 #include "tests/fileio/FileIoTest.h"
 
 #include <algorithm>
@@ -22,13 +21,8 @@ namespace {
 constexpr std::int16_t kUnknownOnDisk = -1;
 constexpr std::int16_t kUnknownInSession = -2;
 
-struct RunShape {
-    unsigned seed;
-    int steps;
-    std::vector<std::uint64_t> lengths;  // initial file lengths
-    std::uint32_t maxReadBlocks, maxWriteBlocks;
-    std::size_t partlyWrittenBlocks;  // most blocks left partly written at once
-};
+// Per thread: the most blocks of a read, of a write, and partly written at once.
+constexpr unsigned kSteps = 1500, kReadBlocks = 4, kWriteBlocks = 3, kPartBlocks = 2;
 
 struct ModelFile {
     std::string path;
@@ -48,13 +42,14 @@ std::uint64_t BlockEnd(std::uint64_t offset)
 
 class ModelRun {
 public:
-    ModelRun(const RunShape& shape, const std::string& directory, FileBufferPool& readPool, FileBufferPool& writePool)
-        : m_shape(shape), m_random(shape.seed), m_readPool(readPool), m_writePool(writePool)
+    ModelRun(unsigned seed, const std::string& directory, FileBufferPool& readPool, FileBufferPool& writePool)
+        : m_seed(seed), m_random(seed), m_readPool(readPool), m_writePool(writePool)
     {
-        for (std::size_t i = 0; i < shape.lengths.size(); ++i) {
+        const std::uint64_t lengths[] = {6 * kBlock + 99, 5 * kBlock, kBlock - 7};
+        for (unsigned i = 0; i < 3; ++i) {
             ModelFile f;
-            f.path = directory + "\\model" + std::to_string(shape.seed) + "-" + std::to_string(i) + ".dat";
-            const std::string initial = fileiotest::Pattern(shape.lengths[i], shape.seed * 31 + unsigned(i));
+            f.path = directory + "\\model" + std::to_string(seed) + "-" + std::to_string(i) + ".dat";
+            const std::string initial = fileiotest::Pattern(lengths[i], seed * 31 + i);
             testfiles::WriteAll(f.path, initial);
             const auto* first = reinterpret_cast<const unsigned char*>(initial.data());
             f.bytes.assign(first, first + initial.size());
@@ -64,10 +59,9 @@ public:
         }
     }
 
-    // Runs every step; false (after a test failure) at the first mismatch.
     bool Run()
     {
-        for (m_step = 0; m_step < m_shape.steps && !::testing::Test::HasFailure(); ++m_step) {
+        for (m_step = 0; m_step < int(kSteps) && !::testing::Test::HasFailure(); ++m_step) {
             ModelFile& f = m_files[Pick(m_files.size())];
             m_current = &f;
             if (!f.file->IsOpen()) {
@@ -92,7 +86,6 @@ public:
         return !::testing::Test::HasFailure();
     }
 
-    // Changes that met their block's write in flight.
     std::uint64_t Rewrites() const { return m_rewrites; }
 
 private:
@@ -101,7 +94,7 @@ private:
     std::uint64_t Between(std::uint64_t low, std::uint64_t high) { return low + m_random() % (high - low + 1); }
     std::string Where() const
     {
-        return "seed " + std::to_string(m_shape.seed) + ", step " + std::to_string(m_step) + ": " + m_last;
+        return "seed " + std::to_string(m_seed) + ", step " + std::to_string(m_step) + ": " + m_last;
     }
     void Note(const char* op, const ModelFile& f, std::uint64_t offset, std::uint64_t length)
     {
@@ -128,7 +121,7 @@ private:
     {
         const std::uint64_t size = f.bytes.size();
         const std::uint64_t offset = Pick(3) == 0 && f.pos->Offset() < size ? f.pos->Offset() : Between(0, size - 1);
-        std::uint32_t length = Length(offset, m_shape.maxReadBlocks);
+        std::uint32_t length = Length(offset, kReadBlocks);
         if (Pick(4) != 0)  // now and then past the end; else not
             length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size - offset));
         // Not into bytes whose contents this session left unknown.
@@ -173,7 +166,7 @@ private:
             : kind == 1 ? std::min<std::uint64_t>(f.pos->Offset(), size)
             : kind == 2 ? std::min<std::uint64_t>(size, (Between(0, size) / kBlock + 1) * kBlock - Between(1, 200))
                         : Between(0, size - 1);
-        WriteAt(f, offset, Length(offset, m_shape.maxWriteBlocks));
+        WriteAt(f, offset, Length(offset, kWriteBlocks));
     }
 
     void WriteAt(ModelFile& f, std::uint64_t offset, std::uint32_t length)
@@ -231,7 +224,7 @@ private:
             if (!most || g.partlyWritten.size() > most->partlyWritten.size())
                 most = &g;
         }
-        if (open < m_shape.partlyWrittenBlocks)
+        if (open < kPartBlocks)
             return true;
         Close(*most);
         return m_current != most;
@@ -272,7 +265,7 @@ private:
         f.extent = f.touchedEnd = 0;
     }
 
-    RunShape m_shape;
+    unsigned m_seed;
     std::mt19937_64 m_random;
     FileBufferPool& m_readPool;
     FileBufferPool& m_writePool;
@@ -286,22 +279,19 @@ private:
 }  // namespace
 
 // Pools far smaller than the files, shared by three threads with three files
-// each: buffers go from file to file all the time. A thread may hold a whole
-// read range with its read-ahead, or a whole write range, at once; the partly
-// written blocks are what the pools have left.
+// each: buffers go from file to file all the time. A thread may hold a read
+// range with its read-ahead or a write range at once, and the pools' rest.
 TEST(SequentialFileModel, MatchesThePlainModelWithThreadsOnSmallPools)
 {
     testfiles::ScratchDir dir;
-    constexpr unsigned kThreads = 3, kReadBlocks = 4, kWriteBlocks = 3, kPartBlocks = 2;
+    constexpr unsigned kThreads = 3;
     FileBufferPool readPool(kThreads * (kReadBlocks + 2 + kPartBlocks), kBlock);
     FileBufferPool writePool(kThreads * (kWriteBlocks + kPartBlocks), kBlock);
     std::atomic<std::uint64_t> rewrites{0};
     std::vector<std::thread> threads;
     for (unsigned t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            ModelRun run({100 + t, 1500, {6 * kBlock + 99, 5 * kBlock, kBlock - 7}, kReadBlocks, kWriteBlocks,
-                          kPartBlocks},
-                         dir.path(), readPool, writePool);
+            ModelRun run(100 + t, dir.path(), readPool, writePool);
             EXPECT_TRUE(run.Run()) << "thread " << t;
             rewrites += run.Rewrites();
         });
