@@ -1,7 +1,7 @@
 // The image store: the byte-level formats over buffers in memory (frame
 // headers, master records, image tables, the cache journal), then its files
-// on a real (Wine) file system, fresh and as the recorder writes them, and
-// the fuzz targets over their seeds.
+// on a real (Wine) file system, and the fuzz targets over their seeds. Files
+// as the recorder writes them are left to the last-files check's scenario.
 #include "recorderlibs/CDateTime.h"
 #include "store/ImageFile.h"
 #include "store/KeyIndexFile.h"
@@ -14,8 +14,6 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
-#include <map>
 
 using namespace imagebuilder;
 using testfiles::ReadAll;
@@ -169,16 +167,9 @@ TEST(ImageScan, SequenceRulesAndShortHeaders)
 TEST(CacheJournal, MergeAndWriteBack)
 {
     for (const std::uint32_t length : {131072u, 131073u}) {
-        std::vector<std::uint8_t> journal = EncodeJournalEntry(kJournalMetaData, 0, std::vector<std::uint8_t>(length, 7));
-        const std::vector<std::uint8_t> small = EncodeJournalEntry(kJournalMetaData, 0, {1, 2});
-        journal.insert(journal.end(), small.begin(), small.end());
-        BufferFile source(journal);
-        JournalReader reader(source);
+        BufferFile source(EncodeJournalEntry(kJournalMetaData, 0, std::vector<std::uint8_t>(length, 7)));
         JournalEntry entry;
-        int entries = 0;
-        while (reader.Next(entry))
-            ++entries;
-        EXPECT_EQ(entries, length == 131072u ? 2 : 0) << length;
+        EXPECT_EQ(JournalReader(source).Next(entry), length == 131072u) << length;
     }
 
     BufferFile file(BuildFile(0x3010, {V(0, 2, true), T(0, 0), V(0, 3), V(0, 4)}, 4096));
@@ -214,11 +205,6 @@ TEST(CacheJournal, MergeAndWriteBack)
 TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
 {
     testfiles::ScratchDir dir;
-    MmioFile named;
-    EXPECT_EQ(named.MakePath("KEY", "NDX", 5), "C:\\KEY0005.NDX");
-    named.SetBasePath("D:\\");
-    EXPECT_EQ(named.MakePath("IMG", "AVI", 10000), "D:\\IMG10000.AVI");
-
     // A file whose read-only attribute can be cleared opens for writing; one
     // that another opener keeps from being written opens read-only.
     for (const bool heldByReader : {false, true}) {
@@ -274,14 +260,12 @@ TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
     EXPECT_EQ(back, master);
     EXPECT_EQ(index.Close(), kMmioOk);
     EXPECT_EQ(ReadAll(dir / "MASTER.NDX").substr(6 + 2 * 688), Str(master));
-    MasterIndex again(10);
-    EXPECT_EQ(again.OpenIn(dir.path() + "\\"), kMmioOk);
-    EXPECT_EQ(again.GetLength(), 6 + 3 * 688);
 
     ImageFile image(131072);
     image.SetBasePath(dir.path() + "\\");
     const std::string path = image.MakePath(5);
     EXPECT_EQ(path, dir.path() + "\\IMG0005.AVI");
+    EXPECT_EQ(image.MakePath(10000), dir.path() + "\\IMG10000.AVI");
     EXPECT_EQ(image.MakeCachePath(5), dir.path() + "\\CACHE0005.tmp");
     ASSERT_TRUE(image.CreatePreallocatedFile(path, true));
     // The header, then three frame tables and the key table of 16 empty
@@ -333,53 +317,6 @@ TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
     EXPECT_EQ(ReadAll(dir / "IMG0001.AVI"), Str(bytes));
 }
 
-// Files as the recorder writes them (tools/volwriter.py, made at build time):
-// the loader reads their tables, a rebuild finds every record but the last,
-// and the rebuilt tables load again to what the scan found.
-TEST(ImageFile, RecorderFilesRoundTrip)
-{
-    const std::string samples = testfiles::ModuleDirectory() + "\\samples";
-    std::ifstream expected(samples + "\\expected.txt");
-    ASSERT_TRUE(expected) << samples;
-    testfiles::ScratchDir dir;
-    int files = 0;
-    for (std::string line; std::getline(expected, line); ++files) {
-        std::istringstream in(line);
-        std::string name;
-        int number = 0, lastKind = 0, lastStream = 0;
-        std::uint32_t version = 0, pending = 0;
-        std::map<std::pair<int, int>, std::uint32_t> records;  // by kind and stream
-        in >> name >> number >> version >> lastKind >> lastStream >> pending;
-        for (int kind, stream; in >> kind >> stream;)
-            in >> records[{kind, stream}];
-        SCOPED_TRACE(name);
-        const std::string cache = "CACHE" + name.substr(3, 4) + ".tmp";
-        ASSERT_TRUE(::CopyFileA((samples + "\\" + name).c_str(), (dir / name).c_str(), FALSE));
-        ::CopyFileA((samples + "\\" + cache).c_str(), (dir / cache).c_str(), FALSE);
-        ImageFile image(1048576);
-        image.SetBasePath(dir.path() + "\\");
-        ASSERT_TRUE(image.Open(number, true));
-        EXPECT_EQ(image.GetVersion(), version);
-        for (const auto& [at, count] : records)
-            EXPECT_EQ(image.GetStreamCount(at.second, at.first), count + (at.first == kVideo ? 2 : 0));
-        ASSERT_TRUE(image.SetWriteMode(true, false));
-        ScannedRecord record;
-        while (image.ScanNextRecord(record)) {
-        }
-        EXPECT_TRUE(version < 0x3010 || image.LoadCacheJournal());
-        EXPECT_TRUE(image.Close());
-        EXPECT_FALSE(testfiles::Exists(dir / cache));
-        ASSERT_TRUE(image.Open(number, true));
-        for (const auto& [at, count] : records) {
-            const std::uint32_t last = at == std::make_pair(lastKind, lastStream) ? 1 : 0;
-            const std::uint32_t extra = (at == std::make_pair(int{kText}, 0) ? pending : 0) + (at.first == kVideo ? 2 : 0);
-            EXPECT_EQ(image.GetStreamCount(at.second, at.first), count - last + extra);
-        }
-        EXPECT_TRUE(image.Close());
-    }
-    EXPECT_EQ(files, 3);
-}
-
 // The fuzz targets' checks over their seeds: the recorder's files of every
 // generation, damaged ones, journals and headers of every format.
 TEST(FuzzTargets, PassTheirSeeds)
@@ -389,7 +326,7 @@ TEST(FuzzTargets, PassTheirSeeds)
         {"FuzzImageLoad", FuzzImageLoad}, {"FuzzMasterRecord", FuzzMasterRecord}, {"FuzzRecordScan", FuzzRecordScan}};
     int seeds = 0;
     for (const auto& [name, run] : targets) {
-        const std::string dir = testfiles::ModuleDirectory() + "\\samples\\corpus\\" + name;
+        const std::string dir = testfiles::ModuleDirectory() + "\\corpus\\" + name;
         for (const auto& seed : std::filesystem::directory_iterator(dir)) {
             const std::string bytes = ReadAll(seed.path().string());
             run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
