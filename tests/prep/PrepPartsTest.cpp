@@ -1,5 +1,9 @@
-// The recorder's settings read through the sandbox registry.
+// The recorder's settings read through the sandbox registry; what the whole
+// runs leave out of directory clearing.
 #include "prep/DatabaseSettings.h"
+#include "prep/DirectoryClearing.h"
+#include "tests/support/RecordingRunLog.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestRegistry.h"
 
 #include <gtest/gtest.h>
@@ -59,4 +63,21 @@ TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
     testreg::DeleteKeyTree(key.c_str());
     ASSERT_EQ(0, testreg::SetDword(key.c_str(), "Threshold", 95));
     EXPECT_EQ(18874368, Read().FileThresholdBytes);
+}
+
+TEST(ClearDirectory, ReportsWhatStaysAndNeverEntersTheSystemDirectory)
+{
+    testfiles::ScratchDir dir;
+    const std::string readOnly = dir / "cam01\\locked.jpg";
+    ::CreateDirectoryA((dir / "cam01").c_str(), nullptr);
+    testfiles::WriteAll(readOnly, "r");
+    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    RecordingRunLog log;
+    ClearDirectory(dir.path() + "\\", log);
+    ClearDirectory(dir / "missing\\", log);  // cannot be listed: left alone silently
+    ClearDirectory("c:\\windows", log);      // without the final backslash, in any case
+    const std::string failed = "Error:Failed to delete: ";
+    EXPECT_EQ((std::vector<std::string>{failed + readOnly, failed + dir / "cam01", "Error:Attempting to delete C:\\"}),
+              log.reports);
+    EXPECT_TRUE(testfiles::Exists(readOnly));
 }
