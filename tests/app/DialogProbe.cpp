@@ -1,6 +1,6 @@
 // dlgprobe.exe: the GUI tests' eyes inside the sandbox. "dlgprobe wait SECONDS
 // caption=TEXT|child=ID [gone]" describes the first visible dialog window of any
-// process that matches, as soon as there is one, in JSON (rectangles in screen
+// process that matches, as soon as there is one, in JSON (its rectangle in screen
 // coordinates); "null" and exit code 1 when there is none within SECONDS. With
 // "gone": waits until none matches.
 #include <windows.h>
@@ -12,27 +12,6 @@
 
 namespace {
 
-std::string Json(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        char escaped[8] = {static_cast<char>(c), '\0'};
-        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-        out += escaped;
-    }
-    return out + "\"";
-}
-
-std::string Json(HWND hwnd)
-{
-    RECT r{};
-    ::GetWindowRect(hwnd, &r);
-    char text[96];
-    std::snprintf(text, sizeof text, "[%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
-    return text;
-}
-
 std::string TextOf(HWND hwnd)
 {
     // A control's text lives in its own process: ask the control.
@@ -43,22 +22,34 @@ std::string TextOf(HWND hwnd)
     return answered ? std::string(text, copied < sizeof text ? copied : sizeof text - 1) : "";
 }
 
+std::string JsonText(HWND hwnd)
+{
+    std::string out = "\"";
+    for (unsigned char c : TextOf(hwnd)) {
+        char escaped[8] = {static_cast<char>(c), '\0'};
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        out += escaped;
+    }
+    return out + "\"";
+}
+
 std::string Describe(HWND dialog)
 {
-    char head[160];
-    std::snprintf(head, sizeof head, "{\"hwnd\": %llu, \"owner\": %llu, \"enabled\": %s, ",
+    RECT r{};
+    ::GetWindowRect(dialog, &r);
+    char head[256];
+    std::snprintf(head, sizeof head,
+                  "{\"hwnd\": %llu, \"owner\": %llu, \"enabled\": %s, \"rect\": [%ld, %ld, %ld, %ld], \"caption\": ",
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(::GetWindow(dialog, GW_OWNER))),
-                  ::IsWindowEnabled(dialog) ? "true" : "false");
-    std::string out = head + ("\"caption\": " + Json(TextOf(dialog))) + ", \"rect\": " + Json(dialog);
-    out += ", \"children\": [";
+                  ::IsWindowEnabled(dialog) ? "true" : "false", r.left, r.top, r.right, r.bottom);
+    std::string out = head + JsonText(dialog) + ", \"children\": [";
     for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        char item[64];
-        std::snprintf(item, sizeof item, "{\"id\": %d, \"style\": %lu, ",
-                      static_cast<int>(static_cast<short>(::GetDlgCtrlID(child))),
-                      static_cast<unsigned long>(::GetWindowLongA(child, GWL_STYLE)));
-        out += (out.back() == '[' ? "" : ", ") + std::string(item) + "\"text\": " + Json(TextOf(child)) +
-               ", \"rect\": " + Json(child) + "}";
+        out += std::string(out.back() == '[' ? "" : ", ") + "{\"id\": " +
+               std::to_string(static_cast<short>(::GetDlgCtrlID(child))) + ", \"style\": " +
+               std::to_string(static_cast<unsigned long>(::GetWindowLongA(child, GWL_STYLE))) +
+               ", \"text\": " + JsonText(child) + "}";
     }
     return out + "]}";
 }
@@ -70,37 +61,30 @@ struct Search {
 };
 
 // The first visible dialog that matches, in the order of the window list.
-HWND Find(const std::string& match)
+BOOL CALLBACK Match(HWND hwnd, LPARAM param)
 {
-    Search search{match.substr(match.find('=') + 1), match.rfind("caption=", 0) == 0, nullptr};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(param);
-            char name[16] = "";
-            ::GetClassNameA(hwnd, name, sizeof name);
-            if (::IsWindowVisible(hwnd) && std::strcmp(name, "#32770") == 0 &&
-                (s.byCaption ? TextOf(hwnd) == s.wanted : ::GetDlgItem(hwnd, std::atoi(s.wanted.c_str())) != nullptr))
-                s.found = hwnd;
-            return s.found == nullptr;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    auto& s = *reinterpret_cast<Search*>(param);
+    char name[16] = "";
+    ::GetClassNameA(hwnd, name, sizeof name);
+    if (::IsWindowVisible(hwnd) && std::strcmp(name, "#32770") == 0 &&
+        (s.byCaption ? TextOf(hwnd) == s.wanted : ::GetDlgItem(hwnd, std::atoi(s.wanted.c_str())) != nullptr))
+        s.found = hwnd;
+    return s.found == nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if ((argc != 4 && argc != 5) || std::strcmp(argv[1], "wait") != 0) {
-        std::fprintf(stderr, "usage: dlgprobe wait SECONDS caption=TEXT|child=ID [gone]\n");
+    if ((argc != 4 && argc != 5) || std::strcmp(argv[1], "wait") != 0)
         return 2;
-    }
-    const bool gone = argc == 5;
+    const std::string match = argv[3];
     const DWORD milliseconds = static_cast<DWORD>(std::atof(argv[2]) * 1000);
     for (const DWORD start = ::GetTickCount();; ::Sleep(50)) {
-        const HWND hit = Find(argv[3]);
-        if (gone == (hit == nullptr)) {
-            std::printf("%s\n", gone ? "null" : Describe(hit).c_str());
+        Search search{match.substr(match.find('=') + 1), match.rfind("caption=", 0) == 0, nullptr};
+        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
+        if ((argc == 5) == (search.found == nullptr)) {
+            std::printf("%s\n", search.found ? Describe(search.found).c_str() : "null");
             return 0;
         }
         if (::GetTickCount() - start > milliseconds) {

@@ -33,7 +33,6 @@ FAILURE = "Failure to initialize drive F:.  Mediaprep not completely successful.
 FOUND = "Data drives found: E:"
 CREATE_FAILURE = "Failed attempting to create: G:\\missing\\Restore\\"
 REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
-VALUES = ["GUID", "MultipleDir", *RECORDER_SETTINGS]
 
 
 def texts(dialog):
@@ -85,19 +84,13 @@ class Technician(unittest.TestCase):
             self.assertTrue(self.display.wait_painted(dialog["rect"], timeout=30), f"{match} never painted")
         return dialog
 
-    def start(self, *args):
-        return self.s.start(mptest.exe("Mediaprep.exe"), args, display=self.display.name)
-
     def assert_ended(self, program):
         result = program.wait(timeout=60)
-        self.assertFalse(result.timed_out, "the program did not end")
-        self.assertEqual(0, result.code, result.stderr)
+        self.assertEqual((False, 0), (result.timed_out, result.code), result.stderr)
 
-    def screenshot(self, name, dialog, margin=12):
-        left, top, right, bottom = dialog["rect"]
-        shot = self.display.screenshot(mptest.BUILD / "test-artifacts" / "gui" / f"{name}.png",
-                                       region=(max(left - margin, 0), max(top - margin, 0),
-                                               right + margin, bottom + margin))
+    def screenshot(self, name, dialog):
+        region = [max(edge + margin, 0) for edge, margin in zip(dialog["rect"], (-12, -12, 12, 12))]
+        shot = self.display.screenshot(mptest.BUILD / "test-artifacts" / "gui" / f"{name}.png", region=region)
         if os.environ.get("MEDIAPREP_UPDATE_DOCS") == "1":
             shutil.copyfile(shot, mptest.REPO / "docs" / f"{name}.png")
 
@@ -125,7 +118,8 @@ class Technician(unittest.TestCase):
             before = self.state()
             self.assertIn("G:\\PreAlarm", before["registry"])
             # Arguments other than the switch leave the program interactive.
-            program = self.start("clean", "/cleanup", "\\clean")
+            program = self.s.start(mptest.exe("Mediaprep.exe"), ["clean", "/cleanup", "\\clean"],
+                                   display=self.display.name)
             dialog = self.wait(f"child={PANEL}")
             self.assertEqual("Mediaprep", dialog["caption"])  # the taskbar's name for it
             self.assertEqual((WARNING, "OK", "Cancel"), tuple(texts(dialog)[i] for i in (PANEL, IDOK, IDCANCEL)))
@@ -147,7 +141,7 @@ class Technician(unittest.TestCase):
             self.assert_ended(program)
             self.assertEqual((before, None), (self.state(), rec.log()))
 
-            program = self.start()
+            program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
             dialog = self.wait(f"child={PANEL}")
             self.display.key("Return")  # OK is the default button
             for caption, text in (("Error", FAILURE), ("", FOUND), ("Error", CREATE_FAILURE)):
@@ -181,7 +175,8 @@ def snapshot(roots):
 
 
 def registry(rec):
-    return {(name, view): rec.registry(name, view=view) for name in VALUES for view in (32, 64)}
+    return {(name, view): rec.registry(name, view=view)
+            for name in ["GUID", "MultipleDir", *RECORDER_SETTINGS] for view in (32, 64)}
 
 
 class Preview(unittest.TestCase):
