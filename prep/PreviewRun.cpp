@@ -4,10 +4,10 @@
 #include "prep/PreviewReport.h"
 #include "prep/RunPreparation.h"
 #include "recorderlibs/CRegistry.h"
+#include "recorderlibs/TextCase.h"
 #include "volumes/VolumeHandler.h"
 #include "volumes/VolumeInfoText.h"
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -90,10 +90,7 @@ public:
 
     PreviewDrive& Drive(const std::string& path)
     {
-        std::string key = path;
-        std::transform(key.begin(), key.end(), key.begin(),
-                       [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
-        PreviewDrive& drive = m_drives[key];
+        PreviewDrive& drive = m_drives[UpperAscii(path)];
         drive.path = path;
         return drive;
     }

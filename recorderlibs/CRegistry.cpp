@@ -2,7 +2,6 @@
 
 #include "recorderlibs/TextCase.h"
 
-#include <cctype>
 #include <cstring>
 #include <string_view>
 #include <vector>

@@ -18,15 +18,20 @@ inline wchar_t AsciiLower(wchar_t c)
     return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
+// The first n characters of a and b, without regard to case.
 template <typename Char>
-bool EqualNoCase(const std::basic_string<Char>& a, const std::basic_string<Char>& b)
+bool SameNoCase(const Char* a, const Char* b, std::size_t n)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
+    for (std::size_t i = 0; i < n; ++i)
         if (AsciiLower(a[i]) != AsciiLower(b[i]))
             return false;
     return true;
+}
+
+template <typename Char>
+bool EqualNoCase(const std::basic_string<Char>& a, const std::basic_string<Char>& b)
+{
+    return a.size() == b.size() && SameNoCase(a.data(), b.data(), a.size());
 }
 
 inline bool EqualNoCase(const std::string& a, const char* b)
@@ -43,15 +48,19 @@ inline bool EqualNoCase(const std::wstring& a, const wchar_t* b)
 template <typename Char>
 bool StartsWithNoCase(const std::basic_string<Char>& text, const std::basic_string<Char>& prefix)
 {
-    return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && SameNoCase(text.data(), prefix.data(), prefix.size());
 }
 
 inline bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (AsciiLower(text[i]) != AsciiLower(prefix[i]))
-            return false;
-    return true;
+    return text.size() >= prefix.size() && SameNoCase(text.data(), prefix.data(), prefix.size());
+}
+
+// One key for names that differ only in the letter case of ASCII letters.
+inline std::string UpperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
 }

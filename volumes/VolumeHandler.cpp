@@ -2,6 +2,7 @@
 
 #include "recorderlibs/CVkUtility.h"
 #include "recorderlibs/DbgLogger.h"
+#include "recorderlibs/TextCase.h"
 #include "store/MasterIndex.h"
 #include "volumes/VolumeInfoFile.h"
 #include "volumes/VolumeInfoText.h"
@@ -16,14 +17,6 @@ using Lock = std::lock_guard<CriticalSection>;
 
 constexpr const char* kLogName = "Mediaprep";
 constexpr int kProgressLevel = 3;
-
-std::string DescriptionKey(const std::string& path)
-{
-    std::string key = path;
-    for (char& c : key)
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    return key;
-}
 
 void AppendDirectory(const std::string& volumePath, const std::string& setting, std::string& directory)
 {
@@ -50,7 +43,7 @@ bool VolumeHandler::SaveDescription(const VolumeRecord& record)
     XmlDocument document;
     WriteVolumeInfoDocument(document, record);
     Lock lock(HandlerLock);
-    m_descriptions[DescriptionKey(record.path)] = document.GetText();
+    m_descriptions[UpperAscii(record.path)] = document.GetText();
     return true;
 }
 
@@ -58,7 +51,7 @@ bool VolumeHandler::LoadDescription(VolumeRecord& record)
 {
     if (IsPreview()) {
         Lock lock(HandlerLock);
-        const auto saved = m_descriptions.find(DescriptionKey(record.path));
+        const auto saved = m_descriptions.find(UpperAscii(record.path));
         if (saved != m_descriptions.end()) {
             XmlDocument document;
             document.SetText(saved->second);
