@@ -144,7 +144,7 @@ bool ImageFile::OpenByName(const std::string& path, bool loadTables)
     m_tables.Clear();
     m_tables.LeaveWriteMode();
     if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (m_readOnly || m_targetSize == kSizeFromHeader || !CreatePreallocatedFile(path, true))
+        if (m_targetSize == kSizeFromHeader || !CreatePreallocatedFile(path, true))
             return false;
     }
     try {
@@ -237,7 +237,7 @@ bool ImageFile::SetWriteMode(bool on, bool load)
     if (!m_file.IsOpen())
         return false;
     if (!on) {
-        const bool written = m_readOnly || !m_tables.IsDirty() || WriteBack();
+        const bool written = !m_tables.IsDirty() || WriteBack();
         DropCacheFile(false);
         m_tables.LeaveWriteMode();
         return written;
@@ -330,6 +330,9 @@ ImageHeader ImageFile::GetHeader() const
 
 bool ImageFile::WriteBack()
 {
+    // What a read-only file changed stays in memory: nothing is lost by that.
+    if (m_readOnly)
+        return true;
     bool written = false;
     try {
         FileAccess access(m_file);
@@ -356,7 +359,7 @@ void ImageFile::DropCacheFile(bool always)
 bool ImageFile::Close()
 {
     Lock lock(m_lock);
-    if (!m_readOnly && m_tables.IsDirty() && m_file.IsOpen() && !WriteBack())
+    if (m_tables.IsDirty() && m_file.IsOpen() && !WriteBack())
         return false;
     DropCacheFile(false);
     m_tables.LeaveWriteMode();
