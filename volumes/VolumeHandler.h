@@ -114,7 +114,8 @@ public:
     // The time span of the volume's files from its MASTER.NDX (created empty
     // when missing): latest from the newest file's record, earliest from the
     // oldest's, or from all records when either is not known. True when
-    // both were found; they stay 2085724800 and 115200 otherwise.
+    // both were found; one not found stays at 2085724800 (earliest) or
+    // 115200 (latest).
     bool GetFileTimeRange(const VolumeRecord& record, std::int32_t& earliest, std::int32_t& latest);
 
     // Settles the start and record file claims of the Active volumes from

@@ -107,7 +107,7 @@ class MixedRecorder(Scenario):
         rec, s = self.rec, self.session
         saved = s.reg_get(self.MEMORY, "PagingFiles")
         self.addCleanup(lambda: s.reg_delete(self.MEMORY, "PagingFiles") if saved is None
-                        else s.reg_set(self.MEMORY, "PagingFiles", saved, "REG_SZ"))
+                        else s.reg_set(self.MEMORY, "PagingFiles", saved, "REG_MULTI_SZ"))
         # "?:" is a system-managed paging file: it names no drive by itself.
         s.reg_set(self.MEMORY, "PagingFiles", r"?:\pagefile.sys\0q:\pagefile.sys 0 0", "REG_MULTI_SZ")
         # Drives left alone: the program runs from P:, Q: holds a paging file,

@@ -505,6 +505,8 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
          {{10, 0, -1, 9, W, {{9, kT1}}, -1, 9}, {10, 0, -1, -1, Master::Blocked, {}, 0, -1}}},
         {"no start claim: unused files are passed over into the next volume",
          {{10, 0, -1, 2, W, {{2, kT2}}, -1, 2}, {10, 5, -1, -1, W, {{8, kT1}}, 8, -1}}},
+        {"a record claim whose newest file has no record: the latest time comes from every record",
+         {{10, 0, -1, 9, W, {{3, kT2}}, -1, 9}, {10, 10, -1, 15, W, {{15, kT1}}, 15, -1}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -523,7 +525,9 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
             const VolumeRecord& got = handler.Volumes[i];
             const auto expected = std::make_pair(v.expectStart, v.expectRecord);
             EXPECT_EQ(expected, std::make_pair(got.startFile, got.recordFile)) << i;
-            EXPECT_TRUE(v.master == Master::Blocked || testfiles::Exists(got.path + "\\MASTER.NDX")) << i;
+            const std::string master = got.path + "\\MASTER.NDX";
+            EXPECT_TRUE(v.master == Master::Blocked || testfiles::Exists(master)) << i;
+            EXPECT_TRUE(v.master != Master::None || testfiles::ReadAll(master).empty()) << i << ": created empty";
             if (expected != std::make_pair(v.startFile, v.recordFile)) {
                 const VolumeRecord disk = OnDisk(static_cast<std::int32_t>(i));
                 EXPECT_EQ(expected, std::make_pair(disk.startFile, disk.recordFile)) << i;
