@@ -66,6 +66,27 @@ TEST_F(DbgLoggerTest, LevelsComeFromTheRegistryLinesLandWholeAndOnlyWhileInitial
     EXPECT_NE(std::string::npos, testfiles::ReadAll(path).find(thread));
 }
 
+// The level follows the recorder's settings into their registry view.
+TEST(DbgLogger, TheLevelIsReadInTheViewOfTheRecordersSettings)
+{
+    const std::string database = std::string(kKestrixKeyPath) + "Database";
+    testreg::ScopedKey settings(database), key(kDbgLoggerKey);
+    auto Set = [](REGSAM view, const std::string& name, DWORD level) {
+        win32::UniqueRegKey handle;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_WRITE | view,
+                                                   nullptr, handle.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(handle.get(), "Mediaprep", 0, REG_DWORD,
+                                                  reinterpret_cast<const BYTE*>(&level), sizeof level));
+    };
+    Set(KEY_WOW64_32KEY, kDbgLoggerKey, 1);
+    Set(KEY_WOW64_64KEY, kDbgLoggerKey, 3);
+    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Mediaprep")) << "no settings yet: where a 32-bit recorder makes them";
+    Set(KEY_WOW64_64KEY, database, 0);
+    EXPECT_EQ(3, DbgLogger::GetDebugLevel("Mediaprep")) << "settings only in the 64-bit view";
+    Set(KEY_WOW64_32KEY, database, 0);
+    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Mediaprep")) << "settings in both views";
+}
+
 // Two threads write far past the limit: each trim keeps the newest whole
 // lines, and lines written in several pieces never interleave.
 TEST_F(DbgLoggerTest, TheFileKeepsTheNewestWholeLinesAtItsLimitAndLinesNeverInterleave)
