@@ -204,14 +204,30 @@ std::pair<std::int32_t, std::int32_t> FileBufferManager::CopyIn(const void* sour
     Guard table(m_tableLock);
     Guard state(BufferStateLock());
     IndexCheck(first >= 0 && last >= 0 && last < TableSize(), "CopyIn():  Index out of range.\n");
+    const std::uint32_t start = static_cast<std::uint32_t>(offset - static_cast<std::uint64_t>(first) * m_blockSize);
+    const std::uint32_t end = static_cast<std::uint32_t>((offset + count - 1) % m_blockSize) + 1;
+    // Checked before anything is copied, so that a refused call leaves the
+    // range as it was.
+    for (std::int32_t block = first; block <= last; ++block) {
+        RuntimeCheck(Owns(block), "CopyIn():  Buffer not found.\n");
+        const FileBuffer* buffer = m_table[static_cast<std::size_t>(block)];
+        const bool whole = (block != first || start == 0) && (block != last || end == m_blockSize);
+        // Bytes of a block whose read failed are unknown: what the copy does
+        // not replace would go to disk as it happens to lie in memory. A read
+        // past the end stands for nothing, so it is no obstacle.
+        if (buffer->m_error != 0 && buffer->m_error != ERROR_HANDLE_EOF && !whole)
+            throw AppException("CopyIn() error.", kAppErrorRead, buffer->m_error, kUnit, __LINE__);
+    }
     const char* from = static_cast<const char*>(source);
     std::uint32_t remaining = count;
     for (std::int32_t block = first; block <= last; ++block) {
-        RuntimeCheck(Owns(block), "CopyIn():  Buffer not found.\n");
         FileBuffer* buffer = m_table[static_cast<std::size_t>(block)];
-        const std::uint32_t position =
-            block == first ? static_cast<std::uint32_t>(offset - static_cast<std::uint64_t>(first) * m_blockSize) : 0;
+        const std::uint32_t position = block == first ? start : 0;
         const std::uint32_t length = remaining < m_blockSize - position ? remaining : m_blockSize - position;
+        // A gap before the copy reads as zeros, as a gap in a file does,
+        // rather than as whatever the buffer held for its previous owner.
+        if (buffer->m_validBytes < position)
+            std::memset(buffer->Memory() + buffer->m_validBytes, 0, position - buffer->m_validBytes);
         std::memcpy(buffer->Memory() + position, from, length);
         from += length;
         remaining -= length;
@@ -223,8 +239,8 @@ std::pair<std::int32_t, std::int32_t> FileBufferManager::CopyIn(const void* sour
             filled.second = block;
         }
         buffer->m_dirty = buffer->m_inFlight ? DirtyState::DirtiedInFlight : DirtyState::Dirty;
-        // What it holds now is the caller's: an earlier failed read of the
-        // block (one past the end, say) no longer stands for its contents.
+        // What it holds now is the caller's: the error above was either one
+        // past the end or of contents now wholly replaced.
         buffer->m_state = BufferState::Valid;
         buffer->m_error = 0;
     }

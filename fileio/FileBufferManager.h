@@ -57,8 +57,10 @@ public:
     bool IsReadPendingInRange(std::int32_t first, std::int32_t last);
 
     // Copies into the held blocks; every block touched becomes valid and
-    // dirty. Returns the first and last block filled up to their last byte
-    // (both -1 when none).
+    // dirty, with zeros between its old valid bytes and the copy. Returns the
+    // first and last block filled up to their last byte (both -1 when none).
+    // Throws AppException, changing nothing, when the copy would leave part
+    // of a block whose read failed (other than past the end).
     std::pair<std::int32_t, std::int32_t> CopyIn(const void* source, std::uint64_t offset, std::uint32_t count);
     // Copies out of the held blocks as far as their valid bytes go; returns
     // the number of bytes copied.

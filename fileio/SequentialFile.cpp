@@ -13,7 +13,6 @@ namespace {
 constexpr const char* kUnit = "SequentialFile.cpp";
 constexpr std::size_t kMaxPathLength = 260;
 constexpr std::size_t kMaxWaitObjects = MAXIMUM_WAIT_OBJECTS;  // 64
-constexpr std::uint64_t kKeepOffset = ~std::uint64_t{0};
 
 using Guard = std::lock_guard<CriticalSection>;
 using StateLock = std::unique_lock<CriticalSection>;
@@ -181,15 +180,14 @@ bool SequentialFile::Open(const std::string& path, DWORD creationDisposition, DW
 
 void SequentialFile::Close()
 {
-    if (!IsOpen())
-        return;
-    if (m_lastError.load() != 0) {
-        // A write failed: nothing more is written, as in Abort.
-        Abort();
-        return;
-    }
     if (!EndUse())
         return;
+    // Looked at only now that no Write can run: a write failing up to here
+    // is seen, and nothing more is written after it.
+    if (m_lastError.load() != 0) {
+        Discard();
+        return;
+    }
     std::exception_ptr failure;
     std::vector<std::int32_t> dirty;
     m_blocks.CollectDirtyBlocks(dirty);
@@ -210,8 +208,12 @@ void SequentialFile::Close()
 
 void SequentialFile::Abort()
 {
-    if (!EndUse())
-        return;
+    if (EndUse())
+        Discard();
+}
+
+void SequentialFile::Discard()
+{
     {
         Guard state(BufferStateLock());
         m_discarding = true;
@@ -288,8 +290,10 @@ void SequentialFile::Write(FilePosition& pos, const void* source, std::uint32_t 
         // At or past what was written since Open the old contents are not
         // needed: a writer filling the file in order reads nothing. Unless a
         // read is still landing in a block of the range, or the first block
-        // holds some of what was written and is no longer cached (a full pool
-        // wrote it back early and another file took its buffer).
+        // holds the end of what was written and is not valid here. No state
+        // is known to reach the latter: that block was never filled, so never
+        // written back, and stays dirty, and cached, until Close. It is kept
+        // as a defensive check: a needless load costs only a read.
         const std::uint64_t extent = m_extent.load();
         const std::uint64_t firstStart = static_cast<std::uint64_t>(first) * m_blocks.BlockSize();
         const bool appending = extent != 0 && pos.m_offset >= extent &&
@@ -429,16 +433,13 @@ void SequentialFile::SaveBuffer(FileBuffer* buffer, std::uint64_t offset)
             return;
         // The slot was looked up without this lock: the buffer may have been
         // written, freed and given to another file or block since.
-        if (buffer->m_owner != &m_blocks ||
-            (offset != kKeepOffset && static_cast<std::uint64_t>(buffer->m_block) * m_blocks.BlockSize() != offset))
+        if (buffer->m_owner != &m_blocks || static_cast<std::uint64_t>(buffer->m_block) * m_blocks.BlockSize() != offset)
             return;
         buffer->m_overlapped.Internal = 0;
         buffer->m_overlapped.InternalHigh = 0;
         buffer->m_overlapped.hEvent = nullptr;
-        if (offset != kKeepOffset) {
-            buffer->m_overlapped.Offset = static_cast<DWORD>(offset);
-            buffer->m_overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        }
+        buffer->m_overlapped.Offset = static_cast<DWORD>(offset);
+        buffer->m_overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
         buffer->m_operation = BufferOperation::Write;
         buffer->m_inFlight = true;
         sequence = PrepareIssue(buffer);

@@ -125,6 +125,9 @@ private:
     std::uint32_t CompleteTransferLocked(FileBuffer* buffer, DWORD bytes, DWORD error);
     void WaitForIdle();
     void FinishClose();
+    // Closes giving up every changed block (Abort, and Close after a failed
+    // write); the file is marked closed already.
+    void Discard();
     // Marks the file closed once no Read or Write is under way; false when
     // it was closed already.
     bool EndUse();
