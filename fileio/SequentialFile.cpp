@@ -3,6 +3,7 @@
 #include "fileio/AppException.h"
 #include "fileio/FileIoGlobals.h"
 
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -435,6 +436,10 @@ void SequentialFile::SaveBuffer(FileBuffer* buffer, std::uint64_t offset)
         // written, freed and given to another file or block since.
         if (buffer->m_owner != &m_blocks || static_cast<std::uint64_t>(buffer->m_block) * m_blocks.BlockSize() != offset)
             return;
+        // A block goes to disk whole even when it holds less: what lies past
+        // its data is what the buffer last held, perhaps for another file.
+        if (buffer->m_validBytes < m_blocks.BlockSize())
+            std::memset(buffer->Memory() + buffer->m_validBytes, 0, m_blocks.BlockSize() - buffer->m_validBytes);
         buffer->m_overlapped.Internal = 0;
         buffer->m_overlapped.InternalHigh = 0;
         buffer->m_overlapped.hEvent = nullptr;

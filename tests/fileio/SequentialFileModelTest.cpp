@@ -240,7 +240,7 @@ private:
         f.partlyWritten.clear();
         f.diskLength = std::max(f.diskLength, f.touchedEnd);
         if (f.bytes.size() < f.diskLength)
-            f.bytes.resize(f.diskLength, kUnknownOnDisk);
+            f.bytes.resize(f.diskLength, 0);  // past the size, a block is written with zeros
         std::replace(f.bytes.begin(), f.bytes.end(), kUnknownInSession, kUnknownOnDisk);
     }
 
