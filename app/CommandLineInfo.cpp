@@ -23,7 +23,9 @@ void ParseCommandLine(CCommandLineInfo& info)
 void CMediaprepCommandLineInfo::ParseParam(const char* param, bool flag, bool /*last*/)
 {
     if (flag && ::lstrcmpiA(param, "clean") == 0)
-        m_bClean = true;
-    if (flag && ::lstrcmpiA(param, "report") == 0)
+        m_bClean = !m_bReport;
+    if (flag && ::lstrcmpiA(param, "report") == 0) {
         m_bReport = true;
+        m_bClean = false;
+    }
 }

@@ -19,9 +19,10 @@ void ParseCommandLine(CCommandLineInfo& info);
 class CMediaprepCommandLineInfo : public CCommandLineInfo {
 public:
     // Sets m_bClean for the switch "clean" and m_bReport for "report", in any
-    // letter case; everything else is ignored without a message.
+    // letter case; everything else is ignored without a message. With
+    // "report" anywhere, m_bClean stays false.
     void ParseParam(const char* param, bool flag, bool last) override;
 
     bool m_bClean = false;
-    bool m_bReport = false;  // wins over m_bClean: nothing is prepared
+    bool m_bReport = false;  // nothing is prepared
 };

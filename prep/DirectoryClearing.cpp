@@ -52,6 +52,10 @@ bool CountEntry(const std::wstring& path, const std::string& shownPath, const Co
         const std::int32_t refusedBefore = tally.refused;
         ClearBelow(path + L"\\", shownPath + "\\", tree, log, &tally);
         ++tally.directories;
+        // The run does not clear a directory's read-only attribute either,
+        // and the system refuses to remove it.
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            ++tally.refused;
         return tally.refused == refusedBefore;
     }
     ++tally.files;

@@ -14,7 +14,7 @@ struct ClearingTally {
     std::int32_t files = 0;
     std::int32_t directories = 0;
     std::uint64_t bytes = 0;
-    std::int32_t refused = 0;  // read-only files, which the run fails to delete
+    std::int32_t refused = 0;  // read-only files and directories, which the run fails to delete
 };
 
 // Deletes everything below `directory` (a path ending in a backslash),

@@ -174,7 +174,7 @@ void AddDirectory(std::vector<std::string>& lines, const char* name, const std::
         line += "a run would empty it: " + Count(tally.files, "file", "files") + " (" + Bytes(tally.bytes) + ") and " +
                 Count(tally.directories, "directory", "directories");
     if (tally.refused)
-        line += "; " + Count(tally.refused, "read-only file stays", "read-only files stay");
+        line += "; " + Count(tally.refused, "read-only file or directory stays", "read-only files and directories stay");
     lines.push_back(line);
 }
 

@@ -5,6 +5,7 @@
 #include "prep/RunPreparation.h"
 #include "recorderlibs/CRegistry.h"
 #include "recorderlibs/TextCase.h"
+#include "recorderlibs/Win32Handle.h"
 #include "volumes/VolumeHandler.h"
 #include "volumes/VolumeInfoText.h"
 
@@ -141,6 +142,8 @@ PreviewFacts PreviewPreparation()
 
     facts.guidInRegistry = collector.GuidInRegistry;
     facts.drives = collector.Drives();
+    // Removable and optical drives too, which a run never asks.
+    const win32::QuietDriveErrors quiet;
     for (PreviewDrive& drive : facts.drives) {
         DWORD totalKB = 0;
         if (drive.path.size() == 2 && VolumeHandler::TotalSpaceQuery((drive.path + "\\").c_str(), totalKB))

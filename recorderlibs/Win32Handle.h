@@ -97,6 +97,28 @@ using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 
+// While it lives, the calling thread's errors of a drive without a disk (an
+// empty card reader or disc drive) come back as failures instead of a box
+// that waits for someone to answer it.
+class QuietDriveErrors {
+public:
+    QuietDriveErrors() noexcept
+        : m_set(::SetThreadErrorMode(::GetThreadErrorMode() | SEM_FAILCRITICALERRORS, &m_previous) != FALSE)
+    {
+    }
+    ~QuietDriveErrors()
+    {
+        if (m_set)
+            ::SetThreadErrorMode(m_previous, nullptr);
+    }
+    QuietDriveErrors(const QuietDriveErrors&) = delete;
+    QuietDriveErrors& operator=(const QuietDriveErrors&) = delete;
+
+private:
+    DWORD m_previous = 0;
+    bool m_set;
+};
+
 // A failed platform call as a value: the GetLastError() code and the call.
 struct Error {
     DWORD code = ERROR_SUCCESS;

@@ -186,11 +186,8 @@ bool ContainedTree::Contains(HANDLE handle, const std::wstring& path) const
     if (!VolumeRelativeName(handle, name) || !EqualNoCase(name, m_rootName + path.substr(m_root.size())) ||
         !FileIndex(handle, index))
         return false;
-    DWORD previous = 0;
-    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous);  // an empty removable drive asks nobody
-    const bool elsewhere = ElsewhereToo(name, index, m_drive);
-    ::SetThreadErrorMode(previous, nullptr);
-    return !elsewhere;
+    const win32::QuietDriveErrors quiet;
+    return !ElsewhereToo(name, index, m_drive);
 }
 
 void ContainedTree::Unprotect(const std::wstring& path) const

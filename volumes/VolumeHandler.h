@@ -143,8 +143,11 @@ public:
     // Every file below the directory loses its read-only, hidden and system
     // attributes and is counted; -1 when a directory cannot be listed.
     std::int32_t CountAndUnprotectFiles(const std::string& directory);
-    // The same count without changing anything, with the files' bytes.
-    std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes);
+    // The same count without changing anything, with the files' bytes; when
+    // the deletion would fail for certain (a directory below `directory`
+    // keeps System Volume Information or a full-stop directory, so it cannot
+    // be removed), `deletionFails` and only the files it would delete first.
+    std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes, bool& deletionFails);
 
     // Deletes every file and directory below the directory except System
     // Volume Information (at any depth) and directories whose names begin

@@ -83,14 +83,18 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     // list stays readable meanwhile.
     handler.unlock();
     std::uint64_t bytes = 0;
-    const std::int32_t count = IsPreview() ? CountFiles(root, bytes) : CountAndUnprotectFiles(root);
+    bool deletionFails = false;
+    const std::int32_t count = IsPreview() ? CountFiles(root, bytes, deletionFails) : CountAndUnprotectFiles(root);
     handler.lock();
     if (count == -1)
         return 0;
     if (IsPreview()) {
-        // The deletion is taken to succeed: what stops it (a file in use, a
-        // System Volume Information below the root) shows only on trying.
+        // A directory the wipe leaves in place below the root stops the
+        // deletion for certain, after the files counted; what else stops it
+        // (a file in use) shows only on trying, so it is taken to succeed.
         Notify([&](ScanObserver& o) { o.ContentsCounted(root, count, bytes); });
+        if (deletionFails)
+            return 0;
     } else {
         handler.unlock();
         std::int32_t deleted = 0;

@@ -8,28 +8,44 @@
 #include "recorderlibs/TextCase.h"
 #include "volumes/VolumeHandler.h"
 
+#include <cwchar>
+
 namespace {
 
 constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
 
+bool IsDotEntry(const wchar_t* name)
+{
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
 // What the deletion would remove. Without a tree, nothing is unprotected.
-std::int32_t CountBelow(const std::wstring& directory, const ContainedTree* tree, std::uint64_t& bytes)
+// With `stops`, the count ends where the deletion would: at a directory below
+// the root that keeps one the wipe leaves in place, so that its removal fails
+// once its other entries are gone; `*stops` then tells so.
+std::int32_t CountBelow(const std::wstring& directory, const ContainedTree* tree, std::uint64_t& bytes,
+                        bool* stops, bool isRoot = true)
 {
     DirectoryListing listing;
     if (!listing.Start(directory, L"*.*"))
         return -1;
     std::int32_t count = 0;
+    bool keepsDirectory = false;
     WIN32_FIND_DATAW entry;
     while (listing.Next(entry)) {
         const std::wstring path = JoinPath(directory, entry.cFileName);
         switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
         case WipeEntry::Skipped:
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(entry.cFileName))
+                keepsDirectory = true;
             break;
         case WipeEntry::Directory: {
-            const std::int32_t below = CountBelow(path, tree, bytes);
+            const std::int32_t below = CountBelow(path, tree, bytes, stops, false);
             if (below == -1)
                 return -1;
             count += below;
+            if (stops && *stops)
+                return count;
             break;
         }
         case WipeEntry::Link:
@@ -46,7 +62,11 @@ std::int32_t CountBelow(const std::wstring& directory, const ContainedTree* tree
             break;
         }
     }
-    return listing.failed() ? -1 : count;
+    if (listing.failed())
+        return -1;
+    if (stops && keepsDirectory && !isRoot)
+        *stops = true;
+    return count;
 }
 
 bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter)
@@ -124,14 +144,15 @@ bool HasOtherEntries(const std::string& root)
 // program tell nothing about the drive.
 bool TryRootFile(const std::string& root, bool& writable)
 {
-    WIN32_FIND_DATAA entry;
-    const win32::UniqueFindHandle listing(::FindFirstFileA(JoinPath(root, "*").c_str(), &entry));
-    if (!listing)
+    std::wstring wide;
+    DirectoryListing listing;
+    if (!LongPathOf(root, wide) || !listing.Start(wide, L"*"))
         return false;
-    do {
+    WIN32_FIND_DATAW entry;
+    while (listing.Next(entry)) {
         if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
-        const win32::UniqueFileHandle file(::CreateFileA(JoinPath(root, entry.cFileName).c_str(), GENERIC_WRITE,
+        const win32::UniqueFileHandle file(::CreateFileW(JoinPath(wide, entry.cFileName).c_str(), GENERIC_WRITE,
                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.valid()) {
@@ -143,7 +164,7 @@ bool TryRootFile(const std::string& root, bool& writable)
             writable = false;
             return true;
         }
-    } while (::FindNextFileA(listing.get(), &entry));
+    }
     return false;
 }
 
@@ -191,16 +212,17 @@ std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory)
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return -1;
     std::uint64_t bytes = 0;
-    return CountBelow(wide, &tree, bytes);
+    return CountBelow(wide, &tree, bytes, nullptr);
 }
 
-std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes)
+std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, bool& deletionFails)
 {
     std::wstring wide;
     bytes = 0;
+    deletionFails = false;
     if (!LongPathOf(directory, wide))
         return -1;
-    return CountBelow(wide, nullptr, bytes);
+    return CountBelow(wide, nullptr, bytes, &deletionFails);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter)

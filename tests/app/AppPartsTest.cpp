@@ -5,14 +5,22 @@
 
 #include <gtest/gtest.h>
 
-TEST(CommandLine, NothingButASwitchAfterASlashOrADashCounts)
+TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
 {
-    // The GUI test runs the switches themselves, in mixed case and among other arguments.
-    for (const char* arg : {"//clean", "", "/report:E", "/cleanup", "clean"}) {
-        const char* argv[] = {"Mediaprep.exe", arg};
+    const struct {
+        const char *first, *second;
+        bool clean, report;
+    } cases[] = {
+        {"//clean", "", false, false},       {"/report:E", "", false, false}, {"/cleanup", "clean", false, false},
+        {"-cLean", "", true, false},         {"/report", "", false, true},    {"-rePort", "", false, true},
+        {"/Report", "-clean", false, true}, {"-clean", "/report", false, true},
+    };
+    for (const auto& c : cases) {
+        const char* argv[] = {"Mediaprep.exe", c.first, c.second};
         CMediaprepCommandLineInfo info;
-        ParseArguments(info, 2, argv);
-        EXPECT_FALSE(info.m_bClean || info.m_bReport) << arg;
+        ParseArguments(info, 3, argv);
+        EXPECT_EQ(std::make_pair(c.clean, c.report), std::make_pair(info.m_bClean, info.m_bReport))
+            << c.first << ' ' << c.second;
     }
 }
 

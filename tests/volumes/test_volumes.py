@@ -24,7 +24,7 @@ CAPACITY = 20 << 20  # what the settings' file size makes of a rebuilt record
 
 def snapshot(directory):  # every entry below with its mode and contents (files)
     return {p: (stat.S_IMODE(os.lstat(os.path.join(directory, p)).st_mode),
-                None if p.endswith("/") else open(os.path.join(directory, p), "rb").read())
+                None if p.endswith("/") else Path(directory, p).read_bytes())
             for p in mptest.tree(directory)}
 
 
