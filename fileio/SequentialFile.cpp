@@ -346,15 +346,8 @@ HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t of
     }
     if (buffer->m_state == BufferState::Valid)
         return nullptr;
-    if (!buffer->m_inFlight)
-        buffer->m_overlapped = OVERLAPPED{};
-    if (mode == 0 && !buffer->m_privateEvent) {
-        buffer->m_privateEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (!buffer->m_privateEvent)
-            throw AppException("LoadBuffer(): Failed to create event.", kAppErrorEvent, ::GetLastError(), kUnit,
-                               __LINE__);
-    }
     if (!buffer->m_inFlight) {
+        buffer->m_overlapped = OVERLAPPED{};
         // An event left set by an earlier read must not end the wait for this one.
         if (buffer->m_privateEvent)
             ::ResetEvent(buffer->m_privateEvent.get());
@@ -376,8 +369,24 @@ HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t of
             CompleteTransfer(buffer, 0, error);
             throw AppException("LoadBuffer():  ReadFile error.", kAppErrorRead, error, kUnit, __LINE__);
         }
+        if (mode != 0)
+            return nullptr;
+        // A read served from the system's cache (and every read under Wine)
+        // has finished by now: the reader need not wait for the completion
+        // thread to take its packet, nor make an event to wait on.
+        SettleFinishedRead(buffer);
     }
-    return mode == 0 ? buffer->m_privateEvent.get() : nullptr;
+    if (mode != 0 || !buffer->m_inFlight)
+        return nullptr;
+    // Made under the lock while the read is in flight: its completion, which
+    // takes the lock, finds the event and signals it.
+    if (!buffer->m_privateEvent) {
+        buffer->m_privateEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!buffer->m_privateEvent)
+            throw AppException("LoadBuffer(): Failed to create event.", kAppErrorEvent, ::GetLastError(), kUnit,
+                               __LINE__);
+    }
+    return buffer->m_privateEvent.get();
 }
 
 void SequentialFile::ReadAhead(std::int32_t last)
