@@ -318,24 +318,29 @@ void SequentialFile::Write(FilePosition& pos, const void* source, std::uint32_t 
 void SequentialFile::LoadRangeNow(std::int32_t first, std::int32_t last, bool readAhead)
 {
     std::vector<HANDLE> events;
+    std::size_t loaded = 0;
     for (std::int32_t block = first; block <= last; ++block) {
         std::uint64_t offset = 0;
         FileBuffer* buffer = m_blocks.GetBufferByIndex(block, offset);
         RuntimeCheck(buffer != nullptr, "LoadRangeNow(): Buffer not found.");
-        if (HANDLE event = LoadBuffer(buffer, 0, offset))
+        bool loading = false;
+        if (HANDLE event = LoadBuffer(buffer, 0, offset, &loading))
             events.push_back(event);
+        loaded += loading ? 1 : 0;
     }
     if (readAhead)
         ReadAhead(last);
+    // Counted whether or not a wait turned out to be needed: a range refused
+    // on one run must not pass on another because its reads finished early.
+    RangeCheck(loaded <= kMaxWaitObjects, "LoadRangeNow(): Maximum number of blocks exceeded.");
     if (events.empty())
         return;
-    RangeCheck(events.size() <= kMaxWaitObjects, "LoadRangeNow(): Maximum number of blocks exceeded.");
     if (::WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), TRUE, INFINITE) == WAIT_FAILED)
         throw AppException("LoadRangeNow() error waiting for multiple objects.", kAppErrorEvent, ::GetLastError(),
                            kUnit, __LINE__);
 }
 
-HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t offset)
+HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t offset, bool* loading)
 {
     RuntimeCheck(buffer != nullptr, "Null buffer sent to LoadBuffer().");
     StateLock state(BufferStateLock());
@@ -346,6 +351,8 @@ HANDLE SequentialFile::LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t of
     }
     if (buffer->m_state == BufferState::Valid)
         return nullptr;
+    if (loading)
+        *loading = true;
     if (!buffer->m_inFlight) {
         buffer->m_overlapped = OVERLAPPED{};
         // An event left set by an earlier read must not end the wait for this one.

@@ -106,7 +106,9 @@ private:
     friend class FilePosition;
 
     void StartCompletionThread();
-    HANDLE LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t offset);
+    // The event to wait on for a demand read still in flight, or none;
+    // *loading tells whether the block was not valid (a read was needed).
+    HANDLE LoadBuffer(FileBuffer* buffer, int mode, std::uint64_t offset, bool* loading = nullptr);
     void LoadRangeNow(std::int32_t first, std::int32_t last, bool readAhead);
     void ReadAhead(std::int32_t last);
     void SaveRangeAsync(std::int32_t first, std::int32_t last);
