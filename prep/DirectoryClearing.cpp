@@ -5,8 +5,6 @@
 #include "volumes/ContainedTree.h"
 #include "volumes/WidePath.h"
 
-#include <cwchar>
-
 namespace {
 
 bool IsProtectedPath(const std::string& path)
@@ -21,11 +19,6 @@ bool IsProtectedDirectory(const std::string& directory)
     if (!directory.empty() && directory.back() == '\\')
         return IsProtectedPath(directory) || IsProtectedPath(directory.substr(0, directory.size() - 1));
     return IsProtectedPath(directory);
-}
-
-bool IsDotEntry(const wchar_t* name)
-{
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
 void ReportProtected(RunLog& log)

@@ -13,6 +13,11 @@ inline char AsciiLower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+inline char AsciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 inline wchar_t AsciiLower(wchar_t c)
 {
     return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
@@ -60,7 +65,6 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 inline std::string UpperAscii(std::string text)
 {
     for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+        c = AsciiUpper(c);
     return text;
 }

@@ -15,6 +15,7 @@
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/WidePath.h"
 
+#include <cwchar>
 #include <string>
 
 // The directory, a backslash unless it ends in one, and the name.
@@ -35,6 +36,12 @@ private:
     bool m_pending = false;
     bool m_failed = false;
 };
+
+// The "." and ".." a listing gives of every directory but a root.
+inline bool IsDotEntry(const wchar_t* name)
+{
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
 
 class ContainedTree {
 public:

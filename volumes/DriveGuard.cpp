@@ -1,10 +1,7 @@
 #include "volumes/DriveGuard.h"
 
 #include "recorderlibs/TextCase.h"
-
 #include "recorderlibs/Win32Handle.h"
-
-#include <cctype>
 
 namespace {
 
@@ -73,10 +70,8 @@ char DriveLetterOf(std::string_view path)
     }
     if (path.size() < 2 || path[1] != ':')
         return 0;
-    const unsigned char letter = static_cast<unsigned char>(path[0]);
-    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')))
-        return 0;
-    return static_cast<char>(std::toupper(letter));
+    const char letter = AsciiUpper(path[0]);
+    return letter >= 'A' && letter <= 'Z' ? letter : 0;
 }
 
 std::vector<std::string> SplitMultiString(std::string_view data)
@@ -96,7 +91,7 @@ std::vector<std::string> SplitMultiString(std::string_view data)
 
 std::string DriveProtection(char letter, const SystemPlaces& places, const std::string& rootSystemFile)
 {
-    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    letter = AsciiUpper(letter);
     if (IsOnDrive(places.windowsDirectory, letter))
         return "the Windows directory";
     if (IsOnDrive(places.systemDirectory, letter))

@@ -3,21 +3,14 @@
 // leaving things in place.
 #include "volumes/VolumeRoot.h"
 
+#include "recorderlibs/TextCase.h"
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/ContainedTree.h"
-#include "recorderlibs/TextCase.h"
 #include "volumes/VolumeHandler.h"
-
-#include <cwchar>
 
 namespace {
 
 constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
-
-bool IsDotEntry(const wchar_t* name)
-{
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
-}
 
 // What the deletion would remove. Without a tree, nothing is unprotected.
 // With `stops`, the count ends where the deletion would: at a directory below
