@@ -13,8 +13,6 @@
 #include "store/MasterIndex.h"
 #include "volumes/VolumeHandler.h"
 
-#include <windows.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,17 +32,14 @@ void Report(const char* mode, Clock::time_point start, bool ok)
 // index file), each timed on its own, to see where a rebuild spends its time.
 bool Phases(const ImageStoreLocation& location, std::int32_t number)
 {
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER last{};
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&last);
-    const LARGE_INTEGER first = last;
+    const Clock::time_point first = Clock::now();
+    Clock::time_point last = first;
     std::string times;
     auto mark = [&](const char* name) {
-        LARGE_INTEGER now{};
-        ::QueryPerformanceCounter(&now);
+        const Clock::time_point now = Clock::now();
         char text[64];
-        std::snprintf(text, sizeof text, " %s=%.2f", name, 1000.0 * (now.QuadPart - last.QuadPart) / frequency.QuadPart);
+        std::snprintf(text, sizeof text, " %s=%.2f", name,
+                      std::chrono::duration<double, std::milli>(now - last).count());
         times += text;
         last = now;
     };
@@ -79,7 +74,7 @@ bool Phases(const ImageStoreLocation& location, std::int32_t number)
     mark("master-record");
     index.Close();
     mark("index-close");
-    const double seconds = static_cast<double>(last.QuadPart - first.QuadPart) / frequency.QuadPart;
+    const double seconds = std::chrono::duration<double>(last - first).count();
     std::printf("RESULT phases seconds=%.6f ok=%d%s\n", seconds, ok ? 1 : 0, times.c_str());
     return ok;
 }
@@ -108,6 +103,6 @@ int main(int argc, char** argv)
         Report("scan", start, handler.GetActiveVolumeCount() == 1);
         return 0;
     }
-    std::fprintf(stderr, "usage: check_bench rebuild IMAGEDIR INDEXDIR NUMBER | scan\n");
+    std::fprintf(stderr, "usage: check_bench rebuild|phases IMAGEDIR INDEXDIR NUMBER | scan\n");
     return 2;
 }
