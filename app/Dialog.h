@@ -64,17 +64,5 @@ private:
     HWND* m_pPublishedWindow = nullptr;
 };
 
-// Shows the wait cursor until destroyed, then the cursor there was before.
-class WaitCursor {
-public:
-    WaitCursor() : m_hPrevious(::SetCursor(::LoadCursorA(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { ::SetCursor(m_hPrevious); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR m_hPrevious;
-};
-
 // A string resource of the program, empty when it does not exist.
 std::string LoadResourceString(HINSTANCE module, UINT id);

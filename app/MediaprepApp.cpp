@@ -1,6 +1,7 @@
 #include "app/MediaprepApp.h"
 
 #include "app/CommandLineInfo.h"
+#include "app/ConsoleProgress.h"
 #include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
 #include "app/ReportOutput.h"
@@ -22,11 +23,12 @@ bool CMediaprepApp::InitInstance()
         WriteReport(kReportPath, FormatPreviewReport(PreviewPreparation()));
     } else if (commandLine.m_bClean) {
         FileRunLog log(kRunLogPath);
-        RunPreparation(log);
+        ConsoleProgress progress;
+        RunPreparation(log, &progress);
     } else {
         // The manifest asks for version 6 of the common controls; loading
         // them before the first window is the documented way to get them.
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         ::InitCommonControlsEx(&controls);
 
         // The dialog runs the preparation itself when the user presses OK.

@@ -5,6 +5,10 @@
 #include "app/Resource.h"
 #include "prep/RunPreparation.h"
 
+#include <commctrl.h>
+
+#include <exception>
+
 namespace {
 
 static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000,
@@ -14,6 +18,20 @@ constexpr COLORREF kPanelColour = RGB(192, 192, 192);
 constexpr int kPanelPoints = 10;
 constexpr int kButtonPoints = 8;
 constexpr WORD kWarningIconId = 32515;  // the system's exclamation icon (OIC_WARNING)
+
+constexpr UINT WM_MEDIAPREP_RUN_FINISHED = WM_APP + 2;
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressIntervalMs = 250;  // a few times a second, whatever the files' pace
+constexpr int kBarRange = 1000;
+constexpr int kRunAreaUnits = 34;  // dialog units the dialog grows by for the progress
+
+void SetTextIfChanged(HWND control, const std::string& text)
+{
+    char shown[512] = "";
+    ::GetWindowTextA(control, shown, static_cast<int>(sizeof shown));
+    if (text != shown)
+        ::SetWindowTextA(control, text.c_str());
+}
 
 // Arial at a point size for the DPI of the dialog's screen.
 HFONT CreateArial(HWND window, int points, int weight)
@@ -122,17 +140,96 @@ void CMediaprepDlg::DrawTextPanel(const DRAWITEMSTRUCT& item) const
     ::SelectObject(dc, previousFont);
 }
 
+CMediaprepDlg::~CMediaprepDlg()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
 void CMediaprepDlg::OnOK()
 {
-    WaitCursor wait;
+    if (m_bRunning)
+        return;
     m_bRunning = true;
-    MessageBoxRunLog log(m_hWnd);
-    RunPreparation(log);
+    ShowRunControls();
+    ::SetTimer(m_hWnd, kProgressTimer, kProgressIntervalMs, nullptr);
+    const HWND dialog = m_hWnd;
+    m_worker = std::thread([this, dialog] {
+        try {
+            MessageBoxRunLog log(dialog);
+            RunPreparation(log, &m_progress);
+        } catch (const std::exception& e) {
+            m_failure = *e.what() != '\0' ? e.what() : "unknown failure";
+        } catch (...) {
+            m_failure = "unknown failure";
+        }
+        ::PostMessageA(dialog, WM_MEDIAPREP_RUN_FINISHED, 0, 0);
+    });
+}
+
+void CMediaprepDlg::OnCancel()
+{
+    // Escape, Alt+F4 and the system menu's Close all come here: a run is
+    // never left in the middle.
+    if (!m_bRunning)
+        ModalDialog::OnCancel();
+}
+
+void CMediaprepDlg::ShowRunControls()
+{
+    // The dialog grows downwards (keeping its centre) to show the progress
+    // between the text and the buttons; dialog units keep it tidy at any DPI.
+    RECT grow{0, 0, 0, kRunAreaUnits};
+    ::MapDialogRect(m_hWnd, &grow);
+    RECT window{};
+    ::GetWindowRect(m_hWnd, &window);
+    ::SetWindowPos(m_hWnd, nullptr, window.left, window.top - grow.bottom / 2, window.right - window.left,
+                   window.bottom - window.top + grow.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (int id : {IDOK, IDCANCEL, IDC_WARNING_SIGN}) {
+        HWND control = ::GetDlgItem(m_hWnd, id);
+        RECT place{};
+        ::GetWindowRect(control, &place);
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&place), 2);
+        ::SetWindowPos(control, nullptr, place.left, place.top + grow.bottom, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (int id : {IDC_RUN_STEP, IDC_RUN_FIGURES, IDC_STOP_AFTER_DRIVE})
+        ::SendDlgItemMessageA(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
+    ::SendDlgItemMessageA(m_hWnd, IDC_RUN_PROGRESS, PBM_SETRANGE32, 0, kBarRange);
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDOK), FALSE);
+    ::ShowWindow(::GetDlgItem(m_hWnd, IDCANCEL), SW_HIDE);
+    for (int id : {IDC_RUN_STEP, IDC_RUN_FIGURES, IDC_RUN_PROGRESS, IDC_STOP_AFTER_DRIVE})
+        ::ShowWindow(::GetDlgItem(m_hWnd, id), SW_SHOW);
+    ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE)), TRUE);
+    ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    ShowProgress();
+}
+
+void CMediaprepDlg::ShowProgress()
+{
+    const ProgressSnapshot now = m_progress.Snapshot();
+    SetTextIfChanged(::GetDlgItem(m_hWnd, IDC_RUN_STEP), StepText(now));
+    SetTextIfChanged(::GetDlgItem(m_hWnd, IDC_RUN_FIGURES), FiguresText(now));
+    ::SendDlgItemMessageA(m_hWnd, IDC_RUN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(WipePosition(now, kBarRange)), 0);
+}
+
+void CMediaprepDlg::OnRunFinished()
+{
+    ::KillTimer(m_hWnd, kProgressTimer);
+    if (m_worker.joinable())
+        m_worker.join();
+    if (!m_failure.empty()) {
+        ::MessageBoxA(m_hWnd, ("Mediaprep stopped unexpectedly: " + m_failure).c_str(), "Error", MB_OK | MB_ICONSTOP);
+        EndDialog(-1);
+        return;
+    }
     ModalDialog::OnOK();
 }
 
 bool CMediaprepDlg::OnSysCommand(UINT command, LPARAM)
 {
+    if (m_bRunning && (command & 0xFFF0) == SC_CLOSE)
+        return true;
     if ((command & 0xFFF0) != IDM_ABOUTBOX)
         return false;
     CAboutDlg about(m_hWnd);
@@ -161,7 +258,7 @@ HICON CMediaprepDlg::OnQueryDragIcon()
     return m_hIcon;
 }
 
-bool CMediaprepDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& result)
+bool CMediaprepDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result)
 {
     switch (message) {
     case WM_DRAWITEM: {
@@ -172,10 +269,33 @@ bool CMediaprepDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, INT_PTR& resu
         result = TRUE;
         return true;
     }
+    case WM_MEDIAPREP_REPORT:
+        MessageBoxRunLog::ShowMarshalledReport(m_hWnd, lParam);
+        result = TRUE;
+        return true;
+    case WM_MEDIAPREP_RUN_FINISHED:
+        OnRunFinished();
+        result = TRUE;
+        return true;
+    case WM_TIMER:
+        if (wParam != kProgressTimer)
+            return false;
+        ShowProgress();
+        result = TRUE;
+        return true;
+    case WM_COMMAND:
+        if (LOWORD(wParam) != IDC_STOP_AFTER_DRIVE || HIWORD(wParam) != BN_CLICKED || !m_bRunning)
+            return false;
+        m_progress.RequestStop();
+        ::SetDlgItemTextA(m_hWnd, IDC_STOP_AFTER_DRIVE, "Stopping after this drive");
+        ::EnableWindow(::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE), FALSE);
+        result = TRUE;
+        return true;
     case WM_SETCURSOR:
-        // While the run goes on, the dialog only gets messages when a report's
-        // message box is up; over the dialog the cursor stays the wait cursor.
-        if (!m_bRunning)
+        // While the run goes on, the wait cursor shows over the dialog (the
+        // rest of the screen is not ours to change), but for the button
+        // that still answers.
+        if (!m_bRunning || reinterpret_cast<HWND>(wParam) == ::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE))
             return false;
         ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
         SetMessageResult(TRUE);

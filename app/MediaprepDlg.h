@@ -1,14 +1,18 @@
 // The confirmation dialog of an interactive start (template 102): a grey
 // panel with the warning "Media Preparation clears the Kestrix image
-// database.", OK and Cancel. OK runs the preparation with every report in a
-// message box over the dialog, then closes; Cancel closes and runs nothing.
-// The system menu carries an About entry.
+// database.", OK and Cancel. OK runs the preparation on a worker thread with
+// every report in a message box over the dialog, then closes; meanwhile the
+// dialog shows the run's progress, cannot be closed, and offers to stop after
+// the drive being wiped. Cancel closes and runs nothing. The system menu
+// carries an About entry.
 #pragma once
 
 #include "app/Dialog.h"
 #include "app/GdiHandles.h"
+#include "app/RunProgressState.h"
 
 #include <string>
+#include <thread>
 
 // Appends a separator and the About entry (command IDM_ABOUTBOX) to a system
 // menu, unless the entry's text is empty.
@@ -17,10 +21,12 @@ void AppendAboutEntry(HMENU systemMenu, const std::string& text);
 class CMediaprepDlg : public ModalDialog {
 public:
     explicit CMediaprepDlg(HWND parent = nullptr);
+    ~CMediaprepDlg() override;
 
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
+    void OnCancel() override;
     bool OnSysCommand(UINT command, LPARAM param) override;
     bool OnPaint() override;
     HICON OnQueryDragIcon() override;
@@ -29,6 +35,9 @@ protected:
 private:
     void SetUpControls();
     void DrawTextPanel(const DRAWITEMSTRUCT& item) const;
+    void ShowRunControls();
+    void ShowProgress();
+    void OnRunFinished();
 
     HICON m_hIcon;       // shared resource icon, large size
     HICON m_hSmallIcon;  // shared resource icon, small size
@@ -36,4 +45,7 @@ private:
     win32::UniqueFont m_buttonFont;
     win32::UniqueIcon m_warningIcon;
     bool m_bRunning = false;  // OK pressed: the preparation is under way
+    RunProgressState m_progress;
+    std::thread m_worker;
+    std::string m_failure;  // what ended the run unexpectedly; read after the worker is joined
 };

@@ -2,12 +2,48 @@
 
 #include "recorderlibs/VkMessageBox.h"
 
+namespace {
+
+struct PendingReport {
+    bool error;
+    const std::string* text;
+};
+
+void Show(HWND owner, bool error, const std::string& text)
+{
+    if (error)
+        VkMessageBox(owner, text.c_str(), "Error", MB_ICONEXCLAMATION | MB_OK);
+    else
+        VkMessageBox(owner, text.c_str(), "", MB_OK);
+}
+
+}  // namespace
+
 void MessageBoxRunLog::Error(const std::string& text)
 {
-    VkMessageBox(m_hOwner, text.c_str(), "Error", MB_ICONEXCLAMATION | MB_OK);
+    Report(true, text);
 }
 
 void MessageBoxRunLog::Message(const std::string& text)
 {
-    VkMessageBox(m_hOwner, text.c_str(), "", MB_OK);
+    Report(false, text);
+}
+
+void MessageBoxRunLog::Report(bool error, const std::string& text)
+{
+    // A box belongs to the thread of its owner: shown from another thread, it
+    // would leave the owner's thread free to act on the dialog meanwhile.
+    if (m_hOwner != nullptr && ::GetWindowThreadProcessId(m_hOwner, nullptr) != ::GetCurrentThreadId()) {
+        PendingReport report{error, &text};
+        ::SendMessageA(m_hOwner, WM_MEDIAPREP_REPORT, 0, reinterpret_cast<LPARAM>(&report));
+        return;
+    }
+    Show(m_hOwner, error, text);
+}
+
+void MessageBoxRunLog::ShowMarshalledReport(HWND owner, LPARAM report)
+{
+    const auto* pending = reinterpret_cast<const PendingReport*>(report);
+    if (pending != nullptr && pending->text != nullptr)
+        Show(owner, pending->error, *pending->text);
 }

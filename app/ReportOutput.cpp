@@ -1,32 +1,34 @@
 #include "app/ReportOutput.h"
 
-#include "recorderlibs/Win32Handle.h"
-
-#include <windows.h>
-
 #include <cstdio>
 #include <fstream>
-
-namespace {
 
 // A program without a console window of its own inherits no console:
 // standard output is there only when it was redirected; otherwise the
 // console of the program that started it, if it has one.
-win32::UniqueFileHandle OpenConsole(HANDLE& output)
+ConsoleOutput::ConsoleOutput()
 {
-    output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output != nullptr && output != INVALID_HANDLE_VALUE && ::GetFileType(output) != FILE_TYPE_UNKNOWN)
-        return win32::UniqueFileHandle();
-    output = INVALID_HANDLE_VALUE;
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE && ::GetFileType(output) != FILE_TYPE_UNKNOWN) {
+        m_hOutput = output;
+        return;
+    }
     if (!::AttachConsole(ATTACH_PARENT_PROCESS))
-        return win32::UniqueFileHandle();
-    win32::UniqueFileHandle console(
+        return;
+    m_console.reset(
         ::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-    output = console.get();
-    return console;
+    if (m_console.valid())
+        m_hOutput = m_console.get();
 }
 
-}  // namespace
+bool ConsoleOutput::WriteLine(const std::string& line)
+{
+    if (!Available())
+        return false;
+    const std::string text = line + "\r\n";
+    DWORD written = 0;
+    return ::WriteFile(m_hOutput, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
+}
 
 void WriteReport(const std::string& path, const std::vector<std::string>& lines)
 {
@@ -40,14 +42,8 @@ void WriteReport(const std::string& path, const std::vector<std::string>& lines)
         if (file.good())
             file << line << "\n";
 
-    HANDLE output = INVALID_HANDLE_VALUE;
-    const win32::UniqueFileHandle console = OpenConsole(output);
-    if (output == INVALID_HANDLE_VALUE)
-        return;
-    for (const std::string& line : lines) {
-        const std::string text = line + "\r\n";
-        DWORD written = 0;
-        if (!::WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+    ConsoleOutput console;
+    for (const std::string& line : lines)
+        if (!console.WriteLine(line))
             break;
-    }
 }

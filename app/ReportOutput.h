@@ -1,9 +1,31 @@
-// Where the preview's report goes: its file, and the console that started
-// the program, if any (a redirected standard output counts as one).
+// Where the preview's report and a silent run's progress go besides their
+// files: the console that started the program, if any (a redirected standard
+// output counts as one).
 #pragma once
+
+#include "recorderlibs/Win32Handle.h"
+
+#include <windows.h>
 
 #include <string>
 #include <vector>
+
+// The console of the program that started this one, or a redirected standard
+// output; started from neither, every line is dropped.
+class ConsoleOutput {
+public:
+    ConsoleOutput();
+    ConsoleOutput(const ConsoleOutput&) = delete;
+    ConsoleOutput& operator=(const ConsoleOutput&) = delete;
+
+    bool Available() const { return m_hOutput != INVALID_HANDLE_VALUE; }
+    // Writes the line and a line break; false when it could not be written.
+    bool WriteLine(const std::string& line);
+
+private:
+    HANDLE m_hOutput = INVALID_HANDLE_VALUE;  // not owned, unless it is m_console
+    win32::UniqueFileHandle m_console;
+};
 
 // Replaces the file with the lines. A file that cannot be opened leaves one
 // line for the debugger; the console still gets the report.

@@ -6,6 +6,12 @@
 #define IDD_MEDIAPREP_DIALOG 102
 #define IDC_TEXT_PANEL 1004
 #define IDC_WARNING_SIGN 1003
+// Shown while the preparation runs: the step, its figures, the wipe's
+// progress over all drives, and the button that stops after the current drive.
+#define IDC_RUN_STEP 1005
+#define IDC_RUN_FIGURES 1006
+#define IDC_RUN_PROGRESS 1008
+#define IDC_STOP_AFTER_DRIVE 1009
 
 // The About box: the version line.
 #define IDD_ABOUTBOX 100

@@ -10,30 +10,64 @@
 
 #include <cstdio>
 
-bool RunPreparation(RunLog& log)
+namespace {
+
+bool IsPrepared(VolumeStatus status)
+{
+    return status != VolumeStatus::Active && status != VolumeStatus::BlankWithData &&
+           status != VolumeStatus::Failed && status != VolumeStatus::NoVolume;
+}
+
+// The files that the wipes of the drives to prepare will delete, counted
+// beforehand (reading only) so that the progress can be shown over all drives.
+std::int64_t FilesToWipe(VolumeHandler& handler)
+{
+    std::int64_t files = 0;
+    for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
+        std::string path;
+        std::uint64_t bytes = 0;
+        bool deletionFails = false;
+        if (IsPrepared(handler.GetVolumeStatus(i)) && handler.GetVolumePath(i, path) && !path.empty()) {
+            const std::int32_t count = handler.CountFiles(path, bytes, deletionFails);
+            files += count > 0 ? count : 0;
+        }
+    }
+    return files;
+}
+
+}  // namespace
+
+bool RunPreparation(RunLog& log, RunProgress* progress)
 {
     DatabaseSettings settings;
     settings.ReadFromRegistry();
 
-    PrepareDrives(log);
+    PrepareDrives(log, progress);
 
     // The pre-alarm directory first, even when both paths name the same one.
-    PrepareIndexDirectory(settings.PreAlarmPath, log);
-    PrepareIndexDirectory(settings.RestorePath, log);
+    for (const std::string* path : {&settings.PreAlarmPath, &settings.RestorePath}) {
+        if (progress)
+            progress->StepBegun(RunStep::EmptyingDirectories, *path);
+        PrepareIndexDirectory(*path, log);
+    }
 
     SetMultipleDirFlag();
     return true;
 }
 
-void PrepareDrives(RunLog& log)
+void PrepareDrives(RunLog& log, RunProgress* progress)
 {
+    if (progress)
+        progress->StepBegun(RunStep::Examining, std::string());
     VolumeHandler handler;  // scans at once
-    PrepareDrives(handler, log);
+    PrepareDrives(handler, log, progress);
 }
 
-void PrepareDrives(VolumeHandler& handler, RunLog& log)
+void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
 {
     handler.ScanDrives(0, 0);
+    if (progress)
+        progress->StepBegun(RunStep::Releasing, std::string());
 
     // Release this database's volumes: their descriptions stop naming it, so
     // the next scan finds them foreign and they are prepared like the rest.
@@ -54,16 +88,27 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
     const std::int32_t count = handler.GetVolumeCount();
     if (count == 0)
         return;
+    if (progress) {
+        progress->StepBegun(RunStep::Examining, std::string());
+        progress->WipePlanned(FilesToWipe(handler));
+        handler.SetProgress(progress);
+    }
     std::string found = "Data drives found:";
+    std::string lastTried;
+    std::string stopped;  // the drives a stop left unprepared
     for (std::int32_t i = 0; i < count; ++i) {
-        const VolumeStatus status = handler.GetVolumeStatus(i);
-        if (status == VolumeStatus::Active || status == VolumeStatus::BlankWithData ||
-            status == VolumeStatus::Failed || status == VolumeStatus::NoVolume)
+        if (!IsPrepared(handler.GetVolumeStatus(i)))
             continue;
         const std::int32_t sizeKB = handler.GetVolumeSizeKB(i);
         std::string name;
         if (!handler.GetVolumePath(i, name))
             continue;
+        // A drive is never left half wiped: a stop takes effect between drives.
+        if (!stopped.empty() || (progress && progress->StopRequested())) {
+            stopped += " " + name;
+            continue;
+        }
+        lastTried = name;
         if (!handler.InitializeVolume(i, sizeKB)) {
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
@@ -73,6 +118,10 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
         }
         found += " " + name;
     }
+    handler.SetProgress(nullptr);
+    if (!stopped.empty())
+        log.Message("Stopped on request " + (lastTried.empty() ? "before the first drive" : "after drive " + lastTried) +
+                    "; not prepared:" + stopped);
     log.Message(found);
 }
 

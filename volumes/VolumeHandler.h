@@ -14,6 +14,7 @@
 #include "recorderlibs/CriticalSection.h"
 #include "volumes/DriveGuard.h"
 #include "volumes/Guid.h"
+#include "volumes/RunProgress.h"
 #include "volumes/ScanObserver.h"
 #include "volumes/VolumeRecord.h"
 
@@ -170,6 +171,9 @@ public:
 
     bool IsPreview() const { return m_mode == HandlerMode::Preview; }
 
+    // Tells the wipes of InitializeVolume to `progress` (null: to nobody).
+    void SetProgress(RunProgress* progress) { m_progress = progress; }
+
     // The handler's state. Guarded by HandlerLock: code outside the handler
     // takes it (std::lock_guard) before touching any of these.
     GUID DatabaseGuid{};
@@ -196,6 +200,7 @@ private:
 
     HandlerMode m_mode = HandlerMode::Run;
     ScanObserver* m_observer = nullptr;
+    RunProgress* m_progress = nullptr;
     bool m_guidMade = false;  // a preview made the database GUID in memory
     // A preview's descriptions by upper-case volume path: the text a save
     // would have written.

@@ -82,12 +82,16 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     // The drive is counted and emptied without the handler lock, so that the
     // list stays readable meanwhile.
     handler.unlock();
+    if (m_progress)
+        m_progress->StepBegun(RunStep::Wiping, root);
     std::uint64_t bytes = 0;
     bool deletionFails = false;
     const std::int32_t count = IsPreview() ? CountFiles(root, bytes, deletionFails) : CountAndUnprotectFiles(root);
     handler.lock();
     if (count == -1)
         return 0;
+    if (m_progress)
+        m_progress->FilesCounted(count);
     if (IsPreview()) {
         // A directory the wipe leaves in place below the root stops the
         // deletion for certain, after the files counted; what else stops it
@@ -112,6 +116,8 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
         if (!WouldCreateDirectories(root))
             return 0;
     } else {
+        if (m_progress)
+            m_progress->StepBegun(RunStep::CreatingDirectories, root);
         for (const std::string* directory : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
             if (!::CreateDirectoryA((root + *directory).c_str(), nullptr))
                 return 0;

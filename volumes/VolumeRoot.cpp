@@ -62,7 +62,8 @@ std::int32_t CountBelow(const std::wstring& directory, const ContainedTree* tree
     return count;
 }
 
-bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter)
+bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter,
+                 RunProgress* progress)
 {
     DirectoryListing listing;
     if (!listing.Start(directory, L"*.*"))
@@ -74,7 +75,7 @@ bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::
         case WipeEntry::Skipped:
             break;
         case WipeEntry::Directory:
-            if (!DeleteBelow(path, tree, counter))
+            if (!DeleteBelow(path, tree, counter, progress))
                 return false;
             // A read-only directory cannot be removed.
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
@@ -92,6 +93,8 @@ bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::
             if (!tree.DeleteFile(path, true))
                 return false;
             ++counter;
+            if (progress)
+                progress->FilesDeleted(counter);
             break;
         }
     }
@@ -224,7 +227,7 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     ContainedTree tree;
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return false;
-    return DeleteBelow(wide, tree, counter);
+    return DeleteBelow(wide, tree, counter, m_progress);
 }
 
 bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings)

@@ -1,9 +1,13 @@
 #include "app/CommandLineInfo.h"
 #include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
+#include "app/RunProgressState.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <tuple>
 
 TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
 {
@@ -40,4 +44,44 @@ TEST(SystemMenu, NoAboutEntryWithoutAText)
     AppendAboutEntry(menu, "");
     EXPECT_EQ(0, ::GetMenuItemCount(menu));
     ::DestroyMenu(menu);
+}
+
+// What the dialog and the console show of a run, told step by step: the bar
+// goes over the files of all drives, the figures over the current drive's.
+TEST(RunProgress, TextsAndBarFollowTheStepsAndTheWipesOfAllDrives)
+{
+    RunProgressState progress;
+    const struct {
+        std::function<void(RunProgressState&)> tell;
+        const char *step, *figures;
+        int position;
+    } cases[] = {
+        {[](RunProgressState&) {}, "", "", 0},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::Examining, ""); }, "Examining the drives", "", 0},
+        {[](RunProgressState& p) { p.WipePlanned(3000); }, "Examining the drives", "", 0},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::Releasing, ""); }, "Releasing the database's volumes", "", 0},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::Wiping, "E:"); }, "Wiping drive E:", "Counting the files", 0},
+        {[](RunProgressState& p) { p.FilesCounted(1000); }, "Wiping drive E:", "0 of 1,000 files deleted", 0},
+        {[](RunProgressState& p) { p.FilesDeleted(500); }, "Wiping drive E:", "500 of 1,000 files deleted", 166},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::CreatingDirectories, "E:"); },
+         "Creating the directories of drive E:", "", 166},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::Wiping, "F:\\Sub"); }, "Wiping drive F:\\Sub",
+         "Counting the files", 166},
+        {[](RunProgressState& p) { p.FilesCounted(1234567); }, "Wiping drive F:\\Sub", "0 of 1,234,567 files deleted", 166},
+        {[](RunProgressState& p) { p.FilesDeleted(2000); }, "Wiping drive F:\\Sub", "2,000 of 1,234,567 files deleted",
+         833},
+        {[](RunProgressState& p) { p.FilesDeleted(9000); }, "Wiping drive F:\\Sub", "9,000 of 1,234,567 files deleted",
+         1000},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::EmptyingDirectories, "C:\\Kestrix\\PreAlarm\\"); },
+         "Emptying C:\\Kestrix\\PreAlarm\\", "", 1000},
+    };
+    for (const auto& c : cases) {
+        c.tell(progress);
+        const ProgressSnapshot now = progress.Snapshot();
+        EXPECT_EQ(std::make_tuple(std::string(c.step), std::string(c.figures), c.position),
+                  std::make_tuple(StepText(now), FiguresText(now), WipePosition(now, 1000)));
+    }
+    EXPECT_FALSE(progress.StopRequested());
+    progress.RequestStop();
+    EXPECT_TRUE(progress.StopRequested());
 }

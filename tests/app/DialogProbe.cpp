@@ -2,7 +2,10 @@
 // caption=TEXT|child=ID [gone]" describes the first visible dialog window of any
 // process that matches, as soon as there is one, in JSON (its rectangle in screen
 // coordinates); "null" and exit code 1 when there is none within SECONDS. With
-// "gone": waits until none matches.
+// "gone": waits until none matches. "dlgprobe watch SECONDS child=ID" describes
+// the matching dialog every 0.1 s for SECONDS, each sample with whether it
+// answered a message within one second. "dlgprobe close child=ID" posts it
+// what its close box would.
 #include <windows.h>
 
 #include <cstdio>
@@ -46,10 +49,17 @@ std::string Describe(HWND dialog)
                   ::IsWindowEnabled(dialog) ? "true" : "false", r.left, r.top, r.right, r.bottom);
     std::string out = head + JsonText(dialog) + ", \"children\": [";
     for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        char name[32] = "";
+        ::GetClassNameA(child, name, sizeof name);
+        DWORD_PTR position = 0;
+        if (_stricmp(name, "msctls_progress32") == 0)
+            ::SendMessageTimeoutA(child, WM_USER + 8 /* PBM_GETPOS */, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
         out += std::string(out.back() == '[' ? "" : ", ") + "{\"id\": " +
                std::to_string(static_cast<short>(::GetDlgCtrlID(child))) + ", \"style\": " +
                std::to_string(static_cast<unsigned long>(::GetWindowLongA(child, GWL_STYLE))) +
-               ", \"text\": " + JsonText(child) + "}";
+               ", \"visible\": " + (::IsWindowVisible(child) ? "true" : "false") +
+               ", \"enabled\": " + (::IsWindowEnabled(child) ? "true" : "false") +
+               ", \"position\": " + std::to_string(position) + ", \"text\": " + JsonText(child) + "}";
     }
     return out + "]}";
 }
@@ -72,19 +82,44 @@ BOOL CALLBACK Match(HWND hwnd, LPARAM param)
     return s.found == nullptr;
 }
 
+HWND Find(const std::string& match)
+{
+    Search search{match.substr(match.find('=') + 1), match.rfind("caption=", 0) == 0, nullptr};
+    ::EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int Watch(DWORD milliseconds, const std::string& match)
+{
+    const char* separator = "[";
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start <= milliseconds; ::Sleep(100), separator = ",") {
+        HWND dialog = Find(match);
+        DWORD_PTR ignored = 0;
+        const bool answered = dialog != nullptr && ::SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+        std::printf("%s{\"answered\": %s, \"dialog\": %s}\n", separator, answered ? "true" : "false", dialog ? Describe(dialog).c_str() : "null");
+    }
+    std::printf("]\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "watch") == 0)
+        return Watch(static_cast<DWORD>(std::atof(argv[2]) * 1000), argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "close") == 0) {
+        HWND dialog = Find(argv[2]);
+        return dialog != nullptr && ::PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+    }
     if ((argc != 4 && argc != 5) || std::strcmp(argv[1], "wait") != 0)
         return 2;
     const std::string match = argv[3];
     const DWORD milliseconds = static_cast<DWORD>(std::atof(argv[2]) * 1000);
     for (const DWORD start = ::GetTickCount();; ::Sleep(50)) {
-        Search search{match.substr(match.find('=') + 1), match.rfind("caption=", 0) == 0, nullptr};
-        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-        if ((argc == 5) == (search.found == nullptr)) {
-            std::printf("%s\n", search.found ? Describe(search.found).c_str() : "null");
+        const HWND found = Find(match);
+        if ((argc == 5) == (found == nullptr)) {
+            std::printf("%s\n", found ? Describe(found).c_str() : "null");
             return 0;
         }
         if (::GetTickCount() - start > milliseconds) {

@@ -22,6 +22,8 @@ import volwriter  # noqa: E402  (tools/, put on the path by mptest)
 
 KESTRIX_KEY = r"HKLM\Software\Corvane-VG\Kestrix"
 IDOK, IDCANCEL, PANEL, VERSION_LINE, SS_ICON = 1, 2, 1004, 1007, 0x3
+STEP, FIGURES, BAR, STOP = 1005, 1006, 1008, 1009
+BUSY_FILES = 12000  # on each of E: and F:, enough for several seconds of wiping
 WARNING = "Media Preparation clears the Kestrix image database."
 DB_GUID = "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}"
 # E: blank, initialised. F: a volume of another database whose wipe leaves a
@@ -63,6 +65,48 @@ class Technician(unittest.TestCase):
                 self.assertEqual([], rec.dead_canaries())
             finally:
                 rec.forget_settings()
+
+    @contextlib.contextmanager
+    def busy_recorder(self):
+        """E: and F:, volumes of other databases full of small files."""
+        with sandbox.Session() as self.s:
+            rec = Recorder(self.s, DB_GUID)
+            for letter in "ef":
+                root = rec.drive(letter)
+                write(root / "VolumeInfo.xml", description(
+                    NumFiles=12, Position=0, ActiveVolumes=1, AllocatedSpaceKB=262144,
+                    VolumeGUID=f"{{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F{letter.upper()}}}",
+                    DBGUID=f"{{11111111-2222-3333-4444-55556666777{letter.upper()}}}"))
+                for n in range(BUSY_FILES):
+                    if n % 500 == 0:
+                        folder = root / "Images" / f"{n // 500:03}"
+                        folder.mkdir(parents=True)
+                    (folder / f"IMG{n:05}.IMG").write_bytes(b"%d" % n)
+            try:
+                yield rec
+                self.assertEqual([], rec.dead_canaries())
+            finally:
+                rec.forget_settings()
+
+    def watch(self, seconds):
+        """Samples of the dialog every 0.1 s: whether it answered within a second, and its controls."""
+        r = self.s.run(mptest.exe("dlgprobe.exe"), ["watch", seconds, f"child={PANEL}"], timeout=seconds + 60,
+                       display=self.display.name)
+        samples = json.loads(r.stdout)
+        for sample in samples:
+            bar = [c for c in sample["dialog"]["children"] if c["id"] == BAR] if sample["dialog"] else [{}]
+            sample.update(bar=bar[0].get("position"), step=texts(sample["dialog"]).get(STEP) if sample["dialog"] else None)
+        return samples
+
+    def box_saying(self, text):
+        """The message box without a caption that shows the text (boxes come one after another)."""
+        deadline = time.time() + 120
+        while time.time() < deadline:
+            box = self.wait("caption=")
+            if text in texts(box).values():
+                return box
+            time.sleep(0.1)
+        self.fail(f"no box says {text!r}")
 
     def state(self):
         """Every drive's files (volume GUIDs blanked out) and the recorder's key."""
@@ -159,6 +203,67 @@ class Technician(unittest.TestCase):
             self.assert_ended(program)
             self.assertEqual(silent, self.state())
             self.assertIsNone(rec.log())
+
+
+    def test_the_dialog_answers_and_shows_the_wipe_and_clean_writes_progress_to_its_console(self):
+        with self.busy_recorder() as rec:
+            clean = self.s.start(mptest.exe("Mediaprep.exe"), ["/clean"])
+            self.assertTrue(clean.wait_for_output("files deleted", timeout=120), "no progress before the end")
+            self.assertTrue(clean.running(), "the progress came only at the end")
+            result = clean.wait(timeout=300)
+            lines = result.stdout.splitlines()
+            for line in ("Examining the drives", "Releasing the database's volumes", "Wiping drive E:",
+                         "Wiping drive E: 0 of 12,000 files deleted", "Creating the directories of drive F:",
+                         "Emptying C:\\Kestrix\\PreAlarm\\", "Emptying C:\\Kestrix\\Restore\\"):
+                self.assertIn(line, lines)
+            self.assertTrue([l for l in lines if re.fullmatch(r"Wiping drive [EF]: [1-9][\d,]* of 12,000 files deleted", l)],
+                            "no line during the wipe")
+            self.assertEqual("Configuring Kestrix Drives\r\nMessage: Data drives found: E: F:\r\n", rec.log())
+            silent = self.state()
+
+        with self.busy_recorder() as rec:
+            program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
+            self.wait(f"child={PANEL}")
+            self.display.key("Return")
+            samples = self.watch(3)
+            self.screenshot("running", samples[-1]["dialog"])
+            self.display.key("Escape", "alt+F4")
+            self.s.run(mptest.exe("dlgprobe.exe"), ["close", f"child={PANEL}"], display=self.display.name)
+            samples += self.watch(1.5)
+            self.assertEqual([True] * len(samples), [s["answered"] for s in samples])
+            bars = [s["bar"] for s in samples]
+            self.assertEqual(sorted(bars), bars)
+            self.assertTrue(bars[0] < bars[-1] < 1000, bars)  # grew, and the keys came during the wipe
+            self.assertIn("Wiping drive E:", [s["step"] for s in samples])
+            self.assertTrue(samples[-1]["step"].startswith("Wiping drive"), samples[-1]["step"])
+            shown = {c["id"]: (c["visible"], c["enabled"]) for c in samples[-1]["dialog"]["children"]}
+            self.assertEqual([(True, False), (False, True), (True, True)], [shown[i] for i in (IDOK, IDCANCEL, STOP)])
+            self.box_saying("Data drives found: E: F:")
+            self.display.key("Return")
+            self.assert_ended(program)
+            self.assertEqual((silent, None), (self.state(), rec.log()))
+
+    def test_stop_after_this_drive_prepares_it_and_no_other(self):
+        with self.busy_recorder() as rec:
+            untouched = {p: v for p, v in self.state()["files"].items() if p.startswith("F:")}
+            program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
+            self.wait(f"child={PANEL}")
+            self.display.key("Return")
+            deadline = time.time() + 120
+            while "Wiping drive E:" not in [s["step"] for s in self.watch(0.3)]:
+                self.assertLess(time.time(), deadline, "the wipe of E: never showed")
+            self.display.key("space")  # the Stop button has the focus
+            for text in ("Stopped on request after drive E:; not prepared: F:", "Data drives found: E:"):
+                self.box_saying(text)
+                self.display.key("Return")
+            self.assert_ended(program)
+            after = self.state()
+            self.assertEqual(untouched, {p: v for p, v in after["files"].items() if p.startswith("F:")})
+            self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), after["files"]["E:/VolumeInfo.xml"])
+            self.assertEqual([], [p for p in after["files"] if p.startswith("E:/Images/")])
+            kestrix = [self.s.cpath("C:\\Kestrix\\" + d) for d in ("PreAlarm", "Restore")]
+            self.assertEqual([[], []], [mptest.tree(d) for d in kestrix])
+            self.assertEqual(1, rec.registry("MultipleDir"))
 
 
 def snapshot(roots):

@@ -1,0 +1,26 @@
+// A silent run's progress on the console that started it (or a redirected
+// standard output): a line when a step begins, and during a wipe a line with
+// the drive and its figures every few seconds. Started without either, it
+// writes nothing.
+#pragma once
+
+#include "app/ReportOutput.h"
+#include "app/RunProgressState.h"
+
+#include <cstdint>
+
+class ConsoleProgress final : public RunProgressState {
+public:
+    explicit ConsoleProgress(std::uint64_t intervalMs = 3000) : m_nIntervalMs(intervalMs) {}
+
+    void StepBegun(RunStep step, const std::string& where) override;
+    void FilesCounted(std::int32_t files) override;
+    void FilesDeleted(std::int32_t files) override;
+
+private:
+    void WriteCurrent(bool figures);
+
+    ConsoleOutput m_console;
+    std::uint64_t m_nIntervalMs;
+    std::uint64_t m_nLastLine = 0;  // tick count of the last line written
+};
