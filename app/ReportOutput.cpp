@@ -15,8 +15,8 @@ ConsoleOutput::ConsoleOutput()
     }
     if (!::AttachConsole(ATTACH_PARENT_PROCESS))
         return;
-    m_console.reset(
-        ::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    m_console.reset(::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
     if (m_console.valid())
         m_hOutput = m_console.get();
 }

@@ -57,8 +57,8 @@ TEST(RunProgress, TextsAndBarFollowTheStepsAndTheWipesOfAllDrives)
         int position;
     } cases[] = {
         {[](RunProgressState&) {}, "", "", 0},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::Examining, ""); }, "Examining the drives", "", 0},
-        {[](RunProgressState& p) { p.WipePlanned(3000); }, "Examining the drives", "", 0},
+        {[](RunProgressState& p) { p.StepBegun(RunStep::Examining, ""), p.WipePlanned(3000); },
+         "Examining the drives", "", 0},
         {[](RunProgressState& p) { p.StepBegun(RunStep::Releasing, ""); }, "Releasing the database's volumes", "", 0},
         {[](RunProgressState& p) { p.StepBegun(RunStep::Wiping, "E:"); }, "Wiping drive E:", "Counting the files", 0},
         {[](RunProgressState& p) { p.FilesCounted(1000); }, "Wiping drive E:", "0 of 1,000 files deleted", 0},
@@ -67,7 +67,8 @@ TEST(RunProgress, TextsAndBarFollowTheStepsAndTheWipesOfAllDrives)
          "Creating the directories of drive E:", "", 166},
         {[](RunProgressState& p) { p.StepBegun(RunStep::Wiping, "F:\\Sub"); }, "Wiping drive F:\\Sub",
          "Counting the files", 166},
-        {[](RunProgressState& p) { p.FilesCounted(1234567); }, "Wiping drive F:\\Sub", "0 of 1,234,567 files deleted", 166},
+        {[](RunProgressState& p) { p.FilesCounted(1234567); }, "Wiping drive F:\\Sub", "0 of 1,234,567 files deleted",
+         166},
         {[](RunProgressState& p) { p.FilesDeleted(2000); }, "Wiping drive F:\\Sub", "2,000 of 1,234,567 files deleted",
          833},
         {[](RunProgressState& p) { p.FilesDeleted(9000); }, "Wiping drive F:\\Sub", "9,000 of 1,234,567 files deleted",

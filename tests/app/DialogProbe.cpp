@@ -4,8 +4,7 @@
 // coordinates); "null" and exit code 1 when there is none within SECONDS. With
 // "gone": waits until none matches. "dlgprobe watch SECONDS child=ID" describes
 // the matching dialog every 0.1 s for SECONDS, each sample with whether it
-// answered a message within one second. "dlgprobe close child=ID" posts it
-// what its close box would.
+// answered a message within one second.
 #include <windows.h>
 
 #include <cstdio>
@@ -92,11 +91,14 @@ HWND Find(const std::string& match)
 int Watch(DWORD milliseconds, const std::string& match)
 {
     const char* separator = "[";
-    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start <= milliseconds; ::Sleep(100), separator = ",") {
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start <= milliseconds; separator = ",") {
         HWND dialog = Find(match);
         DWORD_PTR ignored = 0;
-        const bool answered = dialog != nullptr && ::SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
-        std::printf("%s{\"answered\": %s, \"dialog\": %s}\n", separator, answered ? "true" : "false", dialog ? Describe(dialog).c_str() : "null");
+        const bool answered =
+            dialog != nullptr && ::SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+        std::printf("%s{\"answered\": %s, \"dialog\": %s}\n", separator, answered ? "true" : "false",
+                    dialog ? Describe(dialog).c_str() : "null");
+        ::Sleep(100);
     }
     std::printf("]\n");
     return 0;
@@ -108,10 +110,6 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "watch") == 0)
         return Watch(static_cast<DWORD>(std::atof(argv[2]) * 1000), argv[3]);
-    if (argc == 3 && std::strcmp(argv[1], "close") == 0) {
-        HWND dialog = Find(argv[2]);
-        return dialog != nullptr && ::PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
-    }
     if ((argc != 4 && argc != 5) || std::strcmp(argv[1], "wait") != 0)
         return 2;
     const std::string match = argv[3];

@@ -46,32 +46,11 @@ class Technician(unittest.TestCase):
         self.display = self.enterContext(sandbox.Display())
 
     @contextlib.contextmanager
-    def recorder(self):
+    def recorder(self, busy=False):
+        """busy: E: and F:, volumes of other databases full of small files."""
         with sandbox.Session() as self.s:
-            rec = Recorder(self.s, DB_GUID, SETTINGS)
-            rec.drive("e", size_kb=307200)
-            f = rec.drive("f", size_kb=307200)
-            write(f / "VolumeInfo.xml", description(NumFiles=14, Position=0, StartFile=0, RecordFile=3,
-                                                    VolumeGUID="{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}",
-                                                    DBGUID="{11111111-2222-3333-4444-555566667777}",
-                                                    ActiveVolumes=1, AllocatedSpaceKB=307200))
-            write(f / "Image" / "IMG00000003.IMG", b"image" * 2000)
-            write(f / "Recordings" / "System Volume Information" / "keep.dat", b"system")
-            g = rec.drive("g", size_kb=16384)
-            write(g / "PreAlarm" / "older" / "alarm-0000.jpg", b"jpeg" * 100)
-            write(g / "PreAlarm" / "alarm-0001.jpg", b"jpeg" * 100)
-            try:
-                yield rec
-                self.assertEqual([], rec.dead_canaries())
-            finally:
-                rec.forget_settings()
-
-    @contextlib.contextmanager
-    def busy_recorder(self):
-        """E: and F:, volumes of other databases full of small files."""
-        with sandbox.Session() as self.s:
-            rec = Recorder(self.s, DB_GUID)
-            for letter in "ef":
+            rec = Recorder(self.s, DB_GUID, RECORDER_SETTINGS if busy else SETTINGS)
+            for letter in "ef" if busy else "":
                 root = rec.drive(letter)
                 write(root / "VolumeInfo.xml", description(
                     NumFiles=12, Position=0, ActiveVolumes=1, AllocatedSpaceKB=262144,
@@ -82,6 +61,18 @@ class Technician(unittest.TestCase):
                         folder = root / "Images" / f"{n // 500:03}"
                         folder.mkdir(parents=True)
                     (folder / f"IMG{n:05}.IMG").write_bytes(b"%d" % n)
+            if not busy:
+                rec.drive("e", size_kb=307200)
+                f = rec.drive("f", size_kb=307200)
+                write(f / "VolumeInfo.xml", description(NumFiles=14, Position=0, StartFile=0, RecordFile=3,
+                                                        VolumeGUID="{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}",
+                                                        DBGUID="{11111111-2222-3333-4444-555566667777}",
+                                                        ActiveVolumes=1, AllocatedSpaceKB=307200))
+                write(f / "Image" / "IMG00000003.IMG", b"image" * 2000)
+                write(f / "Recordings" / "System Volume Information" / "keep.dat", b"system")
+                g = rec.drive("g", size_kb=16384)
+                write(g / "PreAlarm" / "older" / "alarm-0000.jpg", b"jpeg" * 100)
+                write(g / "PreAlarm" / "alarm-0001.jpg", b"jpeg" * 100)
             try:
                 yield rec
                 self.assertEqual([], rec.dead_canaries())
@@ -94,8 +85,8 @@ class Technician(unittest.TestCase):
                        display=self.display.name)
         samples = json.loads(r.stdout)
         for sample in samples:
-            bar = [c for c in sample["dialog"]["children"] if c["id"] == BAR] if sample["dialog"] else [{}]
-            sample.update(bar=bar[0].get("position"), step=texts(sample["dialog"]).get(STEP) if sample["dialog"] else None)
+            children = {c["id"]: c for c in (sample["dialog"] or {"children": []})["children"]}
+            sample.update(bar=children.get(BAR, {}).get("position"), step=children.get(STEP, {}).get("text"))
         return samples
 
     def box_saying(self, text):
@@ -206,7 +197,7 @@ class Technician(unittest.TestCase):
 
 
     def test_the_dialog_answers_and_shows_the_wipe_and_clean_writes_progress_to_its_console(self):
-        with self.busy_recorder() as rec:
+        with self.recorder(busy=True) as rec:
             clean = self.s.start(mptest.exe("Mediaprep.exe"), ["/clean"])
             self.assertTrue(clean.wait_for_output("files deleted", timeout=120), "no progress before the end")
             self.assertTrue(clean.running(), "the progress came only at the end")
@@ -216,12 +207,12 @@ class Technician(unittest.TestCase):
                          "Wiping drive E: 0 of 16,001 files deleted", "Creating the directories of drive F:",
                          "Emptying C:\\Kestrix\\PreAlarm\\", "Emptying C:\\Kestrix\\Restore\\"):
                 self.assertIn(line, lines)
-            self.assertTrue([l for l in lines if re.fullmatch(r"Wiping drive [EF]: [1-9][\d,]* of 16,001 files deleted", l)],
-                            "no line during the wipe")
+            during = r"Wiping drive [EF]: [1-9][\d,]* of 16,001 files deleted"
+            self.assertTrue([line for line in lines if re.fullmatch(during, line)], "no line during the wipe")
             self.assertEqual("Configuring Kestrix Drives\r\nMessage: Data drives found: E: F:\r\n", rec.log())
             silent = self.state()
 
-        with self.busy_recorder() as rec:
+        with self.recorder(busy=True) as rec:
             program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
             self.wait(f"child={PANEL}")
             self.display.key("Return")
@@ -229,8 +220,7 @@ class Technician(unittest.TestCase):
             while not any(s["bar"] for s in samples[-3:]) and time.time() < deadline:  # the deletions have begun
                 samples += self.watch(0.5)
             self.screenshot("running", samples[-1]["dialog"])
-            self.display.key("Escape", "alt+F4")
-            self.s.run(mptest.exe("dlgprobe.exe"), ["close", f"child={PANEL}"], display=self.display.name)
+            self.display.key("Escape", "alt+F4")  # alt+F4: what the close box sends
             samples += self.watch(1)
             self.assertEqual([True] * len(samples), [s["answered"] for s in samples])
             bars = [s["bar"] for s in samples]
@@ -245,7 +235,7 @@ class Technician(unittest.TestCase):
             self.assertEqual((silent, None), (self.state(), rec.log()))
 
     def test_stop_after_this_drive_prepares_it_and_no_other(self):
-        with self.busy_recorder() as rec:
+        with self.recorder(busy=True) as rec:
             untouched = {p: v for p, v in self.state()["files"].items() if p.startswith("F:")}
             program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
             self.wait(f"child={PANEL}")
