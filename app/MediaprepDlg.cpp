@@ -203,6 +203,9 @@ void CMediaprepDlg::ShowRunControls()
     ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE)), TRUE);
     ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
     ShowProgress();
+    // Moved controls are not always repainted (Wine leaves the icon blank):
+    // the whole dialog is drawn afresh.
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void CMediaprepDlg::ShowProgress()
