@@ -13,6 +13,8 @@ class ConsoleProgress final : public RunProgressState {
 public:
     explicit ConsoleProgress(std::uint64_t intervalMs = 3000) : m_nIntervalMs(intervalMs) {}
 
+    bool HasConsole() const { return m_console.Available(); }
+
     void StepBegun(RunStep step, const std::string& where) override;
     void FilesCounted(std::int32_t files) override;
     void FilesDeleted(std::int32_t files) override;

@@ -23,8 +23,9 @@ bool CMediaprepApp::InitInstance()
         WriteReport(kReportPath, FormatPreviewReport(PreviewPreparation()));
     } else if (commandLine.m_bClean) {
         FileRunLog log(kRunLogPath);
+        // Without a console the run goes exactly as it did before it had one.
         ConsoleProgress progress;
-        RunPreparation(log, &progress);
+        RunPreparation(log, progress.HasConsole() ? &progress : nullptr);
     } else {
         // The manifest asks for version 6 of the common controls; loading
         // them before the first window is the documented way to get them.
