@@ -89,4 +89,28 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     EXPECT_EQ(0, handler.ActiveVolumeCount);
     EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(systemIndex));
     ::DeleteFileA("C:\\mediaprep-keep.txt");
+
+    // A 5 TiB drive whose second subvolume cannot be made (its alarm
+    // directory is the first one's) fails whole: no volume made active, its
+    // root described as subvolumes, so that the next run prepares it again.
+    const auto query = VolumeHandler::TotalSpaceQuery;
+    VolumeHandler::TotalSpaceQuery = [](const char*, std::uint64_t& kb) {
+        kb = 5ull << 30;
+        return true;
+    };
+    handler.Settings.AlarmPath = "\\..\\.alarm";
+    handler.Settings.IndexPath = "\\Index";
+    handler.Settings.ImagePath = "\\Images";
+    entry.path = "F:";
+    const std::int32_t big = handler.AppendVolume(entry);
+    std::vector<std::string> made{"stale"};
+    EXPECT_EQ(0, handler.InitializeVolume(big, 0x7FFFFFFF, made));
+    VolumeHandler::TotalSpaceQuery = query;
+    EXPECT_TRUE(made.empty() && handler.ActiveVolumeCount == 0);
+    EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(big));
+    EXPECT_EQ("<SubVolumes>\r\n<SubVolume>\\Vol1</SubVolume>\r\n<SubVolume>\\Vol2</SubVolume>\r\n<SubVolume>\\Vol3"
+              "</SubVolume>\r\n</SubVolumes>\r\n",
+              testfiles::ReadAll("F:\\VolumeInfo.xml"));
+    EXPECT_EQ((Names{"Images\\", "Index\\"}), Tree("F:\\Vol1"));
+    EXPECT_TRUE(testfiles::Exists("F:\\Vol2") && !testfiles::Exists("F:\\Vol3"));
 }
