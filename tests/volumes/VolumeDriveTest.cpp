@@ -90,14 +90,10 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(systemIndex));
     ::DeleteFileA("C:\\mediaprep-keep.txt");
 
-    // A 5 TiB drive whose second subvolume cannot be made (its alarm
-    // directory is the first one's) fails whole: no volume made active, its
-    // root described as subvolumes, so that the next run prepares it again.
+    // A 5 TiB drive whose second subvolume fails (its alarm directory is the first one's) fails whole; its
+    // root is described as subvolumes first, so that a run prepares it again.
     const auto query = VolumeHandler::TotalSpaceQuery;
-    VolumeHandler::TotalSpaceQuery = [](const char*, std::uint64_t& kb) {
-        kb = 5ull << 30;
-        return true;
-    };
+    VolumeHandler::TotalSpaceQuery = [](const char*, std::uint64_t& kb) { return (kb = 5ull << 30) != 0; };
     handler.Settings.AlarmPath = "\\..\\.alarm";
     handler.Settings.IndexPath = "\\Index";
     handler.Settings.ImagePath = "\\Images";
@@ -106,8 +102,7 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     std::vector<std::string> made{"stale"};
     EXPECT_EQ(0, handler.InitializeVolume(big, 0x7FFFFFFF, made));
     VolumeHandler::TotalSpaceQuery = query;
-    EXPECT_TRUE(made.empty() && handler.ActiveVolumeCount == 0);
-    EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(big));
+    EXPECT_TRUE(made.empty() && handler.ActiveVolumeCount == 0 && handler.GetVolumeStatus(big) == VolumeStatus::Foreign);
     EXPECT_EQ("<SubVolumes>\r\n<SubVolume>\\Vol1</SubVolume>\r\n<SubVolume>\\Vol2</SubVolume>\r\n<SubVolume>\\Vol3"
               "</SubVolume>\r\n</SubVolumes>\r\n",
               testfiles::ReadAll("F:\\VolumeInfo.xml"));
