@@ -85,8 +85,7 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
     for (const ProtectedDrive& drive : handler.GetProtectedDrives())
         log.Error(ProtectedDriveReport(drive));
 
-    const std::int32_t count = handler.GetVolumeCount();
-    if (count == 0)
+    if (handler.GetVolumeCount() == 0)
         return;
     if (progress) {
         progress->StepBegun(RunStep::Examining, std::string());
@@ -96,7 +95,8 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
     std::string found = "Data drives found:";
     std::string lastTried;
     std::string stopped;  // the drives a stop left unprepared
-    for (std::int32_t i = 0; i < count; ++i) {
+    // A drive made of subvolumes lengthens the list as it goes.
+    for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
         if (!IsPrepared(handler.GetVolumeStatus(i)))
             continue;
         const std::int32_t sizeKB = handler.GetVolumeSizeKB(i);
@@ -109,14 +109,19 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
             continue;
         }
         lastTried = name;
-        if (!handler.InitializeVolume(i, sizeKB)) {
+        std::vector<std::string> made;
+        if (!handler.InitializeVolume(i, sizeKB, made)) {
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
                           name.c_str());
             log.Error(text);
             continue;
         }
-        found += " " + name;
+        for (const std::string& path : made)
+            found += " " + path;
+        // The subvolumes took the entry's place among the Active entries at
+        // the front: those visited, now k - 1 more, still come first.
+        i += static_cast<std::int32_t>(made.size()) - 1;
     }
     handler.SetProgress(nullptr);
     if (!stopped.empty())
