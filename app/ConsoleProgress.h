@@ -11,7 +11,9 @@
 
 class ConsoleProgress final : public RunProgressState {
 public:
-    explicit ConsoleProgress(std::uint64_t intervalMs = 3000) : m_nIntervalMs(intervalMs) {}
+    ConsoleProgress() = default;
+    // Lines to `output` (not owned); during a wipe at most one per interval.
+    ConsoleProgress(HANDLE output, std::uint64_t intervalMs) : m_console(output), m_nIntervalMs(intervalMs) {}
 
     bool HasConsole() const { return m_console.Available(); }
 
@@ -23,6 +25,6 @@ private:
     void WriteCurrent(bool figures);
 
     ConsoleOutput m_console;
-    std::uint64_t m_nIntervalMs;
+    std::uint64_t m_nIntervalMs = 3000;
     std::uint64_t m_nLastLine = 0;  // tick count of the last line written
 };

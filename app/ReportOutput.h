@@ -15,6 +15,7 @@
 class ConsoleOutput {
 public:
     ConsoleOutput();
+    explicit ConsoleOutput(HANDLE output) : m_hOutput(output) {}  // not owned
     ConsoleOutput(const ConsoleOutput&) = delete;
     ConsoleOutput& operator=(const ConsoleOutput&) = delete;
 

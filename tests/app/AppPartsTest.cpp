@@ -1,7 +1,7 @@
 #include "app/CommandLineInfo.h"
 #include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
-#include "app/RunProgressState.h"
+#include "app/ConsoleProgress.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -85,4 +85,32 @@ TEST(RunProgress, TextsAndBarFollowTheStepsAndTheWipesOfAllDrives)
     EXPECT_FALSE(progress.StopRequested());
     progress.RequestStop();
     EXPECT_TRUE(progress.StopRequested());
+}
+
+// A silent run's console: a line per step, and a wipe's figures at most once per interval.
+TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
+{
+    const std::string head = "Examining the drives\r\nWiping drive E:\r\nWiping drive E: 0 of 3 files deleted\r\n";
+    const std::string tail = "Creating the directories of drive E:\r\n";
+    const std::pair<std::uint64_t, std::string> cases[] = {
+        {0, head + "Wiping drive E: 1 of 3 files deleted\r\nWiping drive E: 2 of 3 files deleted\r\n" + tail},
+        {3600000, head + tail},
+    };
+    for (const auto& [interval, expected] : cases) {
+        char temp[MAX_PATH] = "";
+        const std::string path = std::string(temp, ::GetTempPathA(MAX_PATH, temp)) + "console-progress.txt";
+        {
+            const win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+            ConsoleProgress progress(file.get(), interval);
+            progress.StepBegun(RunStep::Examining, "");
+            progress.StepBegun(RunStep::Wiping, "E:");
+            progress.FilesCounted(3);
+            progress.FilesDeleted(1);
+            progress.FilesDeleted(2);
+            progress.StepBegun(RunStep::CreatingDirectories, "E:");
+        }
+        EXPECT_EQ(expected, testfiles::ReadAll(path)) << interval;
+        ::DeleteFileA(path.c_str());
+    }
 }
