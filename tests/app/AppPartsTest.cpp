@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <tuple>
 
 TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
@@ -46,42 +45,38 @@ TEST(SystemMenu, NoAboutEntryWithoutAText)
     ::DestroyMenu(menu);
 }
 
-// What the dialog and the console show of a run, told step by step: the bar
-// goes over the files of all drives, the figures over the current drive's.
-TEST(RunProgress, TextsAndBarFollowTheStepsAndTheWipesOfAllDrives)
+// The bar goes over the files of all the drives to wipe, the figures over
+// the current drive's.
+TEST(RunProgress, TheBarGoesOverAllDrivesTheFiguresOverTheCurrentOne)
 {
     RunProgressState progress;
+    EXPECT_EQ("", StepText(progress.Snapshot()));
+    progress.WipePlanned(3000);
     const struct {
-        std::function<void(RunProgressState&)> tell;
-        const char *step, *figures;
+        const char* where;
+        int counted, deleted;
+        const char* figures;
         int position;
     } cases[] = {
-        {[](RunProgressState&) {}, "", "", 0},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::Examining, ""), p.WipePlanned(3000); },
-         "Examining the drives", "", 0},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::Releasing, ""); }, "Releasing the database's volumes", "", 0},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::Wiping, "E:"); }, "Wiping drive E:", "Counting the files", 0},
-        {[](RunProgressState& p) { p.FilesCounted(1000); }, "Wiping drive E:", "0 of 1,000 files deleted", 0},
-        {[](RunProgressState& p) { p.FilesDeleted(500); }, "Wiping drive E:", "500 of 1,000 files deleted", 166},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::CreatingDirectories, "E:"); },
-         "Creating the directories of drive E:", "", 166},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::Wiping, "F:\\Sub"); }, "Wiping drive F:\\Sub",
-         "Counting the files", 166},
-        {[](RunProgressState& p) { p.FilesCounted(1234567); }, "Wiping drive F:\\Sub", "0 of 1,234,567 files deleted",
-         166},
-        {[](RunProgressState& p) { p.FilesDeleted(2000); }, "Wiping drive F:\\Sub", "2,000 of 1,234,567 files deleted",
-         833},
-        {[](RunProgressState& p) { p.FilesDeleted(9000); }, "Wiping drive F:\\Sub", "9,000 of 1,234,567 files deleted",
-         1000},
-        {[](RunProgressState& p) { p.StepBegun(RunStep::EmptyingDirectories, "C:\\Kestrix\\PreAlarm\\"); },
-         "Emptying C:\\Kestrix\\PreAlarm\\", "", 1000},
+        {"E:", -1, 0, "Counting the files", 0},
+        {"E:", 1000, 500, "500 of 1,000 files deleted", 166},
+        {"F:\\Sub", 1234567, 2000, "2,000 of 1,234,567 files deleted", 833},
+        {"F:\\Sub", 1234567, 9000, "9,000 of 1,234,567 files deleted", 1000},
     };
     for (const auto& c : cases) {
-        c.tell(progress);
+        if (progress.Snapshot().where != c.where)
+            progress.StepBegun(RunStep::Wiping, c.where);
+        if (c.counted >= 0)
+            progress.FilesCounted(c.counted);
+        progress.FilesDeleted(c.deleted);
         const ProgressSnapshot now = progress.Snapshot();
-        EXPECT_EQ(std::make_tuple(std::string(c.step), std::string(c.figures), c.position),
+        EXPECT_EQ(std::make_tuple("Wiping drive " + std::string(c.where), std::string(c.figures), c.position),
                   std::make_tuple(StepText(now), FiguresText(now), WipePosition(now, 1000)));
     }
+    progress.StepBegun(RunStep::EmptyingDirectories, "C:\\Kestrix\\PreAlarm\\");
+    const ProgressSnapshot now = progress.Snapshot();
+    EXPECT_EQ(std::make_tuple(std::string("Emptying C:\\Kestrix\\PreAlarm\\"), std::string(), 1000),
+              std::make_tuple(StepText(now), FiguresText(now), WipePosition(now, 1000)));
     EXPECT_FALSE(progress.StopRequested());
     progress.RequestStop();
     EXPECT_TRUE(progress.StopRequested());
@@ -91,10 +86,9 @@ TEST(RunProgress, TextsAndBarFollowTheStepsAndTheWipesOfAllDrives)
 TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
 {
     const std::string head = "Examining the drives\r\nWiping drive E:\r\nWiping drive E: 0 of 3 files deleted\r\n";
-    const std::string tail = "Creating the directories of drive E:\r\n";
     const std::pair<std::uint64_t, std::string> cases[] = {
-        {0, head + "Wiping drive E: 1 of 3 files deleted\r\nWiping drive E: 2 of 3 files deleted\r\n" + tail},
-        {3600000, head + tail},
+        {0, head + "Wiping drive E: 1 of 3 files deleted\r\nWiping drive E: 2 of 3 files deleted\r\nEmptying C:\\\r\n"},
+        {3600000, head + "Emptying C:\\\r\n"},
     };
     for (const auto& [interval, expected] : cases) {
         char temp[MAX_PATH] = "";
@@ -108,7 +102,7 @@ TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
             progress.FilesCounted(3);
             progress.FilesDeleted(1);
             progress.FilesDeleted(2);
-            progress.StepBegun(RunStep::CreatingDirectories, "E:");
+            progress.StepBegun(RunStep::EmptyingDirectories, "C:\\");
         }
         EXPECT_EQ(expected, testfiles::ReadAll(path)) << interval;
         ::DeleteFileA(path.c_str());
