@@ -88,6 +88,7 @@ public:
     {
         Drive(path).deletes = std::make_pair(files, bytes);
     }
+    void WipeRefused(const std::string& path, const FailureCause& cause) override { Drive(path).keptBy = cause; }
 
     PreviewDrive& Drive(const std::string& path)
     {

@@ -4,14 +4,42 @@
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
 #include "recorderlibs/CRegistry.h"
+#include "recorderlibs/FailureCause.h"
 #include "volumes/VolumeHandler.h"
 
 #include <io.h>
 
 #include <cstdio>
 
-bool RunPreparation(RunLog& log)
+namespace {
+
+// Passes every report on, remembering whether any was an error.
+class ErrorWatch : public RunLog {
+public:
+    explicit ErrorWatch(RunLog& log) : m_log(log) {}
+    void Error(const std::string& text) override
+    {
+        reported = true;
+        m_log.Error(text);
+    }
+    void Message(const std::string& text) override { m_log.Message(text); }
+    void ErrorWithCause(const std::string& text, const std::string& cause) override
+    {
+        reported = true;
+        m_log.ErrorWithCause(text, cause);
+    }
+
+    bool reported = false;
+
+private:
+    RunLog& m_log;
+};
+
+}  // namespace
+
+bool RunPreparation(RunLog& outer)
 {
+    ErrorWatch log(outer);
     DatabaseSettings settings;
     settings.ReadFromRegistry();
 
@@ -22,7 +50,7 @@ bool RunPreparation(RunLog& log)
     PrepareIndexDirectory(settings.RestorePath, log);
 
     SetMultipleDirFlag();
-    return true;
+    return !log.reported;
 }
 
 void PrepareDrives(RunLog& log)
@@ -64,11 +92,12 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
         std::string name;
         if (!handler.GetVolumePath(i, name))
             continue;
-        if (!handler.InitializeVolume(i, sizeKB)) {
+        FailureCause cause;
+        if (!handler.InitializeVolume(i, sizeKB, &cause)) {
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
                           name.c_str());
-            log.Error(text);
+            log.ErrorWithCause(text, CauseLine(cause));
             continue;
         }
         found += " " + name;
@@ -90,7 +119,8 @@ void PrepareIndexDirectory(const std::string& path, RunLog& log, ClearingTally* 
             const std::string::size_type parentEnd = directory.find_last_of('\\');
             const std::string parent = parentEnd == std::string::npos ? std::string() : directory.substr(0, parentEnd + 1);
             if (parent.empty() || _access(parent.c_str(), 0) != 0)
-                log.Error("Failed attempting to create: " + path);
+                log.ErrorWithCause("Failed attempting to create: " + path,
+                                   CauseLine({path, "cannot be created", ERROR_PATH_NOT_FOUND, ""}));
         }
     } else if (exists) {
         ClearDirectory(path, log);

@@ -57,10 +57,13 @@ bool VolumeHandler::WouldCreateDirectories(const std::string& root)
     return DirectoriesCreatable(SurvivingDirectories(root), {Settings.AlarmPath, Settings.IndexPath, Settings.ImagePath});
 }
 
-int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
+int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, FailureCause* cause)
 {
     std::lock_guard<CriticalSection> change(ChangeLock);
     std::unique_lock<CriticalSection> handler(HandlerLock);
+    FailureCause ignored;
+    FailureCause& why = cause ? *cause : ignored;
+    why = FailureCause{};
 
     if (!IsPreparable(GetVolumeStatus(index)))
         return 0;
@@ -80,26 +83,28 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     volume.fileNumOffset = 0;
 
     // The drive is counted and emptied without the handler lock, so that the
-    // list stays readable meanwhile.
+    // list stays readable meanwhile. Whatever would stop the deletion halfway
+    // and can be seen beforehand stops it here, before the first deletion.
     handler.unlock();
     std::uint64_t bytes = 0;
-    bool deletionFails = false;
-    const std::int32_t count = IsPreview() ? CountFiles(root, bytes, deletionFails) : CountAndUnprotectFiles(root);
+    const std::int32_t count = IsPreview() ? CountFiles(root, bytes, &why) : CountAndUnprotectFiles(root, &why);
     handler.lock();
-    if (count == -1)
+    if (count == -1) {
+        why.outcome = "Nothing on " + root + " was deleted.";
+        Notify([&](ScanObserver& o) { o.WipeRefused(root, why); });
         return 0;
+    }
     if (IsPreview()) {
-        // A directory the wipe leaves in place below the root stops the
-        // deletion for certain, after the files counted; what else stops it
-        // (a file in use) shows only on trying, so it is taken to succeed.
+        // What else stops the deletion (a file opened meanwhile) shows only
+        // on trying, so it is taken to succeed.
         Notify([&](ScanObserver& o) { o.ContentsCounted(root, count, bytes); });
-        if (deletionFails)
-            return 0;
     } else {
         handler.unlock();
         std::int32_t deleted = 0;
-        if (!DeleteVolumeContents(root, deleted))
+        if (!DeleteVolumeContents(root, deleted, &why)) {
+            why.outcome = root + " is only partly emptied.";
             return 0;
+        }
         handler.lock();
     }
 
@@ -113,8 +118,11 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
             return 0;
     } else {
         for (const std::string* directory : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
-            if (!::CreateDirectoryA((root + *directory).c_str(), nullptr))
+            if (!::CreateDirectoryA((root + *directory).c_str(), nullptr)) {
+                why = FailureCause::Last(root + *directory, "cannot be created");
+                why.outcome = "Everything on " + root + " was deleted; it is not a volume of the database.";
                 return 0;
+            }
     }
 
     // New capacity goes right behind the volume being recorded to.

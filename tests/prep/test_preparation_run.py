@@ -2,6 +2,7 @@
 Linux: the run log byte for byte, drive trees, descriptions and the registry."""
 
 import os
+import subprocess
 import sys
 import unittest
 
@@ -9,11 +10,13 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox, tree  # noqa: E402
 from recorder import (RECORDER_SETTINGS, ZERO_GUID, Recorder, awkward_names, description, guid_text,  # noqa: E402
-                      recordings, subvolume_description, write)
+                      parse_description, recordings, subvolume_description, write)
 import volwriter  # noqa: E402
 
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
+# Wine's own words for the system's errors.
+IN_USE, DENIED, NOT_EMPTY = "Sharing violation.", "Access denied.", "Directory is not empty."
 TRACE = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepTrace.log"
 
 
@@ -78,6 +81,64 @@ class OnlyTheSystemDrive(Scenario):
         self.assertEqual((["recording.avi"], links), (tree(outside), sorted(os.listdir(pre_alarm))))
         for link in links:
             os.unlink(pre_alarm / link)
+
+
+class HeldAndDenied(Scenario):
+    db_guid = guid_text()
+
+    def test_a_drive_that_cannot_be_wiped_whole_is_left_as_it_is_and_says_why(self):
+        rec, s = self.rec, self.session
+        deep = rec.drive("e")                                    # foreign, the held clip deep in a tree
+        foreign(deep)
+        clip = "Exports/2026/12/Camera 3/clip0001.avi"
+        write(deep / clip, os.urandom(4096))
+        ours = rec.drive("f")                                    # a volume of this database
+        volwriter.write_volume(ours, files=2, position=0, db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL,
+                               seconds=20, active_volumes=1)
+        write(ours / "Alarm" / "alarm0001.jpg", os.urandom(256))
+        # Access denied: a read-only file on a read-only mount, so that its
+        # attribute cannot be cleared and Wine refuses its deletion.
+        denied = rec.drive("g")
+        foreign(denied)
+        write(denied / "Locked" / "IMG0009.AVI", os.urandom(256))
+        os.chmod(denied / "Locked" / "IMG0009.AVI", 0o444)
+        for options in ("bind", "remount,bind,ro"):
+            subprocess.run(["mount", "-o", options, denied / "Locked", denied / "Locked"], check=True)
+        rec.drive("h")                                           # blank
+        kept = {d: contents(s.drive(d)) for d in "efg"}
+        held = ("E:\\" + clip.replace("/", "\\"), r"F:\Alarm\alarm0001.jpg", r"C:\Kestrix\PreAlarm\cam01\pre0001.jpg")
+
+        with rec.holding(*held):
+            report = rec.run(["/report"])
+            result = rec.run()
+
+        def cause(path, why, drive=None):
+            return f"Error:{path} {why}" + (f" Nothing on {drive} was deleted." if drive else "") + "\r\n"
+        self.assertEqual((0, 1), (report.code, result.code))
+        self.assertEqual(LOG_HEAD + failure("E:") + cause(held[0], "cannot be deleted: " + IN_USE, "E:")
+                         + failure("F:") + cause(held[1], "cannot be deleted: " + IN_USE, "F:")
+                         + failure("G:") + cause(r"G:\Locked\IMG0009.AVI", "cannot be deleted: " + DENIED, "G:")
+                         + "Message: Data drives found: H:\r\n"
+                         + "Error:Failed to delete: " + held[2] + "\r\n" + cause(held[2], "cannot be deleted: " + IN_USE)
+                         + "Error:Failed to delete: " + held[2][:-12] + "\r\n"
+                         + cause(held[2][:-12], "cannot be removed: " + NOT_EMPTY), rec.log())
+        for d in "eg":
+            self.assertEqual(kept[d], contents(s.drive(d)), d)
+        # Ours keeps the description the run released before it prepared any drive.
+        self.assertEqual({**kept["f"], "VolumeInfo.xml": 0, "VolumeInfoOld.xml": 0},
+                         {**contents(ours), "VolumeInfo.xml": 0, "VolumeInfoOld.xml": 0})
+        self.assertEqual({**parse_description(kept["f"]["VolumeInfo.xml"]), "DBGUID": ZERO_GUID}, rec.info("f"))
+        self.assertPrepared("h", 1, 0)
+        for line in [f"A run would leave E: as it is: {held[0]} is in use by another program.",
+                     f"A run would leave F: as it is: {held[1]} is in use by another program.",
+                     r"A run would leave G: as it is: G:\Locked\IMG0009.AVI cannot be deleted: " + DENIED,
+                     "Drives a run would prepare: H:"]:
+            self.assertIn("  " * (line[0] == "A") + line, report.stdout.splitlines())
+
+        # Without the holder and the read-only mount: the log of any good run.
+        subprocess.run(["umount", denied / "Locked"], check=True)
+        self.assertEqual(0, rec.run().code)
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F: G: H:\r\n", rec.log())
 
 
 class UnreleasableVolume(Scenario):
