@@ -74,10 +74,13 @@ class OnlyTheSystemDrive(Scenario):
         links = ["linked-dir", "linked-file.jpg"]
         os.symlink(outside, pre_alarm / links[0])
         os.symlink(outside / "recording.avi", pre_alarm / links[1])
-        self.rec.run()
+        self.assertEqual(1, self.rec.run().code)
         lines = self.rec.log().split("\r\n")
         self.assertEqual(["Configuring Kestrix Drives", ""], [lines[0], lines[-1]])
-        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1]))
+        # Each report, then its cause: a link Wine would follow is not deleted.
+        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1:2]))
+        self.assertEqual([line[24:] + " cannot be " for line in lines[1:-1:2]], [line[6:line.index("be ") + 3]
+                                                                                 for line in lines[2:-1:2]])
         self.assertEqual((["recording.avi"], links), (tree(outside), sorted(os.listdir(pre_alarm))))
         for link in links:
             os.unlink(pre_alarm / link)
@@ -204,16 +207,17 @@ class MixedRecorder(Scenario):
         foreign(held, 3, Position=2)
         old_tree = tree(old)
 
+        held_before = contents(held)
         with rec.holding(r"N:\Images\IMG0001.AVI"):
-            rec.run(program=r"P:\tools\Mediaprep.exe")
+            self.assertEqual(1, rec.run(program=r"P:\tools\Mediaprep.exe").code)
 
         # After the releasing rescan: M: -1, H: 0, G: 1, N: 2, then the blank
         # drives, each placed right behind M:. N: fails; the run goes on.
         self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
             ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys")))
-            + failure("N:") + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
-        self.assertEqual(before, {d: contents(s.drive(d)) for d in "pqr"})
-        self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
+            + failure("N:") + f"Error:N:\\Images\\IMG0001.AVI cannot be deleted: {IN_USE} Nothing on N: was deleted.\r\n"
+            + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
+        self.assertEqual((before, held_before), ({d: contents(s.drive(d)) for d in "pqr"}, contents(held)))
         for letter, position, start in (("m", 0, 0), ("e", 1, -1), ("g", 2, -1), ("h", 3, -1)):
             info = self.assertPrepared(letter, 4, position, size_kb=205832 if letter == "e" else SIZE_KB)
             self.assertEqual((start, start), (info["StartFile"], info["RecordFile"]), letter)
@@ -246,7 +250,9 @@ class RegistryViews(Scenario):
                                      [p for p in tree(e) if p != "VolumeInfoOld.xml"])
                     self.assertEqual(self.rec.registry("GUID", view=used), self.rec.info("e")["DBGUID"])
                 else:
-                    self.assertEqual(LOG_HEAD + failure("E:") + "Message: Data drives found:\r\n"
+                    self.assertEqual(LOG_HEAD + failure("E:") + "Error:E:\\ cannot be created: File already exists. "
+                                     "Everything on E: was deleted; it is not a volume of the database.\r\n"
+                                     "Message: Data drives found:\r\n"
                                      + "Error:Attempting to delete C:\\\r\n" * 2, self.rec.log())
                     self.assertEqual([], tree(e))
                     self.assertEqual((None, str), (self.rec.registry("ImagePath", view=used),
