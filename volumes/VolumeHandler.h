@@ -199,7 +199,7 @@ private:
             tell(*m_observer);
     }
     bool ProbeRoot(const std::string& root, bool& hasOtherEntries);
-    bool WouldCreateDirectories(const std::string& root);
+    bool WouldCreateDirectories(const std::string& root, FailureCause& cause);
 
     HandlerMode m_mode = HandlerMode::Run;
     ScanObserver* m_observer = nullptr;

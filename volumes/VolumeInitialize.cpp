@@ -52,9 +52,15 @@ std::vector<std::string> SurvivingDirectories(const std::string& root)
 
 }  // namespace
 
-bool VolumeHandler::WouldCreateDirectories(const std::string& root)
+bool VolumeHandler::WouldCreateDirectories(const std::string& root, FailureCause& cause)
 {
-    return DirectoriesCreatable(SurvivingDirectories(root), {Settings.AlarmPath, Settings.IndexPath, Settings.ImagePath});
+    const std::vector<std::string> settings{Settings.AlarmPath, Settings.IndexPath, Settings.ImagePath};
+    std::size_t failed = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (DirectoriesCreatable(SurvivingDirectories(root), settings, &failed, &error))
+        return true;
+    cause = FailureCause{root + settings[failed], "cannot be created", error, std::string()};
+    return false;
 }
 
 int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, FailureCause* cause)
@@ -114,8 +120,10 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, Fai
         return 0;
 
     if (IsPreview()) {
-        if (!WouldCreateDirectories(root))
+        if (!WouldCreateDirectories(root, why)) {
+            why.outcome = "Everything on " + root + " was deleted; it is not a volume of the database.";
             return 0;
+        }
     } else {
         for (const std::string* directory : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
             if (!::CreateDirectoryA((root + *directory).c_str(), nullptr)) {
