@@ -6,6 +6,7 @@
 #include "recorderlibs/CRegistry.h"
 #include "recorderlibs/FailureCause.h"
 #include "volumes/VolumeHandler.h"
+#include "volumes/VolumeInfoFile.h"
 
 #include <io.h>
 
@@ -65,12 +66,17 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
 
     // Release this database's volumes: their descriptions stop naming it, so
     // the next scan finds them foreign and they are prepared like the rest.
+    // A volume whose description keeps naming it is why the next scan lists
+    // positions that no drive holds.
+    FailureCause unreleased;
     const std::int32_t activeCount = handler.GetActiveVolumeCount();
     for (std::int32_t i = 0; i < activeCount; ++i) {
         VolumeRecord released;
         if (handler.GetVolume(i, released)) {
             released.dbGuid = GUID{};
-            handler.SaveDescription(released);
+            if (!handler.SaveDescription(released) && !unreleased.known())
+                unreleased = FailureCause{VolumeInfoPath(released.path, kVolumeInfoFileName), "cannot be written",
+                                          ::GetLastError(), released.path + " still claims volumes that no drive holds."};
         }
     }
     handler.ScanDrives(0, 0);
@@ -94,6 +100,8 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
             continue;
         FailureCause cause;
         if (!handler.InitializeVolume(i, sizeKB, &cause)) {
+            if (status == VolumeStatus::Missing)
+                cause = unreleased;
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
                           name.c_str());

@@ -70,8 +70,9 @@ struct WipeSurvey {
             case WipeEntry::Directory:
                 if (!Below(path, false))
                     return false;
-                // The deletion clears a read-only directory's attribute itself.
-                if (!tree.CheckDeletable(path, false, 0))
+                // The deletion clears a read-only directory's attribute itself,
+                // when it can.
+                if (!tree.CheckDeletable(path, false, entry.dwFileAttributes))
                     return Blocked(cause, path, "cannot be removed");
                 break;
             case WipeEntry::Link:
@@ -270,8 +271,16 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     return DeleteBelow(wide, tree, counter, cause);
 }
 
-bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings)
+bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings,
+                          std::size_t* failed, DWORD* error)
 {
+    const auto fails = [&](std::size_t setting, DWORD code) {
+        if (failed && error) {
+            *failed = setting;
+            *error = code;
+        }
+        return false;
+    };
     // Directories as their component lists below the root; the root is {}.
     std::vector<std::vector<std::string>> existing{{}};
     for (const std::string& name : surviving)
@@ -288,7 +297,8 @@ bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::
         }
         return false;
     };
-    for (const std::string& setting : settings) {
+    for (std::size_t n = 0; n < settings.size(); ++n) {
+        const std::string& setting = settings[n];
         std::vector<std::string> path;
         std::string part;
         for (std::size_t i = 0; i <= setting.size(); ++i) {
@@ -303,9 +313,9 @@ bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::
             part.clear();
         }
         if (exists(path))
-            return false;
+            return fails(n, ERROR_ALREADY_EXISTS);
         if (!exists(std::vector<std::string>(path.begin(), path.end() - 1)))
-            return false;
+            return fails(n, ERROR_PATH_NOT_FOUND);
         existing.push_back(path);
     }
     return true;
