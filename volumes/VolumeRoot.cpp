@@ -240,8 +240,10 @@ std::int32_t Survey(const std::string& directory, bool unprotect, std::uint64_t&
     std::wstring wide;
     ContainedTree tree;
     bytes = 0;
-    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
-        return Blocked(cause, directory, "cannot be listed", ::GetLastError()), -1;
+    if (!LongPathOf(directory, wide) || !tree.Attach(wide)) {
+        Blocked(cause, directory, "cannot be listed", ::GetLastError());
+        return -1;
+    }
     WipeSurvey survey{tree, unprotect, cause};
     if (!survey.Below(wide, true))
         return -1;
