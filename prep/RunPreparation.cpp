@@ -85,11 +85,11 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
     for (const ProtectedDrive& drive : handler.GetProtectedDrives())
         log.Error(ProtectedDriveReport(drive));
 
-    const std::int32_t count = handler.GetVolumeCount();
-    if (count == 0)
+    if (handler.GetVolumeCount() == 0)
         return;
     std::string found = "Data drives found:";
-    for (std::int32_t i = 0; i < count; ++i) {
+    // A drive made of subvolumes lengthens the list as it goes.
+    for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
         const VolumeStatus status = handler.GetVolumeStatus(i);
         if (status == VolumeStatus::Active || status == VolumeStatus::BlankWithData ||
             status == VolumeStatus::Failed || status == VolumeStatus::NoVolume)
@@ -98,8 +98,9 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
         std::string name;
         if (!handler.GetVolumePath(i, name))
             continue;
+        std::vector<std::string> made;
         FailureCause cause;
-        if (!handler.InitializeVolume(i, sizeKB, &cause)) {
+        if (!handler.InitializeVolume(i, sizeKB, made, &cause)) {
             if (status == VolumeStatus::Missing)
                 cause = unreleased;
             char text[1024];
@@ -108,7 +109,11 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
             log.ErrorWithCause(text, CauseLine(cause));
             continue;
         }
-        found += " " + name;
+        for (const std::string& path : made)
+            found += " " + path;
+        // The subvolumes took the entry's place among the Active entries at
+        // the front: those visited, now k - 1 more, still come first.
+        i += static_cast<std::int32_t>(made.size()) - 1;
     }
     log.Message(found);
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Why a drive is not in the volume list.
 enum class LeftOutReason {
@@ -47,6 +48,10 @@ public:
     // The initialisation would leave the drive as it is: `cause` would stop
     // its wipe.
     virtual void WipeRefused(const std::string& path, const FailureCause& cause) = 0;
+    // A drive too large for one description, of totalKB, that the
+    // initialisation makes these subvolumes (paths, shares, file counts).
+    virtual void SubVolumesPlanned(const std::string& path, std::uint64_t totalKB,
+                                   const std::vector<VolumeRecord>& subVolumes) = 0;
 
 protected:
     ~ScanObserver() = default;
