@@ -157,7 +157,7 @@ void CMediaprepDlg::OnOK()
     m_worker = std::thread([this, dialog] {
         try {
             MessageBoxRunLog log(dialog);
-            RunPreparation(log, &m_progress);
+            m_bErrorsReported = !RunPreparation(log, &m_progress);
         } catch (const std::exception& e) {
             m_failure = *e.what() != '\0' ? e.what() : "unknown failure";
         } catch (...) {
@@ -223,6 +223,7 @@ void CMediaprepDlg::OnRunFinished()
         m_worker.join();
     if (!m_failure.empty()) {
         ::MessageBoxA(m_hWnd, ("Mediaprep stopped unexpectedly: " + m_failure).c_str(), "Error", MB_OK | MB_ICONSTOP);
+        m_bErrorsReported = true;
         EndDialog(-1);
         return;
     }

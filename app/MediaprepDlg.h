@@ -23,6 +23,9 @@ public:
     explicit CMediaprepDlg(HWND parent = nullptr);
     ~CMediaprepDlg() override;
 
+    // After OK: whether the preparation reported an error.
+    bool ErrorsReported() const { return m_bErrorsReported; }
+
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
@@ -48,4 +51,5 @@ private:
     RunProgressState m_progress;
     std::thread m_worker;
     std::string m_failure;  // what ended the run unexpectedly; read after the worker is joined
+    bool m_bErrorsReported = false;
 };

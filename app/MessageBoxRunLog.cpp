@@ -47,3 +47,11 @@ void MessageBoxRunLog::ShowMarshalledReport(HWND owner, LPARAM report)
     if (pending != nullptr && pending->text != nullptr)
         Show(owner, pending->error, *pending->text);
 }
+
+void MessageBoxRunLog::ErrorWithCause(const std::string& text, const std::string& cause)
+{
+    std::string both = text;
+    while (!both.empty() && both.back() == '\n')
+        both.pop_back();
+    Error(cause.empty() ? text : both + "\n\n" + cause);
+}

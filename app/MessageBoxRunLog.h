@@ -18,6 +18,8 @@ public:
 
     void Error(const std::string& text) override;
     void Message(const std::string& text) override;
+    // One box: the report, then the cause below it.
+    void ErrorWithCause(const std::string& text, const std::string& cause) override;
 
     // Shows the report that WM_MEDIAPREP_REPORT carries in its lParam.
     static void ShowMarshalledReport(HWND owner, LPARAM report);

@@ -30,7 +30,7 @@ bool ConsoleOutput::WriteLine(const std::string& line)
     return ::WriteFile(m_hOutput, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
 }
 
-void WriteReport(const std::string& path, const std::vector<std::string>& lines)
+bool WriteReport(const std::string& path, const std::vector<std::string>& lines)
 {
     std::ofstream file(path, std::ios::out | std::ios::trunc);
     if (file.fail()) {
@@ -41,7 +41,14 @@ void WriteReport(const std::string& path, const std::vector<std::string>& lines)
     for (const std::string& line : lines)
         if (file.good())
             file << line << "\n";
+    file.close();
+    const bool kept = !file.fail();
+    WriteToConsole(lines);
+    return kept;
+}
 
+void WriteToConsole(const std::vector<std::string>& lines)
+{
     ConsoleOutput console;
     for (const std::string& line : lines)
         if (!console.WriteLine(line))

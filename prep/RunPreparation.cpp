@@ -4,7 +4,9 @@
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
 #include "recorderlibs/CRegistry.h"
+#include "recorderlibs/FailureCause.h"
 #include "volumes/VolumeHandler.h"
+#include "volumes/VolumeInfoFile.h"
 
 #include <io.h>
 
@@ -26,19 +28,42 @@ std::int64_t FilesToWipe(VolumeHandler& handler)
     for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
         std::string path;
         std::uint64_t bytes = 0;
-        bool deletionFails = false;
         if (IsPrepared(handler.GetVolumeStatus(i)) && handler.GetVolumePath(i, path) && !path.empty()) {
-            const std::int32_t count = handler.CountFiles(path, bytes, deletionFails);
+            const std::int32_t count = handler.CountFiles(path, bytes);
             files += count > 0 ? count : 0;
         }
     }
     return files;
 }
 
+
+// Passes every report on, remembering whether any was an error.
+class ErrorWatch : public RunLog {
+public:
+    explicit ErrorWatch(RunLog& log) : m_log(log) {}
+    void Error(const std::string& text) override
+    {
+        reported = true;
+        m_log.Error(text);
+    }
+    void Message(const std::string& text) override { m_log.Message(text); }
+    void ErrorWithCause(const std::string& text, const std::string& cause) override
+    {
+        reported = true;
+        m_log.ErrorWithCause(text, cause);
+    }
+
+    bool reported = false;
+
+private:
+    RunLog& m_log;
+};
+
 }  // namespace
 
-bool RunPreparation(RunLog& log, RunProgress* progress)
+bool RunPreparation(RunLog& outer, RunProgress* progress)
 {
+    ErrorWatch log(outer);
     DatabaseSettings settings;
     settings.ReadFromRegistry();
 
@@ -52,7 +77,7 @@ bool RunPreparation(RunLog& log, RunProgress* progress)
     }
 
     SetMultipleDirFlag();
-    return true;
+    return !log.reported;
 }
 
 void PrepareDrives(RunLog& log, RunProgress* progress)
@@ -71,12 +96,17 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
 
     // Release this database's volumes: their descriptions stop naming it, so
     // the next scan finds them foreign and they are prepared like the rest.
+    // A volume whose description keeps naming it is why the next scan lists
+    // positions that no drive holds.
+    FailureCause unreleased;
     const std::int32_t activeCount = handler.GetActiveVolumeCount();
     for (std::int32_t i = 0; i < activeCount; ++i) {
         VolumeRecord released;
         if (handler.GetVolume(i, released)) {
             released.dbGuid = GUID{};
-            handler.SaveDescription(released);
+            if (!handler.SaveDescription(released) && !unreleased.known())
+                unreleased = FailureCause{VolumeInfoPath(released.path, kVolumeInfoFileName), "cannot be written",
+                                          ::GetLastError(), released.path + " still claims volumes that no drive holds."};
         }
     }
     handler.ScanDrives(0, 0);
@@ -97,7 +127,8 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
     std::string stopped;  // the drives a stop left unprepared
     // A drive made of subvolumes lengthens the list as it goes.
     for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
-        if (!IsPrepared(handler.GetVolumeStatus(i)))
+        const VolumeStatus status = handler.GetVolumeStatus(i);
+        if (!IsPrepared(status))
             continue;
         const std::int32_t sizeKB = handler.GetVolumeSizeKB(i);
         std::string name;
@@ -110,11 +141,14 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
         }
         lastTried = name;
         std::vector<std::string> made;
-        if (!handler.InitializeVolume(i, sizeKB, made)) {
+        FailureCause cause;
+        if (!handler.InitializeVolume(i, sizeKB, made, &cause)) {
+            if (status == VolumeStatus::Missing)
+                cause = unreleased;
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
                           name.c_str());
-            log.Error(text);
+            log.ErrorWithCause(text, CauseLine(cause));
             continue;
         }
         for (const std::string& path : made)
@@ -144,7 +178,8 @@ void PrepareIndexDirectory(const std::string& path, RunLog& log, ClearingTally* 
             const std::string::size_type parentEnd = directory.find_last_of('\\');
             const std::string parent = parentEnd == std::string::npos ? std::string() : directory.substr(0, parentEnd + 1);
             if (parent.empty() || _access(parent.c_str(), 0) != 0)
-                log.Error("Failed attempting to create: " + path);
+                log.ErrorWithCause("Failed attempting to create: " + path,
+                                   CauseLine({path, "cannot be created", ERROR_PATH_NOT_FOUND, ""}));
         }
     } else if (exists) {
         ClearDirectory(path, log);

@@ -10,8 +10,9 @@ class RunProgress;
 class VolumeHandler;
 struct ClearingTally;
 
-// Always returns true; failures go to the log. With a progress observer, the
-// steps and the wipes are told to it, and it may stop the run between drives.
+// Failures go to the log; true when none was reported. With a progress
+// observer, the steps and the wipes are told to it, and it may stop the run
+// between drives.
 bool RunPreparation(RunLog& log, RunProgress* progress = nullptr);
 
 // The drive part: releases this database's volumes, rescans and makes every

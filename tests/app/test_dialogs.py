@@ -33,6 +33,9 @@ SETTINGS = {"ImagePath": "\\Image\\", "IndexPath": "\\Index\\", "AlarmPath": "\\
 FAILURE = "Failure to initialize drive F:.  Mediaprep not completely successful.\n"
 FOUND = "Data drives found: E:"
 CREATE_FAILURE = "Failed attempting to create: G:\\missing\\Restore\\"
+# What stopped each, below it in its box and on the next line of the log.
+FAILURE_CAUSE = "F:\\Recordings cannot be removed: Directory is not empty. Nothing on F: was deleted."
+CREATE_CAUSE = "G:\\missing\\Restore\\ cannot be created: Path not found."
 REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
 
 
@@ -87,7 +90,7 @@ class Technician(unittest.TestCase):
         """The message box that shows the text (boxes come one after another)."""
         deadline = time.time() + 120
         while time.time() < deadline:
-            box = self.wait("caption=Error" if text == CREATE_FAILURE else "caption=")
+            box = self.wait("caption=Error" if text.startswith(CREATE_FAILURE) else "caption=")
             if text in texts(box).values():
                 return box
             time.sleep(0.1)
@@ -113,9 +116,9 @@ class Technician(unittest.TestCase):
             self.assertTrue(self.display.wait_painted(dialog["rect"], timeout=30), f"{match} never painted")
         return dialog
 
-    def assert_ended(self, program):
+    def assert_ended(self, program, code=0):
         result = program.wait(timeout=60)
-        self.assertEqual((False, 0), (result.timed_out, result.code), result.stderr)
+        self.assertEqual((False, code), (result.timed_out, result.code), result.stderr)
 
     def screenshot(self, name, dialog):
         region = [max(edge + margin, 0) for edge, margin in zip(dialog["rect"], (-12, -12, 12, 12))]
@@ -136,12 +139,13 @@ class Technician(unittest.TestCase):
                 windows.update(self.display.windows(class_regex=r"^mediaprep\.exe$"))
                 time.sleep(0.05)
             result = clean.wait()
-            self.assertEqual((0, set()), (result.code, windows), result.stderr)
+            self.assertEqual((1, set()), (result.code, windows), result.stderr)
             for line in ("Releasing the database's volumes", "Creating the directories of drive E:",
                          "Emptying G:\\missing\\Restore\\"):
                 self.assertIn(line, result.stdout.splitlines())
             self.assertEqual("Configuring Kestrix Drives\r\nError:" + FAILURE.replace("\n", "\r\n")
-                             + f"\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n", rec.log())
+                             + f"\r\nError:{FAILURE_CAUSE}\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n"
+                             + f"Error:{CREATE_CAUSE}\r\n", rec.log())
             silent = self.state()
             # What the run did, so that the comparison below means something.
             self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), silent["files"]["E:/VolumeInfo.xml"])
@@ -192,7 +196,8 @@ class Technician(unittest.TestCase):
             shown = [samples[-1]["controls"][i] for i in (IDOK, IDCANCEL, STOP)]
             self.assertEqual([(True, False), (False, True), (True, True)],
                              [(c["visible"], c["enabled"]) for c in shown])
-            for caption, text in (("Error", FAILURE), ("", FOUND), ("Error", CREATE_FAILURE)):
+            for caption, text in (("Error", FAILURE + "\n" + FAILURE_CAUSE), ("", FOUND),
+                                  ("Error", CREATE_FAILURE + "\n\n" + CREATE_CAUSE)):
                 box = self.wait(f"caption={caption}")
                 self.assertIn(text, texts(box).values())
                 self.assertEqual(dialog["hwnd"], box["owner"])
@@ -200,11 +205,11 @@ class Technician(unittest.TestCase):
                     self.assertTrue(any(c["style"] & 0x1F == SS_ICON for c in box["children"]), "no icon")
                 under = self.wait(f"child={PANEL}", timeout=0)
                 self.assertEqual((dialog["hwnd"], False), (under["hwnd"], under["enabled"]))  # still there
-                if text == CREATE_FAILURE:
+                if text.startswith(CREATE_FAILURE):
                     self.screenshot("error", box)
                 self.display.key("Return")
                 self.wait(f"caption={caption}", gone=True)
-            self.assert_ended(program)
+            self.assert_ended(program, code=1)
             self.assertEqual(silent, self.state())
             self.assertIsNone(rec.log())
 
@@ -219,7 +224,8 @@ class Technician(unittest.TestCase):
             while "Wiping drive E:" not in [s["step"] for s in self.watch(0.3)]:
                 self.assertLess(time.time(), deadline, "the wipe of E: never showed")
             self.display.key("space")  # the Stop button has the focus
-            for text in ("Stopped on request after drive E:; not prepared: F:", FOUND, CREATE_FAILURE):
+            for text in ("Stopped on request after drive E:; not prepared: F:", FOUND,
+                         CREATE_FAILURE + "\n\n" + CREATE_CAUSE):
                 self.box_saying(text)
                 self.display.key("Return")
             self.assert_ended(program)
@@ -270,6 +276,10 @@ class Preview(unittest.TestCase):
             roots = [session.drive(d) for d in "efghjky"] + [session.cpath("C:\\Kestrix")]
             before, values = snapshot(roots), registry(rec)
 
+            usage = rec.run(["-clean", "/?"])                          # help wins, and only helps
+            self.assertEqual(0, usage.code)
+            self.assertIn("  1  the run reported at least one error", usage.stdout)
+            self.assertEqual((before, None), (snapshot(roots), rec.log()))
             result = rec.run(["/Report", "-clean"])                    # report wins
 
             self.assertEqual(before, snapshot(roots))
@@ -284,7 +294,7 @@ class Preview(unittest.TestCase):
                        "Damaged image file 1: a run would replace it", "A run would prepare it: delete 6 files"],
                 "F:": ["Scan status: Active", "A run would prepare it"],
                 "G:": ["Drive G: network", "volume of another database", "Scan status: Foreign",
-                       "A run would try to prepare it and fail after deleting"],
+                       "A run would leave G: as it is: G:\\Recordings cannot be removed"],
                 "H:": ["Description: none", "Scan status: Blank", "delete 0 files (0 bytes)"],
                 "J:": ["Scan status: BlankWithData", "leave it alone: it holds files but no description"],
                 "K:": ["Candidate: no, too small"],
