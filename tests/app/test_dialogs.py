@@ -228,7 +228,7 @@ class Technician(unittest.TestCase):
                          CREATE_FAILURE + "\n\n" + CREATE_CAUSE):
                 self.box_saying(text)
                 self.display.key("Return")
-            self.assert_ended(program)
+            self.assert_ended(program, code=1)
             after = self.state()
             self.assertEqual(untouched, {p: v for p, v in after["files"].items() if p.startswith("F:")})
             self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), after["files"]["E:/VolumeInfo.xml"])
