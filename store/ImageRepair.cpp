@@ -49,7 +49,10 @@ bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
     image.SetBasePath(location.imageDirectory);
-    return ::GetFileAttributesA(image.MakePath(number).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (::GetFileAttributesA(image.MakePath(number).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
@@ -67,26 +70,26 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
     return sound;
 }
 
-bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+RebuildResult RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
     image.SetReadOnly(location.readOnly);
     image.SetBasePath(location.imageDirectory);
     if (!image.Open(number, false))
-        return false;
+        return RebuildResult::NothingFound;
     image.SetWriteMode(true, false);
     const bool oldFormat = image.GetVersion() < kKeyTableVersion;
     KeyIndexFile keys;
     keys.SetBasePath(location.indexDirectory);
     if (oldFormat && location.readOnly && !IsDirectory(location.indexDirectory)) {
         image.Close();
-        return false;
+        return RebuildResult::NothingFound;
     }
+    // Without a key index the rebuild is not complete, but the scan still
+    // tells whether the file holds records that must be kept.
+    bool keysMade = true;
     if (oldFormat && !location.readOnly) {
-        if (!keys.Create(number) || !keys.Open(number, -1)) {
-            image.Close();
-            return false;
-        }
+        keysMade = keys.Create(number) && keys.Open(number, -1);
         keys.SetVersion(image.GetVersion());
     }
 
@@ -98,7 +101,7 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
         const RecordPrefix& prefix = scanned.prefix;
         AddEntry(record, prefix.stream, prefix.kind, prefix.sequence, static_cast<std::int32_t>(prefix.time),
                  scanned.kind == 0 ? scanned.keyValue : 0, scanned.length);
-        if (oldFormat && scanned.kind == 0 && scanned.keyFrame && !location.readOnly)
+        if (oldFormat && scanned.kind == 0 && scanned.keyFrame && !location.readOnly && keysMade)
             keys.AppendRecord(scanned.video);
     }
     // The journal adds to the tables only, not to the summary.
@@ -107,13 +110,14 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
     image.Close();
     keys.Close();
 
-    if (!index.IsOpen())
-        return false;
     const bool found = !IsEmptyRecord(record);
     if (location.readOnly)
-        return found;
+        return found ? RebuildResult::Stored : RebuildResult::NothingFound;
     SetCapacity(record, location.capacity);
-    return index.WriteRecord(number, record) && found;
+    const bool stored = index.IsOpen() && index.WriteRecord(number, record);
+    if (!found)
+        return RebuildResult::NothingFound;
+    return stored && keysMade ? RebuildResult::Stored : RebuildResult::NotStored;
 }
 
 bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
