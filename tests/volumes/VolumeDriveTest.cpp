@@ -49,9 +49,22 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     }
     EXPECT_EQ(10, counter);
 
+    // A root that holds only what every volume may hold, in any letter
+    // case, is blank to the probe; anything else is data.
+    const std::pair<const char*, bool> roots[] = {
+        {"E:\\system volume INFORMATION\\", false}, {"E:\\Recycled\\", false}, {"E:\\volumeinfoold.XML", false},
+        {"E:\\VOLUMEINFO.xml", false}, {"E:\\VolumeInfo.xml.bak", true}};
+    for (const auto& [path, data] : roots) {
+        Make(path);
+        bool hasOtherEntries = !data;
+        EXPECT_TRUE(VolumeHandler::ProbeVolumeRoot("E:", hasOtherEntries)) << path;
+        EXPECT_EQ(data, hasOtherEntries) << path;
+    }
+
     // Dot directories and System Volume Information survive, read-only
     // files below them keep their attribute; everything else goes, even
-    // read-only and hidden; the counter adds what was deleted.
+    // read-only directories and hidden or system files at any depth; the
+    // counter adds what was deleted.
     for (const char* path : {"F:\\.cache\\", "F:\\System Volume Information\\", "F:\\Data\\", "F:\\Data\\Day 1\\",
                              "F:\\Data\\.cache", "F:\\.hidden-file"})  // F:\Data\.cache is a file
         Make(path);
@@ -59,12 +72,15 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     Make("F:\\System Volume Information\\tracking.log", FILE_ATTRIBUTE_READONLY);
     Make("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);
     Make("F:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(4, handler.CountAndUnprotectFiles("F:"));
+    Make("F:\\desktop.ini", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    Make("F:\\Data\\Day 1\\Thumbs.db", FILE_ATTRIBUTE_SYSTEM);
+    Make("F:\\Data\\Day 1\\", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(6, handler.CountAndUnprotectFiles("F:"));
     EXPECT_FALSE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
     EXPECT_TRUE(ReadOnly("F:\\.cache\\inside.bin"));
     ::SetFileAttributesA("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);  // the deletion clears it itself
     EXPECT_TRUE(handler.DeleteVolumeContents("F:\\", counter));
-    EXPECT_EQ(14, counter);
+    EXPECT_EQ(16, counter);
     EXPECT_EQ((Names{".cache\\", ".cache\\inside.bin", "System Volume Information\\",
                      "System Volume Information\\tracking.log"}),
               Tree("F:"));

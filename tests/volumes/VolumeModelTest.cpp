@@ -482,6 +482,7 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
         Master master;
         std::vector<Used> used;
         std::int32_t expectStart, expectRecord;
+        std::int32_t unreadable = -1;  // a record another program keeps locked
     };
     const Master W = Master::Written;
     const struct {
@@ -507,14 +508,24 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
          {{10, 0, -1, 2, W, {{2, kT2}}, -1, 2}, {10, 5, -1, -1, W, {{8, kT1}}, 8, -1}}},
         {"a record claim whose newest file has no record: the latest time comes from every record",
          {{10, 0, -1, 9, W, {{3, kT2}}, -1, 9}, {10, 10, -1, 15, W, {{15, kT1}}, 15, -1}}},
+        {"a start claim on the record file is the nearest: any other claim keeps the start file",
+         {{10, 0, 4, 4, W, {{4, kT1}}, -1, 4}, {10, 0, 2, -1, W, {}, 2, -1}}},
+        {"no start claim: a record that cannot be read may hold anything, so the start file is there",
+         {{10, 0, -1, 2, W, {{2, kT2}, {7, kT1}}, 4, 2, 4}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         handler.Volumes.clear();
+        std::vector<win32::UniqueFileHandle> lockers;
         for (const Volume& v : c.volumes) {
             const std::int32_t index = Add(VolumeStatus::Active, v.numFiles, v.offset, v.startFile, v.recordFile);
             if (v.master == Master::Written)
                 WriteMaster(Get(index).path, v.offset, v.used);
+            if (v.unreadable != -1) {
+                lockers.emplace_back(::CreateFileA((Get(index).path + "\\MASTER.NDX").c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                ASSERT_TRUE(::LockFile(lockers.back().get(), 6 + (v.unreadable - v.offset) * 688, 0, 688, 0));
+            }
             if (v.master == Master::Blocked)
                 ::CreateDirectoryA((Get(index).path + "\\MASTER.NDX").c_str(), nullptr);
         }
