@@ -164,6 +164,73 @@ class MixedRecorder(Scenario):
         self.assertEqual([[], ["kept.txt"]], [tree(small), tree(s.drive("l"))])
 
 
+class GuardedDrives(Scenario):
+    db_guid = guid_text()
+
+    def test_every_guarded_drive_is_reported_and_d_and_z_are_data_drives_like_any_other(self):
+        rec, s, memory = self.rec, self.session, MixedRecorder.MEMORY
+        saved = s.reg_get(memory, "ExistingPageFiles")
+        self.addCleanup(lambda: s.reg_delete(memory, "ExistingPageFiles") if saved is None
+                        else s.reg_set(memory, "ExistingPageFiles", saved, "REG_MULTI_SZ"))
+        # The paging files the system made: in a root, and named by the registry.
+        # With no data drive left, there is no list of drives found.
+        s.reg_set(memory, "ExistingPageFiles", r"\??\S:\pagefile.sys", "REG_MULTI_SZ")
+        d, t, z = rec.drive("d"), rec.drive("s"), rec.drive("z")
+        write(d / "pagefile.sys", os.urandom(4096))
+        write(z / "SwapFile.SYS", os.urandom(4096))
+        for drive in (d, t, z):
+            foreign(drive)
+        before = {x: contents(s.drive(x)) for x in "dsz"}
+        rec.run()
+        self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {x} holds {why}; it was left alone.\r\n" for x, why in (
+            ("D:", "pagefile.sys"), ("S:", "a paging file"), ("Z:", "swapfile.sys"))), rec.log())
+        self.assertEqual(before, {x: contents(s.drive(x)) for x in "dsz"})
+
+        s.reg_delete(memory, "ExistingPageFiles")
+        os.remove(d / "pagefile.sys")
+        os.remove(z / "SwapFile.SYS")
+        rec.forget_log()
+        rec.run()
+        self.assertEqual(["D:", "S:", "Z:"], sorted(rec.log().splitlines()[-1].split()[4:]))
+        for letter in "dsz":
+            self.assertPrepared(letter, 3, self.rec.info(letter)["Position"])
+
+
+class PreviewAndRun(Scenario):
+    db_guid = guid_text()
+
+    def test_the_preview_foretells_the_runs_log_whatever_the_directories(self):
+        rec, s = self.rec, self.session
+        drives = rec.drive("e"), rec.drive("f")
+        small = dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=1)
+        # The run creates AlarmPath, IndexPath and ImagePath in that order.
+        for name, settings, system in (
+                ("the alarm directory is the index directory", {"AlarmPath": "\\Index\\"}, False),
+                ("a directory inside one made later", {"ImagePath": "\\Data\\", "IndexPath": "\\Data\\Index\\",
+                                                       "AlarmPath": "\\Data\\Index\\Alarm\\"}, False),
+                ("a directory inside one made earlier", {"AlarmPath": "\\Data\\", "IndexPath": "\\Data\\Index\\",
+                                                         "ImagePath": "\\Data\\Index\\Images\\"}, False),
+                ("System Volume Information in a root", {}, True)):
+            with self.subTest(name):
+                for drive in drives:
+                    for entry in drive.iterdir():
+                        sandbox._rmtree(entry) if entry.is_dir() else entry.unlink()
+                settings = {**RECORDER_SETTINGS, **settings}
+                rec.forget_settings()
+                rec.set_settings(settings, self.db_guid)
+                volwriter.write_volume(drives[0], files=2, image_path=settings["ImagePath"],
+                                       index_path=settings["IndexPath"], **small)
+                foreign(drives[1])
+                if system:
+                    write(drives[1] / "System Volume Information" / "tracking.log", b"system")
+                report = rec.run(["/report"]).stdout.splitlines()
+                rec.forget_log()
+                rec.run()
+                foretold = report[report.index("The run's log would read:") + 1:-1]
+                self.assertEqual([LOG_HEAD.strip()] + [line.strip() for line in foretold],
+                                 [line for line in rec.log().splitlines() if line])
+
+
 class RegistryViews(Scenario):
     def test_the_view_that_holds_the_settings_is_read_and_written(self):
         e = self.rec.drive("e")

@@ -74,7 +74,7 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     Make("F:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     Make("F:\\desktop.ini", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
     Make("F:\\Data\\Day 1\\Thumbs.db", FILE_ATTRIBUTE_SYSTEM);
-    Make("F:\\Data\\Day 1\\", FILE_ATTRIBUTE_READONLY);
+    Make("F:\\Data\\Day 1\\", FILE_ATTRIBUTE_READONLY);  // Wine keeps no such attribute on a directory
     EXPECT_EQ(6, handler.CountAndUnprotectFiles("F:"));
     EXPECT_FALSE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
     EXPECT_TRUE(ReadOnly("F:\\.cache\\inside.bin"));
