@@ -1,11 +1,14 @@
 #include "store/ImageRepair.h"
 
+#include "fileio/AppException.h"
 #include "store/ImageFile.h"
 #include "store/KeyIndexFile.h"
 
 #include <windows.h>
 
 #include <array>
+#include <exception>
+#include <string>
 
 namespace {
 
@@ -43,9 +46,24 @@ bool IsDirectory(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-}  // namespace
+// Nothing above the store catches exceptions: whatever escapes the image
+// file's own handling (memory for a damaged file's tables, say) ends here
+// as the answer that loses nothing.
+template <class Result, class Work>
+Result Guarded(const char* operation, Result failure, Work work) noexcept
+{
+    try {
+        return work();
+    } catch (const std::exception& e) {
+        try {
+            TraceFileIoFailure(std::string(operation) + ": " + e.what());
+        } catch (const std::exception&) {
+        }
+    }
+    return failure;
+}
 
-bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
+bool FileExists(const ImageStoreLocation& location, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
     image.SetBasePath(location.imageDirectory);
@@ -55,7 +73,7 @@ bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+bool Matches(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(location.capacity);
     image.SetReadOnly(location.readOnly);
@@ -70,7 +88,7 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
     return sound;
 }
 
-RebuildResult RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+RebuildResult Rebuild(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
     image.SetReadOnly(location.readOnly);
@@ -120,7 +138,7 @@ RebuildResult RebuildRecord(const ImageStoreLocation& location, MasterIndex& ind
     return stored && keysMade ? RebuildResult::Stored : RebuildResult::NotStored;
 }
 
-bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
+bool Replace(const ImageStoreLocation& location, std::int32_t number)
 {
     if (location.readOnly)
         return true;
@@ -130,4 +148,27 @@ bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
     ImageFile image(location.capacity);
     image.SetBasePath(location.imageDirectory);
     return image.CreatePreallocatedFile(image.MakePath(number), true) && keysMade;
+}
+
+}  // namespace
+
+bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
+{
+    // One that cannot be looked at exists: the walk goes on past it.
+    return Guarded("ImageFileExists", true, [&] { return FileExists(location, number); });
+}
+
+bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+{
+    return Guarded("MatchesSummary", false, [&] { return Matches(location, index, number); });
+}
+
+RebuildResult RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+{
+    return Guarded("RebuildRecord", RebuildResult::NotStored, [&] { return Rebuild(location, index, number); });
+}
+
+bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
+{
+    return Guarded("ReplaceImageFile", false, [&] { return Replace(location, number); });
 }

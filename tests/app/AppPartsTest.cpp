@@ -1,7 +1,5 @@
 #include "app/CommandLineInfo.h"
-#include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
-#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +20,6 @@ TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
         EXPECT_EQ(std::make_pair(c.clean, c.report), std::make_pair(info.m_bClean, info.m_bReport))
             << c.first << ' ' << c.second;
     }
-}
-
-TEST(FileRunLog, AFileThatCannotBeOpenedDropsEveryReport)
-{
-    FileRunLog log("C:\\missing-mediaprep\\Mediaprep.log");
-    log.Error("lost");
-    log.Message("lost");
-    EXPECT_FALSE(testfiles::Exists("C:\\missing-mediaprep"));
 }
 
 // The GUI test opens the About box through this entry.

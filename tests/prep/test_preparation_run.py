@@ -60,21 +60,42 @@ class Scenario(unittest.TestCase):
         return info
 
 
-class OnlyTheSystemDrive(Scenario):
-    def test_links_in_the_pre_alarm_directory_are_reported_never_followed(self):
-        # Nothing but C:. Wine cannot remove a host link without acting on its
-        # target, so each link in the pre-alarm directory is reported.
-        self.session.unmap("y")
-        outside = self.session.dir / "outside"
+class OnlyGuardedDrives(Scenario):
+    def test_each_guarded_drive_is_reported_and_no_link_in_the_pre_alarm_directory_followed(self):
+        # Every data drive, D: and Z: too, holds the running program, a paging
+        # file (in its root, or named in the registry) or hiberfil.sys, and
+        # none is touched, though each would be wiped. Wine cannot remove a host
+        # link without acting on its target, so each link in the pre-alarm
+        # directory is reported.
+        s, memory = self.session, MixedRecorder.MEMORY
+        s.unmap("y")
+        for name in ("PagingFiles", "ExistingPageFiles"):
+            saved = s.reg_get(memory, name)
+            self.addCleanup(lambda n=name, v=saved: s.reg_delete(memory, n) if v is None
+                            else s.reg_set(memory, n, v, "REG_MULTI_SZ"))
+        # "?:" is a system-managed paging file: it names no drive by itself.
+        s.reg_set(memory, "PagingFiles", r"?:\pagefile.sys\0q:\pagefile.sys 0 0", "REG_MULTI_SZ")
+        s.reg_set(memory, "ExistingPageFiles", r"\??\S:\pagefile.sys", "REG_MULTI_SZ")
+        program = mptest.exe("Mediaprep.exe").read_bytes()
+        for letter, name in (("d", "pagefile.sys"), ("p", "tools/Mediaprep.exe"), ("q", "kept.txt"),
+                             ("r", "hiberfil.sys"), ("s", "kept.txt"), ("z", "SwapFile.SYS")):
+            foreign(self.rec.drive(letter))
+            write(s.drive(letter) / name, program if letter == "p" else os.urandom(4096))
+        before = {d: contents(s.drive(d)) for d in "dpqrsz"}
+        outside = s.dir / "outside"
         self.rec.add_canary(outside / "recording.avi")
-        pre_alarm = self.session.cpath("C:\\Kestrix\\PreAlarm")
+        pre_alarm = s.cpath("C:\\Kestrix\\PreAlarm")
         links = ["linked-dir", "linked-file.jpg"]
         os.symlink(outside, pre_alarm / links[0])
         os.symlink(outside / "recording.avi", pre_alarm / links[1])
-        self.rec.run()
+        self.rec.run(program=r"P:\tools\Mediaprep.exe")
         lines = self.rec.log().split("\r\n")
         self.assertEqual(["Configuring Kestrix Drives", ""], [lines[0], lines[-1]])
-        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1]))
+        self.assertEqual([f"Error:Drive {d} holds {why}; it was left alone." for d, why in (
+            ("D:", "pagefile.sys"), ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys"),
+            ("S:", "a paging file"), ("Z:", "swapfile.sys"))]
+            + [f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], lines[1:7] + sorted(lines[7:-1]))
+        self.assertEqual(before, {d: contents(s.drive(d)) for d in "dpqrsz"})
         self.assertEqual((["recording.avi"], links), (tree(outside), sorted(os.listdir(pre_alarm))))
         for link in links:
             os.unlink(pre_alarm / link)
@@ -105,20 +126,6 @@ class MixedRecorder(Scenario):
 
     def test_statuses_positions_failures_and_report(self):
         rec, s = self.rec, self.session
-        saved = s.reg_get(self.MEMORY, "PagingFiles")
-        self.addCleanup(lambda: s.reg_delete(self.MEMORY, "PagingFiles") if saved is None
-                        else s.reg_set(self.MEMORY, "PagingFiles", saved, "REG_MULTI_SZ"))
-        # "?:" is a system-managed paging file: it names no drive by itself.
-        s.reg_set(self.MEMORY, "PagingFiles", r"?:\pagefile.sys\0q:\pagefile.sys 0 0", "REG_MULTI_SZ")
-        # Drives left alone: the program runs from P:, Q: holds a paging file,
-        # R: hiberfil.sys; foreign P: and R: would be wiped, blank Q: described.
-        program, hibernation = rec.drive("p"), rec.drive("r")
-        rec.drive("q")
-        write(program / "tools" / "Mediaprep.exe", mptest.exe("Mediaprep.exe").read_bytes())
-        write(hibernation / "hiberfil.sys", os.urandom(4096))
-        foreign(program)
-        foreign(hibernation)
-        before = {d: contents(s.drive(d)) for d in "pqr"}
         awkward_names(self.session.cpath("C:\\Kestrix\\PreAlarm"))
         rec.add_canary(self.session.dir / "録画0001.avi")  # beside the drives, under a name they hold
         rec.drive("e", size_kb=205832)                           # blank, just at the minimum size
@@ -144,14 +151,11 @@ class MixedRecorder(Scenario):
         old_tree = tree(old)
 
         with rec.holding(r"N:\Images\IMG0001.AVI"):
-            rec.run(program=r"P:\tools\Mediaprep.exe")
+            rec.run()
 
         # After the releasing rescan: M: -1, H: 0, G: 1, N: 2, then the blank
         # drives, each placed right behind M:. N: fails; the run goes on.
-        self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
-            ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys")))
-            + failure("N:") + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
-        self.assertEqual(before, {d: contents(s.drive(d)) for d in "pqr"})
+        self.assertEqual(LOG_HEAD + failure("N:") + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
         self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
         for letter, position, start in (("m", 0, 0), ("e", 1, -1), ("g", 2, -1), ("h", 3, -1)):
             info = self.assertPrepared(letter, 4, position, size_kb=205832 if letter == "e" else SIZE_KB)
@@ -164,65 +168,25 @@ class MixedRecorder(Scenario):
         self.assertEqual([[], ["kept.txt"]], [tree(small), tree(s.drive("l"))])
 
 
-class GuardedDrives(Scenario):
-    db_guid = guid_text()
-
-    def test_every_guarded_drive_is_reported_and_d_and_z_are_data_drives_like_any_other(self):
-        rec, s, memory = self.rec, self.session, MixedRecorder.MEMORY
-        saved = s.reg_get(memory, "ExistingPageFiles")
-        self.addCleanup(lambda: s.reg_delete(memory, "ExistingPageFiles") if saved is None
-                        else s.reg_set(memory, "ExistingPageFiles", saved, "REG_MULTI_SZ"))
-        # The paging files the system made: in a root, and named by the registry.
-        # With no data drive left, there is no list of drives found.
-        s.reg_set(memory, "ExistingPageFiles", r"\??\S:\pagefile.sys", "REG_MULTI_SZ")
-        d, t, z = rec.drive("d"), rec.drive("s"), rec.drive("z")
-        write(d / "pagefile.sys", os.urandom(4096))
-        write(z / "SwapFile.SYS", os.urandom(4096))
-        for drive in (d, t, z):
-            foreign(drive)
-        before = {x: contents(s.drive(x)) for x in "dsz"}
-        rec.run()
-        self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {x} holds {why}; it was left alone.\r\n" for x, why in (
-            ("D:", "pagefile.sys"), ("S:", "a paging file"), ("Z:", "swapfile.sys"))), rec.log())
-        self.assertEqual(before, {x: contents(s.drive(x)) for x in "dsz"})
-
-        s.reg_delete(memory, "ExistingPageFiles")
-        os.remove(d / "pagefile.sys")
-        os.remove(z / "SwapFile.SYS")
-        rec.forget_log()
-        rec.run()
-        self.assertEqual(["D:", "S:", "Z:"], sorted(rec.log().splitlines()[-1].split()[4:]))
-        for letter in "dsz":
-            self.assertPrepared(letter, 3, self.rec.info(letter)["Position"])
-
-
 class PreviewAndRun(Scenario):
     db_guid = guid_text()
 
     def test_the_preview_foretells_the_runs_log_whatever_the_directories(self):
-        rec, s = self.rec, self.session
-        drives = rec.drive("e"), rec.drive("f")
-        small = dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=1)
-        # The run creates AlarmPath, IndexPath and ImagePath in that order.
-        for name, settings, system in (
-                ("the alarm directory is the index directory", {"AlarmPath": "\\Index\\"}, False),
-                ("a directory inside one made later", {"ImagePath": "\\Data\\", "IndexPath": "\\Data\\Index\\",
-                                                       "AlarmPath": "\\Data\\Index\\Alarm\\"}, False),
-                ("a directory inside one made earlier", {"AlarmPath": "\\Data\\", "IndexPath": "\\Data\\Index\\",
-                                                         "ImagePath": "\\Data\\Index\\Images\\"}, False),
-                ("System Volume Information in a root", {}, True)):
-            with self.subTest(name):
-                for drive in drives:
-                    for entry in drive.iterdir():
-                        sandbox._rmtree(entry) if entry.is_dir() else entry.unlink()
-                settings = {**RECORDER_SETTINGS, **settings}
+        rec, drives = self.rec, (self.rec.drive("e"), self.rec.drive("f"))
+        small = dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20)
+        # A run makes AlarmPath, IndexPath and ImagePath in that order.
+        for alarm, index, image in (("Alarm", "Index", "Images"), ("Index", "Index", "Images"),
+                                    ("Data\\Index\\Alarm", "Data\\Index", "Data"),
+                                    ("Data", "Data\\Index", "Data\\Index\\Images")):
+            with self.subTest(alarm=alarm, index=index, image=image):
+                for entry in [e for d in drives for e in d.iterdir()]:
+                    sandbox._rmtree(entry) if entry.is_dir() else entry.unlink()
+                paths = dict(AlarmPath=f"\\{alarm}\\", IndexPath=f"\\{index}\\", ImagePath=f"\\{image}\\")
                 rec.forget_settings()
-                rec.set_settings(settings, self.db_guid)
-                volwriter.write_volume(drives[0], files=2, image_path=settings["ImagePath"],
-                                       index_path=settings["IndexPath"], **small)
+                rec.set_settings({**RECORDER_SETTINGS, **paths}, self.db_guid)
+                volwriter.write_volume(drives[0], image_path=paths["ImagePath"], index_path=paths["IndexPath"], **small)
                 foreign(drives[1])
-                if system:
-                    write(drives[1] / "System Volume Information" / "tracking.log", b"system")
+                write(drives[1] / "System Volume Information" / "tracking.log", b"on every NTFS drive")
                 report = rec.run(["/report"]).stdout.splitlines()
                 rec.forget_log()
                 rec.run()

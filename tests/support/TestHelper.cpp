@@ -1,8 +1,7 @@
 // mptesthelper.exe: another process for the tests. "sleep S" waits S
 // seconds; "hold PATH S" also keeps the file (created if missing) open
-// without any sharing meanwhile, or ends with exit code 1 when it cannot;
-// "read PATH S" keeps an existing file open for reading, letting others
-// read it but not write it.
+// without any sharing meanwhile (with "read" instead of "hold": an existing
+// file, for reading, others may read), or ends with exit code 1 when it cannot.
 #include <windows.h>
 
 #include <cstdio>

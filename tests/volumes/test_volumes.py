@@ -138,18 +138,15 @@ class LastFilesCheck(unittest.TestCase):
                 os.unlink(volume["master_path"])
             os.unlink(os.path.join(h["image_dir"], "IMG0002.AVI"))
             volwriter.write_volume(s.map_drive("i"), files=0, num_files=0, position=4, **small)
-            # Another program reads MASTER.NDX and lets nobody write it: the
-            # files whose records were found are kept as they are, the newest
-            # one's journal too, since its tables no longer fit.
-            j_drive = s.map_drive("j")
-            j = volwriter.write_volume(j_drive, files=3, position=5, damages={2: "truncated", 1: "torn-toc"}, **small)
-            os.truncate(j["files"][0]["path"], 48)
-            kept = {n: Path(j["files"][n]["path"]).read_bytes()[48:4096] for n in (1, 2)}
-            journal = Path(j["files"][2]["journal"]["path"]).read_bytes()
-            master = "J:\\" + str(Path(j["master_path"]).relative_to(j_drive)).replace("/", "\\")
-            reader = s.start(mptest.exe("mptesthelper.exe"), ["read", master, "120"])
+            # Another program reads J's MASTER.NDX and lets nobody write it: every
+            # file with records is kept as it is, the newest one's journal too.
+            j = volwriter.write_volume(s.map_drive("j"), files=3, position=5, damages={2: "truncated", 1: "torn-toc"},
+                                       **small)
+            os.truncate(j["files"][0]["path"], 48)  # nothing to keep
+            now = lambda: (Path(j["files"][1]["path"]).read_bytes()[48:], Path(j["files"][2]["journal"]["path"]).read_bytes())
+            kept = now()
+            reader = s.start(mptest.exe("mptesthelper.exe"), ["read", r"J:\Index\MASTER.NDX", "120"])
             self.assertTrue(reader.wait_for_output("held"))
-
             r = s.run(mptest.exe(TOOL), ["scan", TRACE_DIR], timeout=300)
             reader.kill()
             self.assertEqual(0, r.code, r.stderr)
@@ -158,9 +155,8 @@ class LastFilesCheck(unittest.TestCase):
                       if line.endswith(" corrupted, rebuilding.")]
             self.assertEqual([4, 3, 2, 1, 0] + [11, 10, 14, 13] + list(range(29, 9, -1)) + [4, 3] + [2, 1, 0], traced)
             self.assertEqual(2, trace.read_text().count("holds records but its summary could not be stored"))
-            self.assertEqual(kept, {n: Path(j["files"][n]["path"]).read_bytes()[48:4096] for n in (1, 2)})
-            self.assertEqual(journal, Path(j["files"][2]["journal"]["path"]).read_bytes())
-            self.assertEqual(CAPACITY, os.path.getsize(j["files"][0]["path"]))  # nothing to keep: replaced
+            self.assertEqual((kept[0][:4096], kept[1]), (now()[0][:4096], now()[1]))  # the tables are rebuilt
+            self.assertEqual(CAPACITY, os.path.getsize(j["files"][0]["path"]))  # replaced
 
             # Rebuilt: the summary at the file's own place, tables that agree.
             for volume, first, numbers in ((e, 0, (4, 3, 2)), (f, 10, (11, 10, 14, 13)), (g, 0, (29, 10))):
