@@ -125,7 +125,7 @@ SystemPlaces GatherSystemPlaces()
 
 std::string RootSystemFileOn(char letter)
 {
-    for (const char* name : {"pagefile.sys", "hiberfil.sys"}) {
+    for (const char* name : {"pagefile.sys", "swapfile.sys", "hiberfil.sys"}) {
         const std::string path = std::string(1, letter) + ":\\" + name;
         WIN32_FIND_DATAA entry{};
         // Listing, not opening: the system holds these files without sharing.
