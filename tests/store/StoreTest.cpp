@@ -158,8 +158,7 @@ TEST(CacheJournal, MergeAndWriteBack)
     tables.EnterWriteMode();
     ASSERT_EQ(ScanAll(tables, file), 3);
     std::vector<std::uint8_t> journal;
-    // A meta-data item over 65535 bytes cannot be stored: its frame keeps
-    // its slot, empty. A text record of any length can.
+    // A meta-data item over 65535 bytes cannot be stored: its frame keeps its slot, empty; a text record can.
     std::vector<std::uint8_t> longText = RecordBody(T(0, 7));
     longText.resize(70000, 0x5A);
     const std::pair<std::uint8_t, std::vector<std::uint8_t>> entries[] = {
@@ -305,8 +304,7 @@ TEST(ImageRepair, EveryGenerationRebuiltUpToItsFirstDamage)
     const ImageStoreLocation location{dir.path() + "\\", dir.path() + "\\", 65536};
     MasterIndex index(0);
     ASSERT_EQ(index.OpenIn(dir.path()), kMmioOk);
-    // Where in the fourth record (from its length field) what goes, 1 or 4
-    // bytes, the records taken, the summary's sequence number made stale.
+    // Offset in the fourth record, bytes, value; records taken; summary word made stale.
     const struct {
         std::size_t at, width;
         std::uint32_t value;
@@ -356,9 +354,8 @@ TEST(ImageRepair, EveryGenerationRebuiltUpToItsFirstDamage)
     EXPECT_TRUE(tables.LoadHeader(mixed) && ScanAll(tables, mixed) == 1 && !tables.LoadHeader(cut));
 
     // Missing only when the system says so.
-    const std::tuple<std::string, std::int32_t, bool> names[] = {
-        {location.imageDirectory, 1, true}, {location.imageDirectory, 100, false},
-        {dir / "nowhere\\", 100, false}, {dir / "bad<name\\", 100, true}};
+    const std::tuple<std::string, std::int32_t, bool> names[] = {{location.imageDirectory, 1, true},
+        {location.imageDirectory, 100, false}, {dir / "nowhere\\", 1, false}, {dir / "bad<name\\", 1, true}};
     for (const auto& [directory, number, exists] : names)
         EXPECT_EQ(ImageFileExists(ImageStoreLocation{directory, directory, 65536}, number), exists) << directory;
 }

@@ -126,9 +126,8 @@ struct Used {
 
 enum class Master { None, Written, Blocked };
 
-// A header and a record of zeros (unused) for every number up to the
-// highest used one, whose records carry a video entry and their time. The
-// unused ones are left as holes, so that a file may pass 2 GiB.
+// A header and a record for every number up to the highest used one: used
+// ones carry a video entry and their time, the rest are holes (zeros).
 void WriteMaster(const std::string& directory, std::int32_t first, const std::vector<Used>& used)
 {
     win32::UniqueFileHandle file(::CreateFileA((directory + "\\MASTER.NDX").c_str(), GENERIC_WRITE, 0, nullptr,

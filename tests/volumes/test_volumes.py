@@ -138,8 +138,7 @@ class LastFilesCheck(unittest.TestCase):
                 os.unlink(volume["master_path"])
             os.unlink(os.path.join(h["image_dir"], "IMG0002.AVI"))
             volwriter.write_volume(s.map_drive("i"), files=0, num_files=0, position=4, **small)
-            # Another program reads J's MASTER.NDX and lets nobody write it: every
-            # file with records is kept as it is, the newest one's journal too.
+            # J's MASTER.NDX read-only to us: files with records and the newest one's journal are kept.
             j = volwriter.write_volume(s.map_drive("j"), files=3, position=5, damages={2: "truncated", 1: "torn-toc"},
                                        **small)
             os.truncate(j["files"][0]["path"], 48)  # nothing to keep
