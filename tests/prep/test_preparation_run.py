@@ -65,11 +65,9 @@ class Scenario(unittest.TestCase):
 
 class OnlyGuardedDrives(Scenario):
     def test_each_guarded_drive_is_reported_and_no_link_in_the_pre_alarm_directory_followed(self):
-        # Every data drive, D: and Z: too, holds the running program, a paging
-        # file (in its root, or named in the registry) or hiberfil.sys, and
-        # none is touched, though each would be wiped. Wine cannot remove a host
-        # link without acting on its target, so each link in the pre-alarm
-        # directory is reported.
+        # Every data drive, D: and Z: too, holds the program, a paging file (in its root or
+        # named in the registry) or hiberfil.sys: none is touched. Wine cannot remove a host
+        # link without acting on its target, so each link in the pre-alarm directory is reported.
         s, memory = self.session, MixedRecorder.MEMORY
         s.unmap("y")
         for name in ("PagingFiles", "ExistingPageFiles"):
@@ -233,15 +231,13 @@ class PreviewAndRun(Scenario):
     db_guid = guid_text()
 
     def test_the_preview_foretells_the_runs_log_whatever_the_directories(self):
-        rec, drives = self.rec, (self.rec.drive("e"), self.rec.drive("f"))
-        small = dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20)
+        rec, small = self.rec, dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20)
         # A run makes AlarmPath, IndexPath and ImagePath in that order.
-        for alarm, index, image in (("Alarm", "Index", "Images"), ("Index", "Index", "Images"),
-                                    ("Data\\Index\\Alarm", "Data\\Index", "Data"),
-                                    ("Data", "Data\\Index", "Data\\Index\\Images")):
+        for alarm, index, image, pair in (("Alarm", "Index", "Images", "ef"), ("Index", "Index", "Images", "gh"),
+                                          ("Data\\Index\\Alarm", "Data\\Index", "Data", "ij"),
+                                          ("Data", "Data\\Index", "Data\\Index\\Images", "kl")):
             with self.subTest(alarm=alarm, index=index, image=image):
-                for entry in [e for d in drives for e in d.iterdir()]:
-                    sandbox._rmtree(entry) if entry.is_dir() else entry.unlink()
+                drives = [rec.drive(d) for d in pair]  # fresh ones, beside the drives already prepared
                 paths = dict(AlarmPath=f"\\{alarm}\\", IndexPath=f"\\{index}\\", ImagePath=f"\\{image}\\")
                 rec.forget_settings()
                 rec.set_settings({**RECORDER_SETTINGS, **paths}, self.db_guid)

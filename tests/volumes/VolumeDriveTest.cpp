@@ -49,8 +49,7 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     }
     EXPECT_EQ(10, counter);
 
-    // A root that holds only what every volume may hold, in any letter
-    // case, is blank to the probe; anything else is data.
+    // A root with only what every volume may hold, in any letter case, is blank to the probe.
     for (const char* path : {"E:\\system volume INFORMATION\\", "E:\\Recycled\\", "E:\\volumeinfoold.XML",
                              "E:\\VOLUMEINFO.xml", "E:\\VolumeInfo.xml.bak"}) {
         Make(path);

@@ -126,8 +126,7 @@ struct Used {
 
 enum class Master { None, Written, Blocked };
 
-// A header and a record for every number up to the highest used one: used
-// ones carry a video entry and their time, the rest are holes (zeros).
+// A header and records up to the highest used one (a video entry and its time), the rest holes.
 void WriteMaster(const std::string& directory, std::int32_t first, const std::vector<Used>& used)
 {
     win32::UniqueFileHandle file(::CreateFileA((directory + "\\MASTER.NDX").c_str(), GENERIC_WRITE, 0, nullptr,

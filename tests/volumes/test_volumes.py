@@ -144,10 +144,9 @@ class LastFilesCheck(unittest.TestCase):
             os.truncate(j["files"][0]["path"], 48)  # nothing to keep
             now = lambda: (Path(j["files"][1]["path"]).read_bytes()[48:], Path(j["files"][2]["journal"]["path"]).read_bytes())
             kept = now()
-            reader = s.start(mptest.exe("mptesthelper.exe"), ["read", r"J:\Index\MASTER.NDX", "120"])
-            self.assertTrue(reader.wait_for_output("held"))
+            self.assertTrue(s.start(mptest.exe("mptesthelper.exe"), ["read", r"J:\Index\MASTER.NDX", "120"])
+                            .wait_for_output("held"))  # until the session ends
             r = s.run(mptest.exe(TOOL), ["scan", TRACE_DIR], timeout=300)
-            reader.kill()
             self.assertEqual(0, r.code, r.stderr)
             self.assertEqual(["E: 0", "F: 0", "G: 0", "H: 0", "I: 0", "J: 0"], [l[:4] for l in r.stdout.splitlines()])
             traced = [int(line.split("File ")[1].split()[0]) for line in trace.read_text().splitlines()
