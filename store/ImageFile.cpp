@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -89,7 +90,8 @@ ImageFile::ImageFile(std::uint32_t targetSize) : m_targetSize(targetSize) {}
 ImageFile::~ImageFile()
 {
     try {
-        m_file.Close();
+        if (m_file)
+            m_file->Close();
     } catch (const std::exception& e) {
         TraceFailure("~ImageFile", m_path, e.what());
     }
@@ -116,7 +118,7 @@ std::string ImageFile::MakeCachePath(std::int32_t number) const
 bool ImageFile::Open(std::int32_t number, bool loadTables)
 {
     Lock lock(m_lock);
-    if (m_file.IsOpen())
+    if (IsOpen())
         return true;
     m_number = number;
     return OpenByName(MakePath(number), loadTables);
@@ -138,19 +140,24 @@ bool ImageFile::OpenFile(SequentialFile& file, const std::string& path, bool rea
 bool ImageFile::OpenByName(const std::string& path, bool loadTables)
 {
     Lock lock(m_lock);
-    if (m_file.IsOpen())
+    if (IsOpen())
         return true;
     m_path = path;
     m_tables.Clear();
     m_tables.LeaveWriteMode();
+    m_journalUnmerged = false;
     if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (m_targetSize == kSizeFromHeader || !CreatePreallocatedFile(path, true))
             return false;
     }
     try {
-        if (!OpenFile(m_file, path, true))
+        // Made here, where its failure is caught: nothing above the store
+        // expects an exception.
+        if (!m_file)
+            m_file = std::make_unique<SequentialFile>();
+        if (!OpenFile(*m_file, path, true))
             return false;
-        FileAccess access(m_file);
+        FileAccess access(*m_file);
         if (m_tables.LoadHeader(access) && (!loadTables || m_tables.LoadTables(access)))
             return true;
     } catch (const std::exception& e) {
@@ -158,7 +165,8 @@ bool ImageFile::OpenByName(const std::string& path, bool loadTables)
     }
     m_tables.Clear();
     try {
-        m_file.Abort();
+        if (m_file)
+            m_file->Abort();
     } catch (const std::exception& e) {
         TraceFailure("OpenByName", path, e.what());
     }
@@ -199,8 +207,10 @@ bool ImageFile::InitializeNew(const std::string& path)
     Lock lock(m_lock);
     if (m_readOnly)
         return false;
-    SequentialFile file;
+    std::unique_ptr<SequentialFile> made;
     try {
+        made = std::make_unique<SequentialFile>();
+        SequentialFile& file = *made;
         if (!OpenFile(file, path, false))
             return false;
         FileAccess access(file);
@@ -223,7 +233,8 @@ bool ImageFile::InitializeNew(const std::string& path)
         TraceFailure("InitializeNew", path, e.what());
     }
     try {
-        file.Abort();
+        if (made)
+            made->Abort();
     } catch (const std::exception&) {
     }
     return false;
@@ -234,7 +245,7 @@ bool ImageFile::SetWriteMode(bool on, bool load)
     Lock lock(m_lock);
     if (on == m_tables.IsWriteMode())
         return true;
-    if (!m_file.IsOpen())
+    if (!IsOpen())
         return false;
     if (!on) {
         const bool written = !m_tables.IsDirty() || WriteBack();
@@ -249,10 +260,10 @@ bool ImageFile::SetWriteMode(bool on, bool load)
 bool ImageFile::ScanNextRecord(ScannedRecord& record)
 {
     Lock lock(m_lock);
-    if (!m_file.IsOpen())
+    if (!IsOpen())
         return false;
     try {
-        FileAccess access(m_file);
+        FileAccess access(*m_file);
         return m_tables.ScanNext(access, record);
     } catch (const std::exception& e) {
         TraceFailure("ScanNextRecord", m_path, e.what());
@@ -277,7 +288,7 @@ bool ImageFile::ScanNextRecord(int& kind, KeyRecord& video, AudioHeader& audio, 
 bool ImageFile::LoadCacheJournal()
 {
     Lock lock(m_lock);
-    if (m_readOnly || !m_file.IsOpen() || !m_tables.IsWriteMode() || m_tables.HasMetaData() || m_number < 0)
+    if (m_readOnly || !IsOpen() || !m_tables.IsWriteMode() || m_tables.HasMetaData() || m_number < 0)
         return false;
     const std::string path = MakeCachePath(m_number);
     if (!m_cache.IsOpen()) {
@@ -287,16 +298,21 @@ bool ImageFile::LoadCacheJournal()
             return false;
         }
     }
-    return m_tables.MergeJournal(m_cache);
+    try {
+        return m_tables.MergeJournal(m_cache);
+    } catch (const std::exception& e) {
+        TraceFailure("LoadCacheJournal", path, e.what());
+    }
+    return false;
 }
 
 bool ImageFile::LoadMetaData(int stream)
 {
     Lock lock(m_lock);
-    if (!m_file.IsOpen())
+    if (!IsOpen())
         return false;
     try {
-        FileAccess access(m_file);
+        FileAccess access(*m_file);
         return m_tables.LoadMetaData(access, stream);
     } catch (const std::exception& e) {
         TraceFailure("LoadMetaData", m_path, e.what());
@@ -335,11 +351,14 @@ bool ImageFile::WriteBack()
         return true;
     bool written = false;
     try {
-        FileAccess access(m_file);
+        FileAccess access(*m_file);
         written = m_tables.WriteBack(access);
     } catch (const std::exception& e) {
         TraceFailure("Close", m_path, e.what());
     }
+    // Until its entries are in the file, the journal is the only place that
+    // holds them: it stays for the recorder, or a later check, to merge.
+    m_journalUnmerged = !written;
     DropCacheFile(true);
     return written;
 }
@@ -348,6 +367,10 @@ void ImageFile::DropCacheFile(bool always)
 {
     if (m_readOnly)
         return;
+    if (m_journalUnmerged) {
+        m_cache.Close();
+        return;
+    }
     // The journal is in the tables now, or was empty: it has served.
     if (always || m_cache.IsOpen()) {
         m_cache.Close();
@@ -359,16 +382,16 @@ void ImageFile::DropCacheFile(bool always)
 bool ImageFile::Close()
 {
     Lock lock(m_lock);
-    if (m_tables.IsDirty() && m_file.IsOpen() && !WriteBack())
+    if (m_tables.IsDirty() && IsOpen() && !WriteBack())
         return false;
     DropCacheFile(false);
     m_tables.LeaveWriteMode();
-    if (!m_file.IsOpen())
+    if (!IsOpen())
         return true;
     bool closed = true;
     try {
-        m_file.Close();
-        closed = m_file.LastWriteError() == 0;
+        m_file->Close();
+        closed = m_file->LastWriteError() == 0;
     } catch (const std::exception& e) {
         TraceFailure("Close", m_path, e.what());
         closed = false;

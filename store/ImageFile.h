@@ -16,6 +16,7 @@
 #include "store/format/ImageTables.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class ImageFile {
@@ -76,7 +77,7 @@ public:
     std::uint32_t GetStreamCount(int stream, int kind) const;
     std::uint32_t GetVersion() const;
     ImageHeader GetHeader() const;
-    bool IsOpen() const { return m_file.IsOpen(); }
+    bool IsOpen() const { return m_file && m_file->IsOpen(); }
     std::int32_t GetNumber() const { return m_number; }
     const std::string& GetPath() const { return m_path; }
     // The tables as they are; for inspection while no other thread works
@@ -84,7 +85,8 @@ public:
     const ImageTables& Tables() const { return m_tables; }
 
     // Writes changed tables back, deletes the cache file and closes. False
-    // when writing back failed; the file then stays open.
+    // when writing back failed; the file then stays open and the cache file
+    // is kept, whatever is done with the file afterwards.
     bool Close();
 
 private:
@@ -95,7 +97,7 @@ private:
     mutable CriticalSection m_lock;
     std::uint32_t m_targetSize;
     ImageTables m_tables;
-    SequentialFile m_file;
+    std::unique_ptr<SequentialFile> m_file;  // made on the first open
     CacheFile m_cache;
     std::string m_basePath = "C:\\";
     std::string m_prefix = "IMG";
@@ -103,4 +105,5 @@ private:
     std::int32_t m_number = -1;
     std::string m_path;
     bool m_readOnly = false;
+    bool m_journalUnmerged = false;  // a write-back failed: the cache file is kept
 };

@@ -1,11 +1,14 @@
 #include "store/ImageRepair.h"
 
+#include "fileio/AppException.h"
 #include "store/ImageFile.h"
 #include "store/KeyIndexFile.h"
 
 #include <windows.h>
 
 #include <array>
+#include <exception>
+#include <string>
 
 namespace {
 
@@ -43,16 +46,34 @@ bool IsDirectory(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-}  // namespace
+// Nothing above the store catches exceptions: whatever escapes the image
+// file's own handling (memory for a damaged file's tables, say) ends here
+// as the answer that loses nothing.
+template <class Result, class Work>
+Result Guarded(const char* operation, Result failure, Work work) noexcept
+{
+    try {
+        return work();
+    } catch (const std::exception& e) {
+        try {
+            TraceFileIoFailure(std::string(operation) + ": " + e.what());
+        } catch (const std::exception&) {
+        }
+    }
+    return failure;
+}
 
-bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
+bool FileExists(const ImageStoreLocation& location, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
     image.SetBasePath(location.imageDirectory);
-    return ::GetFileAttributesA(image.MakePath(number).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (::GetFileAttributesA(image.MakePath(number).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+bool Matches(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(location.capacity);
     image.SetReadOnly(location.readOnly);
@@ -67,26 +88,26 @@ bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std:
     return sound;
 }
 
-bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+RebuildResult Rebuild(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
 {
     ImageFile image(ImageFile::kSizeFromHeader);
     image.SetReadOnly(location.readOnly);
     image.SetBasePath(location.imageDirectory);
     if (!image.Open(number, false))
-        return false;
+        return RebuildResult::NothingFound;
     image.SetWriteMode(true, false);
     const bool oldFormat = image.GetVersion() < kKeyTableVersion;
     KeyIndexFile keys;
     keys.SetBasePath(location.indexDirectory);
     if (oldFormat && location.readOnly && !IsDirectory(location.indexDirectory)) {
         image.Close();
-        return false;
+        return RebuildResult::NothingFound;
     }
+    // Without a key index the rebuild is not complete, but the scan still
+    // tells whether the file holds records that must be kept.
+    bool keysMade = true;
     if (oldFormat && !location.readOnly) {
-        if (!keys.Create(number) || !keys.Open(number, -1)) {
-            image.Close();
-            return false;
-        }
+        keysMade = keys.Create(number) && keys.Open(number, -1);
         keys.SetVersion(image.GetVersion());
     }
 
@@ -98,7 +119,7 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
         const RecordPrefix& prefix = scanned.prefix;
         AddEntry(record, prefix.stream, prefix.kind, prefix.sequence, static_cast<std::int32_t>(prefix.time),
                  scanned.kind == 0 ? scanned.keyValue : 0, scanned.length);
-        if (oldFormat && scanned.kind == 0 && scanned.keyFrame && !location.readOnly)
+        if (oldFormat && scanned.kind == 0 && scanned.keyFrame && !location.readOnly && keysMade)
             keys.AppendRecord(scanned.video);
     }
     // The journal adds to the tables only, not to the summary.
@@ -107,16 +128,17 @@ bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::
     image.Close();
     keys.Close();
 
-    if (!index.IsOpen())
-        return false;
     const bool found = !IsEmptyRecord(record);
     if (location.readOnly)
-        return found;
+        return found ? RebuildResult::Stored : RebuildResult::NothingFound;
     SetCapacity(record, location.capacity);
-    return index.WriteRecord(number, record) && found;
+    const bool stored = index.IsOpen() && index.WriteRecord(number, record);
+    if (!found)
+        return RebuildResult::NothingFound;
+    return stored && keysMade ? RebuildResult::Stored : RebuildResult::NotStored;
 }
 
-bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
+bool Replace(const ImageStoreLocation& location, std::int32_t number)
 {
     if (location.readOnly)
         return true;
@@ -126,4 +148,27 @@ bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
     ImageFile image(location.capacity);
     image.SetBasePath(location.imageDirectory);
     return image.CreatePreallocatedFile(image.MakePath(number), true) && keysMade;
+}
+
+}  // namespace
+
+bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number)
+{
+    // One that cannot be looked at exists: the walk goes on past it.
+    return Guarded("ImageFileExists", true, [&] { return FileExists(location, number); });
+}
+
+bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+{
+    return Guarded("MatchesSummary", false, [&] { return Matches(location, index, number); });
+}
+
+RebuildResult RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number)
+{
+    return Guarded("RebuildRecord", RebuildResult::NotStored, [&] { return Rebuild(location, index, number); });
+}
+
+bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number)
+{
+    return Guarded("ReplaceImageFile", false, [&] { return Replace(location, number); });
 }

@@ -19,6 +19,8 @@ struct ImageStoreLocation {
     bool readOnly = false;
 };
 
+// False only when the system says the file or its directory is not there;
+// a file that cannot be looked at exists all the same.
 bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number);
 
 // Whether image file number opens with its tables and matches its summary:
@@ -26,13 +28,21 @@ bool ImageFileExists(const ImageStoreLocation& location, std::int32_t number);
 // file's tables; an older file must also have a non-empty key index.
 bool MatchesSummary(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number);
 
+// What a rebuild of a summary came to.
+enum class RebuildResult {
+    Stored,        // the file's records were found and their summary stored
+    NothingFound,  // the file cannot be opened or holds no record: nothing
+                   // in it is worth keeping
+    NotStored,     // records were found but the summary (or an older file's
+                   // key index) could not be stored: the file must be kept
+};
+
 // Scans the records of image file number, writes the tables back (and, for
-// an older file, a new key index) and stores the summary they give. False
-// when the file cannot be opened, its key index cannot be made, or the scan
-// found no entry at all (the empty summary is written then all the same).
-// Read-only: the records are scanned in memory and the answer assumes that
-// the key index and the summary could be written.
-bool RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number);
+// an older file, a new key index) and stores the summary they give (the
+// empty summary too, when the scan found no entry at all). Read-only: the
+// records are scanned in memory and the answer assumes that the key index
+// and the summary could be written.
+RebuildResult RebuildRecord(const ImageStoreLocation& location, MasterIndex& index, std::int32_t number);
 
 // An empty key index and a fresh, empty image file in place of number.
 bool ReplaceImageFile(const ImageStoreLocation& location, std::int32_t number);

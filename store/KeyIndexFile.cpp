@@ -15,8 +15,9 @@ bool KeyIndexFile::Create(std::int32_t number)
 bool KeyIndexFile::Open(std::int32_t number, std::int32_t base)
 {
     m_numberBase = static_cast<std::uint32_t>(base == -1 ? number : base);
-    if (MmioFile::Open(kPrefix, kExtension, number) == kMmioOk)
-        return true;
+    const MmioResult opened = MmioFile::Open(kPrefix, kExtension, number);
+    if (opened != kMmioMissing)
+        return opened == kMmioOk;
     return MmioFile::Create(kPrefix, kExtension, number) == kMmioOk &&
            MmioFile::Open(kPrefix, kExtension, number) == kMmioOk;
 }

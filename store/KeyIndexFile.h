@@ -14,7 +14,7 @@ public:
 
     // Creates KEY<number>.NDX in the base path, emptying an existing one.
     bool Create(std::int32_t number);
-    // Opens KEY<number>.NDX, creating it when it cannot be opened. The number
+    // Opens KEY<number>.NDX, creating it when it does not exist. The number
     // base becomes base, or the number itself when base is -1.
     bool Open(std::int32_t number, std::int32_t base);
     // Appends record in the form of the file's version; false for versions

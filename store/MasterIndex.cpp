@@ -8,7 +8,9 @@ MmioResult MasterIndex::OpenIn(const std::string& directory)
 {
     const std::string path = PathIn(directory);
     MmioResult result = OpenByName(path);
-    if (result == kMmioOk)
+    // Only a file that is not there is made: one that exists but cannot be
+    // opened holds summaries that creating it would empty.
+    if (result != kMmioMissing)
         return result;
     result = CreateByName(path);
     if (result == kMmioOk)

@@ -15,8 +15,8 @@ public:
     explicit MasterIndex(std::int32_t firstFileNumber) : m_firstFileNumber(firstFileNumber) {}
     ~MasterIndex() override = default;
 
-    // Opens MASTER.NDX in directory, creating it empty when it cannot be
-    // opened. The result of the last attempt.
+    // Opens MASTER.NDX in directory, creating it empty when it does not
+    // exist. The result of the last attempt.
     MmioResult OpenIn(const std::string& directory);
     // Opens MASTER.NDX in directory for reading only. A missing one is not
     // created: as long as the directory exists for OpenIn to create it in,

@@ -84,8 +84,11 @@ MmioResult MmioFile::OpenByName(const std::string& path)
 
     // The existence test: no access asked, so neither sharing nor the
     // read-only attribute can make an existing file look missing.
-    if (!OpenFile(path, 0, kShareReadWrite | FILE_SHARE_DELETE, OPEN_EXISTING))
-        return Fail(kMmioMissing, "CreateFileA (exists)");
+    if (!OpenFile(path, 0, kShareReadWrite | FILE_SHARE_DELETE, OPEN_EXISTING)) {
+        const DWORD error = ::GetLastError();
+        return Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kMmioMissing : kMmioCannotOpen,
+                    "CreateFileA (exists)");
+    }
 
     m_file = OpenFile(path, GENERIC_READ | GENERIC_WRITE, kShareReadWrite, OPEN_EXISTING);
     if (!m_file && CVkUtility::SetToReadWrite(path.c_str()))

@@ -3,12 +3,14 @@
 // looks at them when it starts, and whatever does not match is rebuilt.
 #include "volumes/VolumeHandler.h"
 
+#include "fileio/AppException.h"
 #include "recorderlibs/DbgLogger.h"
 #include "store/ImageRepair.h"
 #include "store/MasterIndex.h"
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -62,10 +64,15 @@ bool VolumeHandler::CheckLastFiles(const VolumeRecord& record)
             // A preview only tells what it found; the trace is the run's.
             if (!IsPreview())
                 TraceRebuild(number);
-            const bool rebuilt = RebuildRecord(location, index, number);
-            if (!rebuilt)
+            const RebuildResult rebuilt = RebuildRecord(location, index, number);
+            if (rebuilt == RebuildResult::NothingFound)
                 ReplaceImageFile(location, number);
-            Notify([&](ScanObserver& o) { o.DamagedFile(record.path, number, rebuilt); });
+            // A recording is worth more than its summary: the file stays
+            // as it is, and the next scan finds it damaged again.
+            if (rebuilt == RebuildResult::NotStored)
+                TraceFileIoFailure("CheckLastFiles " + record.path + ": file " + std::to_string(number) +
+                                   " holds records but its summary could not be stored; it was kept.");
+            Notify([&](ScanObserver& o) { o.DamagedFile(record.path, number, rebuilt != RebuildResult::NothingFound); });
         }
         if (number == stop)
             break;

@@ -193,7 +193,7 @@ ImageTables::Item ImageTables::AddBytes(const std::uint8_t* data, std::size_t le
 {
     Item item;
     item.offset = static_cast<std::uint32_t>(m_bytes.size());
-    item.length = static_cast<std::uint16_t>(length);
+    item.length = static_cast<std::uint32_t>(length);
     m_bytes.insert(m_bytes.end(), data, data + length);
     return item;
 }
@@ -235,14 +235,17 @@ bool ImageTables::MergeJournal(ByteSource& journal)
     JournalEntry entry;
     while (reader.Next(entry)) {
         const std::size_t length = entry.data.size();
-        // Items carry 16-bit lengths: a longer one cannot go into the tables.
-        const bool fits = entry.stream < kStreamsPerKind && length <= 0xFFFF &&
-                          m_bytes.size() + length < kNoPosition;
-        if (entry.kind == kJournalMetaData && fits) {
-            m_metaData[entry.stream].push_back(AddBytes(entry.data.data(), length));
-            m_header.tablesEnd += static_cast<std::uint32_t>(length + 2);
+        const bool room = entry.stream < kStreamsPerKind && m_bytes.size() + length < kNoPosition;
+        if (entry.kind == kJournalMetaData && entry.stream < kStreamsPerKind) {
+            // The list runs one item per video frame. An item stores a 16-bit
+            // length, so a longer one cannot be kept; its frame keeps its slot
+            // without meta data, so that every later item stays on its frame.
+            const Item item = room && length <= kMaxMetaDataItem ? AddBytes(entry.data.data(), length) : Item{};
+            m_metaData[entry.stream].push_back(item);
+            m_header.tablesEnd += item.length + 2u;
             m_dirty = true;
-        } else if (entry.kind == kJournalPendingText && fits) {
+        } else if (entry.kind == kJournalPendingText && room) {
+            // A whole record, stored with a 32-bit length: any entry fits.
             m_pendingText[entry.stream].push_back(AddBytes(entry.data.data(), length));
             m_header.tablesEnd += static_cast<std::uint32_t>(length + 16);
             m_dirty = true;
@@ -349,7 +352,7 @@ void ImageTables::EncodeMetaData(std::vector<std::uint8_t>& out, std::uint32_t m
     for (const auto& list : m_metaData) {
         le::AppendU32(out, static_cast<std::uint32_t>(list.size()));
         for (const Item& item : list) {
-            le::AppendU16(out, item.length);
+            le::AppendU16(out, static_cast<std::uint16_t>(item.length));
             if (const std::uint8_t* bytes = ItemBytes(item))
                 out.insert(out.end(), bytes, bytes + item.length);
         }

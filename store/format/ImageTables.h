@@ -31,12 +31,15 @@ struct ScannedRecord {
     TextHeader text;
 };
 
+// Meta-data items are stored with 16-bit lengths.
+inline constexpr std::uint32_t kMaxMetaDataItem = 0xFFFF;
+
 class ImageTables {
 public:
     // A meta-data item or pending text record: bytes in the shared buffer.
     struct Item {
         std::uint32_t offset = kNoPosition;  // kNoPosition: an item without data
-        std::uint16_t length = 0;
+        std::uint32_t length = 0;  // at most kMaxMetaDataItem for meta data
     };
 
     // Empties every table and list, leaves read mode and stops a scan.

@@ -1,5 +1,4 @@
 #include "app/CommandLineInfo.h"
-#include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
 #include "app/ConsoleProgress.h"
 #include "tests/support/TestFiles.h"
@@ -28,14 +27,6 @@ TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
         EXPECT_EQ(std::make_tuple(c.clean, c.report, c.help), std::make_tuple(info.m_bClean, info.m_bReport, info.m_bHelp))
             << c.first << ' ' << c.second;
     }
-}
-
-TEST(FileRunLog, AFileThatCannotBeOpenedDropsEveryReport)
-{
-    FileRunLog log("C:\\missing-mediaprep\\Mediaprep.log");
-    log.Error("lost");
-    log.Message("lost");
-    EXPECT_FALSE(testfiles::Exists("C:\\missing-mediaprep"));
 }
 
 // The GUI test opens the About box through this entry.

@@ -63,24 +63,43 @@ class Scenario(unittest.TestCase):
         return info
 
 
-class OnlyTheSystemDrive(Scenario):
-    def test_links_in_the_pre_alarm_directory_are_reported_never_followed(self):
-        # Nothing but C:. Wine cannot remove a host link without acting on its
-        # target, so each link in the pre-alarm directory is reported.
-        self.session.unmap("y")
-        outside = self.session.dir / "outside"
+class OnlyGuardedDrives(Scenario):
+    def test_each_guarded_drive_is_reported_and_no_link_in_the_pre_alarm_directory_followed(self):
+        # Every data drive, D: and Z: too, holds the program, a paging file (in its root or
+        # named in the registry) or hiberfil.sys: none is touched. Wine cannot remove a host
+        # link without acting on its target, so each link in the pre-alarm directory is reported.
+        s, memory = self.session, MixedRecorder.MEMORY
+        s.unmap("y")
+        for name in ("PagingFiles", "ExistingPageFiles"):
+            saved = s.reg_get(memory, name)
+            self.addCleanup(lambda n=name, v=saved: s.reg_delete(memory, n) if v is None
+                            else s.reg_set(memory, n, v, "REG_MULTI_SZ"))
+        # "?:" is a system-managed paging file: it names no drive by itself.
+        s.reg_set(memory, "PagingFiles", r"?:\pagefile.sys\0q:\pagefile.sys 0 0", "REG_MULTI_SZ")
+        s.reg_set(memory, "ExistingPageFiles", r"\??\S:\pagefile.sys", "REG_MULTI_SZ")
+        program = mptest.exe("Mediaprep.exe").read_bytes()
+        for letter, name in (("d", "pagefile.sys"), ("p", "tools/Mediaprep.exe"), ("q", "kept.txt"),
+                             ("r", "hiberfil.sys"), ("s", "kept.txt"), ("z", "SwapFile.SYS")):
+            foreign(self.rec.drive(letter))
+            write(s.drive(letter) / name, program if letter == "p" else os.urandom(4096))
+        before = {d: contents(s.drive(d)) for d in "dpqrsz"}
+        outside = s.dir / "outside"
         self.rec.add_canary(outside / "recording.avi")
-        pre_alarm = self.session.cpath("C:\\Kestrix\\PreAlarm")
+        pre_alarm = s.cpath("C:\\Kestrix\\PreAlarm")
         links = ["linked-dir", "linked-file.jpg"]
         os.symlink(outside, pre_alarm / links[0])
         os.symlink(outside / "recording.avi", pre_alarm / links[1])
-        self.assertEqual(1, self.rec.run().code)
+        self.assertEqual(1, self.rec.run(program=r"P:\tools\Mediaprep.exe").code)  # the guard's reports are errors
         lines = self.rec.log().split("\r\n")
         self.assertEqual(["Configuring Kestrix Drives", ""], [lines[0], lines[-1]])
+        self.assertEqual([f"Error:Drive {d} holds {why}; it was left alone." for d, why in (
+            ("D:", "pagefile.sys"), ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys"),
+            ("S:", "a paging file"), ("Z:", "swapfile.sys"))], lines[1:7])
         # Each report, then its cause: a link Wine would follow is not deleted.
-        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1:2]))
-        self.assertEqual([line[24:] + " cannot be " for line in lines[1:-1:2]], [line[6:line.index("be ") + 3]
-                                                                                 for line in lines[2:-1:2]])
+        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[7:-1:2]))
+        self.assertEqual([line[24:] + " cannot be " for line in lines[7:-1:2]], [line[6:line.index("be ") + 3]
+                                                                                 for line in lines[8:-1:2]])
+        self.assertEqual(before, {d: contents(s.drive(d)) for d in "dpqrsz"})
         self.assertEqual((["recording.avi"], links), (tree(outside), sorted(os.listdir(pre_alarm))))
         for link in links:
             os.unlink(pre_alarm / link)
@@ -170,20 +189,6 @@ class MixedRecorder(Scenario):
 
     def test_statuses_positions_failures_and_report(self):
         rec, s = self.rec, self.session
-        saved = s.reg_get(self.MEMORY, "PagingFiles")
-        self.addCleanup(lambda: s.reg_delete(self.MEMORY, "PagingFiles") if saved is None
-                        else s.reg_set(self.MEMORY, "PagingFiles", saved, "REG_MULTI_SZ"))
-        # "?:" is a system-managed paging file: it names no drive by itself.
-        s.reg_set(self.MEMORY, "PagingFiles", r"?:\pagefile.sys\0q:\pagefile.sys 0 0", "REG_MULTI_SZ")
-        # Drives left alone: the program runs from P:, Q: holds a paging file,
-        # R: hiberfil.sys; foreign P: and R: would be wiped, blank Q: described.
-        program, hibernation = rec.drive("p"), rec.drive("r")
-        rec.drive("q")
-        write(program / "tools" / "Mediaprep.exe", mptest.exe("Mediaprep.exe").read_bytes())
-        write(hibernation / "hiberfil.sys", os.urandom(4096))
-        foreign(program)
-        foreign(hibernation)
-        before = {d: contents(s.drive(d)) for d in "pqr"}
         awkward_names(self.session.cpath("C:\\Kestrix\\PreAlarm"))
         rec.add_canary(self.session.dir / "録画0001.avi")  # beside the drives, under a name they hold
         rec.drive("e", size_kb=205832)                           # blank, just at the minimum size
@@ -206,14 +211,11 @@ class MixedRecorder(Scenario):
             (split / sub).mkdir()
         old_tree = tree(old)
 
-        self.assertEqual(1, rec.run(program=r"P:\tools\Mediaprep.exe").code)  # the guard's reports are errors
+        rec.run()
 
         # After the releasing rescan: M: -1, H: 0, G: 1, then the blank
         # drives, each placed right behind M:.
-        self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
-            ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys")))
-            + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
-        self.assertEqual(before, {d: contents(s.drive(d)) for d in "pqr"})
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
         for letter, position, start in (("m", 0, 0), ("e", 1, -1), ("g", 2, -1), ("h", 3, -1)):
             info = self.assertPrepared(letter, 4, position, size_kb=205832 if letter == "e" else SIZE_KB)
             self.assertEqual((start, start), (info["StartFile"], info["RecordFile"]), letter)
@@ -223,6 +225,31 @@ class MixedRecorder(Scenario):
         self.assertEqual(sorted(old_tree + ["VolumeInfo.xml"]), tree(old))
         self.assertEqual(description(), (old / "VolumeInfo.xml").read_bytes())
         self.assertEqual([[], ["kept.txt"]], [tree(small), tree(s.drive("l"))])
+
+
+class PreviewAndRun(Scenario):
+    db_guid = guid_text()
+
+    def test_the_preview_foretells_the_runs_log_whatever_the_directories(self):
+        rec, small = self.rec, dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20)
+        # A run makes AlarmPath, IndexPath and ImagePath in that order.
+        for alarm, index, image, pair in (("Alarm", "Index", "Images", "ef"), ("Index", "Index", "Images", "gh"),
+                                          ("Data\\Index\\Alarm", "Data\\Index", "Data", "ij"),
+                                          ("Data", "Data\\Index", "Data\\Index\\Images", "kl")):
+            with self.subTest(alarm=alarm, index=index, image=image):
+                drives = [rec.drive(d) for d in pair]  # fresh ones, beside the drives already prepared
+                paths = dict(AlarmPath=f"\\{alarm}\\", IndexPath=f"\\{index}\\", ImagePath=f"\\{image}\\")
+                rec.forget_settings()
+                rec.set_settings({**RECORDER_SETTINGS, **paths}, self.db_guid)
+                volwriter.write_volume(drives[0], image_path=paths["ImagePath"], index_path=paths["IndexPath"], **small)
+                foreign(drives[1])
+                write(drives[1] / "System Volume Information" / "tracking.log", b"on every NTFS drive")
+                report = rec.run(["/report"]).stdout.splitlines()
+                rec.forget_log()
+                rec.run()
+                foretold = report[report.index("The run's log would read:") + 1:-1]
+                self.assertEqual([LOG_HEAD.strip()] + [line.strip() for line in foretold],
+                                 [line for line in rec.log().splitlines() if line])
 
 
 class RegistryViews(Scenario):

@@ -49,9 +49,18 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     }
     EXPECT_EQ(10, counter);
 
+    // A root with only what every volume may hold, in any letter case, is blank to the probe.
+    for (const char* path : {"E:\\system volume INFORMATION\\", "E:\\Recycled\\", "E:\\volumeinfoold.XML",
+                             "E:\\VOLUMEINFO.xml", "E:\\VolumeInfo.xml.bak"}) {
+        Make(path);
+        bool data = !std::string(path).ends_with(".bak");  // the opposite of what is expected
+        EXPECT_TRUE(VolumeHandler::ProbeVolumeRoot("E:", data) && data == std::string(path).ends_with(".bak")) << path;
+    }
+
     // Dot directories and System Volume Information survive, read-only
     // files below them keep their attribute; everything else goes, even
-    // read-only and hidden; the counter adds what was deleted.
+    // read-only, hidden and system files at any depth (Wine keeps no
+    // read-only attribute on a directory); the counter adds what went.
     for (const char* path : {"F:\\.cache\\", "F:\\System Volume Information\\", "F:\\Data\\", "F:\\Data\\Day 1\\",
                              "F:\\Data\\.cache", "F:\\.hidden-file"})  // F:\Data\.cache is a file
         Make(path);
@@ -59,12 +68,14 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     Make("F:\\System Volume Information\\tracking.log", FILE_ATTRIBUTE_READONLY);
     Make("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);
     Make("F:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(4, handler.CountAndUnprotectFiles("F:"));
+    Make("F:\\desktop.ini", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    Make("F:\\Data\\Day 1\\Thumbs.db", FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(6, handler.CountAndUnprotectFiles("F:"));
     EXPECT_FALSE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
     EXPECT_TRUE(ReadOnly("F:\\.cache\\inside.bin"));
     ::SetFileAttributesA("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);  // the deletion clears it itself
     EXPECT_TRUE(handler.DeleteVolumeContents("F:\\", counter));
-    EXPECT_EQ(14, counter);
+    EXPECT_EQ(16, counter);
     EXPECT_EQ((Names{".cache\\", ".cache\\inside.bin", "System Volume Information\\",
                      "System Volume Information\\tracking.log"}),
               Tree("F:"));

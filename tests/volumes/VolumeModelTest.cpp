@@ -126,27 +126,25 @@ struct Used {
 
 enum class Master { None, Written, Blocked };
 
-// A header and a record of zeros (unused) for every number up to the
-// highest used one, whose records carry a video entry and their time.
+// A header and records up to the highest used one (a video entry and its time), the rest holes.
 void WriteMaster(const std::string& directory, std::int32_t first, const std::vector<Used>& used)
 {
+    win32::UniqueFileHandle file(::CreateFileA((directory + "\\MASTER.NDX").c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, 0, nullptr));
+    auto put = [&](std::int64_t at, std::vector<std::int32_t> values) {
+        LARGE_INTEGER position;
+        position.QuadPart = at;
+        DWORD written = 0;
+        ASSERT_TRUE(::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) &&
+                    ::WriteFile(file.get(), values.data(), static_cast<DWORD>(4 * values.size()), &written, nullptr));
+    };
     std::int32_t highest = first;
     for (const Used& u : used)
         highest = std::max(highest, u.number);
-    std::string bytes(6 + (highest - first + 1) * 688, '\0');
-    auto put = [&](std::size_t at, std::int32_t value) {
-        for (int i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<char>(static_cast<std::uint32_t>(value) >> (8 * i));
-    };
-    bytes[0] = 48;
-    put(2, first);
-    for (const Used& u : used) {
-        const std::size_t at = 6 + (u.number - first) * 688;
-        put(at, u.latest - 60);
-        put(at + 4, u.latest);
-        put(at + 24, 1);
-    }
-    testfiles::WriteAll(directory + "\\MASTER.NDX", bytes);
+    put(6 + std::int64_t{highest - first + 1} * 688 - 4, {0});
+    put(0, {48 | first << 16, first >> 16});
+    for (const Used& u : used)
+        put(6 + std::int64_t{u.number - first} * 688, {u.latest - 60, u.latest, 0, 0, 0, 0, 1});
 }
 
 // A scratch directory for the description files and volumes of a list.
@@ -507,6 +505,11 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
          {{10, 0, -1, 2, W, {{2, kT2}}, -1, 2}, {10, 5, -1, -1, W, {{8, kT1}}, 8, -1}}},
         {"a record claim whose newest file has no record: the latest time comes from every record",
          {{10, 0, -1, 9, W, {{3, kT2}}, -1, 9}, {10, 10, -1, 15, W, {{15, kT1}}, 15, -1}}},
+        {"a start claim on the record file is the nearest: any other claim keeps the start file",
+         {{10, 0, 4, 4, W, {{4, kT1}}, -1, 4}, {10, 0, 2, -1, W, {}, 2, -1}}},
+        // Records from 3121342 on lie beyond a 32-bit position.
+        {"no start claim: a record that cannot be read may hold anything, so the start file is there",
+         {{3121400, 0, -1, 3121340, W, {{3121340, kT1}, {3121345, kT2}}, 3121342, 3121340}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -515,6 +518,7 @@ TEST_F(VolumeFiles, ClaimsSettleFromTheMasterIndexes)
             const std::int32_t index = Add(VolumeStatus::Active, v.numFiles, v.offset, v.startFile, v.recordFile);
             if (v.master == Master::Written)
                 WriteMaster(Get(index).path, v.offset, v.used);
+
             if (v.master == Master::Blocked)
                 ::CreateDirectoryA((Get(index).path + "\\MASTER.NDX").c_str(), nullptr);
         }

@@ -120,7 +120,7 @@ class LastFilesCheck(unittest.TestCase):
             s.reg_set(TRACE_KEY, "Mediaprep", 3)
             shutil.rmtree(s.cpath(TRACE_DIR).parent, ignore_errors=True)  # the scan makes the folders again
             trace = s.cpath(TRACE_DIR + r"\MediaprepTrace.log")
-            small = dict(db_guid=db, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=5)
+            small = dict(db_guid=db, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=6)
             # Every kind of damage to the image files, on the walk 4 to 0.
             e = volwriter.write_volume(s.map_drive("e"), files=5, position=0, start_file=-1, record_file=-1,
                                        damages={4: "torn-toc", 3: "stale-summary", 2: "truncated",
@@ -138,13 +138,23 @@ class LastFilesCheck(unittest.TestCase):
                 os.unlink(volume["master_path"])
             os.unlink(os.path.join(h["image_dir"], "IMG0002.AVI"))
             volwriter.write_volume(s.map_drive("i"), files=0, num_files=0, position=4, **small)
-
+            # J's MASTER.NDX read-only to us: files with records and the newest one's journal are kept.
+            j = volwriter.write_volume(s.map_drive("j"), files=3, position=5, damages={2: "truncated", 1: "torn-toc"},
+                                       **small)
+            os.truncate(j["files"][0]["path"], 48)  # nothing to keep
+            now = lambda: (Path(j["files"][1]["path"]).read_bytes()[48:], Path(j["files"][2]["journal"]["path"]).read_bytes())
+            kept = now()
+            self.assertTrue(s.start(mptest.exe("mptesthelper.exe"), ["read", r"J:\Index\MASTER.NDX", "120"])
+                            .wait_for_output("held"))  # until the session ends
             r = s.run(mptest.exe(TOOL), ["scan", TRACE_DIR], timeout=300)
             self.assertEqual(0, r.code, r.stderr)
-            self.assertEqual(["E: 0", "F: 0", "G: 0", "H: 0", "I: 0"], [l[:4] for l in r.stdout.splitlines()])
+            self.assertEqual(["E: 0", "F: 0", "G: 0", "H: 0", "I: 0", "J: 0"], [l[:4] for l in r.stdout.splitlines()])
             traced = [int(line.split("File ")[1].split()[0]) for line in trace.read_text().splitlines()
                       if line.endswith(" corrupted, rebuilding.")]
-            self.assertEqual([4, 3, 2, 1, 0] + [11, 10, 14, 13] + list(range(29, 9, -1)) + [4, 3], traced)
+            self.assertEqual([4, 3, 2, 1, 0] + [11, 10, 14, 13] + list(range(29, 9, -1)) + [4, 3] + [2, 1, 0], traced)
+            self.assertEqual(2, trace.read_text().count("holds records but its summary could not be stored"))
+            self.assertEqual((kept[0][:4096], kept[1]), (now()[0][:4096], now()[1]))  # the tables are rebuilt
+            self.assertEqual(CAPACITY, os.path.getsize(j["files"][0]["path"]))  # replaced
 
             # Rebuilt: the summary at the file's own place, tables that agree.
             for volume, first, numbers in ((e, 0, (4, 3, 2)), (f, 10, (11, 10, 14, 13)), (g, 0, (29, 10))):

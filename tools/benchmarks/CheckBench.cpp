@@ -88,7 +88,7 @@ int main(int argc, char** argv)
         const Clock::time_point start = Clock::now();
         MasterIndex index(0);
         bool ok = index.OpenIn(location.indexDirectory) == kMmioOk &&
-                  RebuildRecord(location, index, std::atoi(argv[4]));
+                  RebuildRecord(location, index, std::atoi(argv[4])) == RebuildResult::Stored;
         index.Close();
         Report("rebuild", start, ok);
         return ok ? 0 : 1;

@@ -43,7 +43,7 @@ static void Expand(const std::uint8_t* data, std::size_t size)
         out.insert(out.end(), p + 7, p + 7 + literal);
         if (length <= kMaxJournalEntry + 1)
             out.insert(out.end(), length - literal, p[5]);
-        if (length <= 0xFFFF)
+        if (length <= kMaxJournalEntry)
             fitting += length + 16;
         at += 8 + literal;
     }
