@@ -97,9 +97,10 @@ TEST_F(RegisteredMessageFile, TheNativeSystemDirectoryIsSeenByBothBuilds)
         const std::string placed = native + folder + "\\" + kMessageFileName;
         ASSERT_TRUE(::CopyFileA(installed.c_str(), placed.c_str(), FALSE));
         testreg::DeleteKeyTree(kMessageFileKey);
-        if (!folder.empty())
+        if (!folder.empty()) {
             ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue,
                                             system + folder + "\\" + kMessageFileName));
+        }
         EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorRead)) << folder;
         ::DeleteFileA(placed.c_str());
         if (!folder.empty())
