@@ -40,6 +40,9 @@ DATA_LETTERS = "defghijklmnopqrstuvwxyz"
 # Wine's names for drive types in HKLM\Software\Wine\Drives.
 DRIVE_TYPES = {"fixed": "hd", "network": "network", "removable": "floppy", "cdrom": "cdrom"}
 WINE_DRIVES_KEY = r"HKLM\Software\Wine\Drives"
+WINE_DRIVES_VIEWS = (64, 32)
+# Where Debian's 32-bit Wine puts its Windows-side libraries.
+WINE32_DIRS = ("/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/wine/i386-windows")
 
 
 class SandboxError(Exception):
@@ -174,11 +177,16 @@ class Prefix:
         """Create the prefix once; afterwards only check that it is ready."""
         self.root.mkdir(parents=True, exist_ok=True)
         marker = self.path / ".mediaprep-sandbox"
-        if marker.exists():
+        if marker.exists() and not self._made_without_wow64():
             return
         with self.prefix_lock.held(exclusive=True):
-            if marker.exists():
+            if marker.exists() and not self._made_without_wow64():
                 return
+            if marker.exists():
+                # Made while only the 64-bit Wine was installed: once the 32-bit
+                # one is there, nothing starts in it any more.
+                self.wineserver("-k")
+                marker.unlink()
             _rmtree(self.path)
             self.path.parent.mkdir(parents=True, exist_ok=True)
             subprocess.run(["wineboot", "-i"], env=self.env(), check=False, timeout=300,
@@ -190,12 +198,18 @@ class Prefix:
             self.remove_data_letters()
             self._link("b:", self.build)
             self._wine_raw(["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                            "/t", "REG_SZ", "/d", "N", "/f"])
-            self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f"])
+                            "/t", "REG_SZ", "/d", "N", "/f", "/reg:64"])
+            for view in WINE_DRIVES_VIEWS:
+                self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f", *_view_args(view)])
             self.wineserver("-k")
             self.wineserver("-w")
             self._write_state({"drive_types": {}})
             marker.write_text("ready\n")
+
+    def _made_without_wow64(self):
+        """True for a prefix made before the 32-bit Wine was installed."""
+        return _wine32_installed() and not _lookup_nocase(
+            self.path / "drive_c", r"windows\syswow64\kernel32.dll").exists()
 
     def _link(self, name, target):
         link = self.dosdevices / name
@@ -259,10 +273,13 @@ class Prefix:
         if state.get("drive_types", {}) == wanted:
             return
         with self.prefix_lock.held(exclusive=True):
-            self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f"])
-            for letter, kind in sorted(wanted.items()):
-                self._wine_raw(["reg", "add", WINE_DRIVES_KEY, "/v", f"{letter}:", "/t",
-                                "REG_SZ", "/d", kind, "/f"])
+            # Wine reads its drive types in the caller's view: a 32-bit program
+            # would see every drive as fixed with the types in one view only.
+            for view in WINE_DRIVES_VIEWS:
+                self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f", *_view_args(view)])
+                for letter, kind in sorted(wanted.items()):
+                    self._wine_raw(["reg", "add", WINE_DRIVES_KEY, "/v", f"{letter}:", "/t",
+                                    "REG_SZ", "/d", kind, "/f", *_view_args(view)])
             self.wineserver("-k")
             self.wineserver("-w")
             state["drive_types"] = dict(wanted)
@@ -387,7 +404,7 @@ class Prefix:
 
     def reg_query(self, key, name, view=None):
         """The data of a registry value as `wine reg query` prints it, or None.
-        view: 32 or 64 for that registry view, None for reg's own (64)."""
+        view: 32 or 64 for that registry view, None for the 64-bit one."""
         r = self.run("reg", ["query", key, "/v", name, *_view_args(view)], timeout=60)
         if r.code != 0:
             return None
@@ -408,9 +425,16 @@ class Prefix:
         return _lookup_nocase(self.path / "drive_c", m.group(1))
 
 
+def _wine32_installed():
+    """Whether the 32-bit Wine is installed beside the 64-bit one."""
+    return any(Path(d).is_dir() for d in WINE32_DIRS)
+
+
 def _view_args(view):
+    # With the 32-bit Wine installed, `wine reg` may start the 32-bit reg.exe,
+    # whose own view is the 32-bit one: always name the view.
     if view is None:
-        return []
+        view = 64
     if view not in (32, 64):
         raise SandboxError(f"no registry view {view!r}")
     return [f"/reg:{view}"]

@@ -72,7 +72,7 @@ class Technician(unittest.TestCase):
             for rel in mptest.tree(root):
                 files[f"{letter.upper()}:/{rel}"] = None if rel.endswith("/") else re.sub(
                     rb"<VolumeGUID>[^<]*<", b"<VolumeGUID>*<", (root / rel).read_bytes())
-        return {"files": files, "registry": self.s.run("reg", ["query", KESTRIX_KEY, "/s"]).stdout}
+        return {"files": files, "registry": self.s.run("reg", ["query", KESTRIX_KEY, "/s", "/reg:64"]).stdout}
 
     def wait(self, match, gone=False, timeout=120):
         """The first dialog with this caption= or child=, once painted (gone: None once none)."""
