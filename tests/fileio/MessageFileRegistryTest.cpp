@@ -78,34 +78,27 @@ TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsR
     }
 }
 
-// The system directory as a 64-bit program sees it, by the search rules and
-// through a registration that names a folder in it: a 32-bit build, which runs
-// under WOW64 here as on a 64-bit recorder, must not look in its redirected
-// SysWOW64 instead.
+// Both builds see the native System32 (a 32-bit one runs under WOW64 here, as
+// on a 64-bit recorder, and must not look in its redirected SysWOW64): by the
+// search rules, and through a registration that names a folder there.
 TEST_F(RegisteredMessageFile, TheNativeSystemDirectoryIsSeenByBothBuilds)
 {
     BOOL wow64 = FALSE;
-    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
-    ASSERT_EQ(sizeof(void*) == 4, wow64 != FALSE) << "32-bit tests must meet WOW64";
-    char windows[MAX_PATH] = {}, system[MAX_PATH] = {};
-    ASSERT_NE(0u, ::GetWindowsDirectoryA(windows, MAX_PATH));
-    ASSERT_NE(0u, ::GetSystemDirectoryA(system, MAX_PATH));
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64) && (sizeof(void*) == 4) == (wow64 != FALSE));
+    char system[MAX_PATH] = {};
+    const std::string named(system, ::GetSystemDirectoryA(system, MAX_PATH));
     // Sysnative: the native System32 of a WOW64 program, whatever redirects.
-    const std::string native = wow64 ? std::string(windows) + "\\Sysnative" : std::string(system);
+    const std::string native = wow64 ? named.substr(0, named.rfind('\\')) + "\\Sysnative" : named;
     for (const std::string folder : {"\\Kestrix", ""}) {
         ::CreateDirectoryA((native + folder).c_str(), nullptr);
-        const std::string placed = native + folder + "\\" + kMessageFileName;
-        ASSERT_TRUE(::CopyFileA(installed.c_str(), placed.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileA(installed.c_str(), (native + folder + "\\ResErrorMsg.dll").c_str(), FALSE));
         testreg::DeleteKeyTree(kMessageFileKey);
-        if (!folder.empty()) {
-            ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue,
-                                            system + folder + "\\" + kMessageFileName));
-        }
-        EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorRead)) << folder;
-        ::DeleteFileA(placed.c_str());
         if (!folder.empty())
-            ::RemoveDirectoryA((native + folder).c_str());
+            testreg::SetString(kMessageFileKey, kMessageFileValue, named + folder + "\\ResErrorMsg.dll");
+        EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorRead)) << folder;
+        ::DeleteFileA((native + folder + "\\ResErrorMsg.dll").c_str());
     }
+    ::RemoveDirectoryA((native + "\\Kestrix").c_str());
 }
 
 // A callback that throws is traced while the loop goes on.
