@@ -78,16 +78,14 @@ TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsR
     }
 }
 
-// Both builds see the native System32 (a 32-bit one runs under WOW64 here, as
-// on a 64-bit recorder, and must not look in its redirected SysWOW64): by the
-// search rules, and through a registration that names a folder there.
+// Both builds see the native System32, not SysWOW64 (the 32-bit one runs under WOW64 here, as on a
+// 64-bit recorder): by the search rules, and through a registration that names a folder there.
 TEST_F(RegisteredMessageFile, TheNativeSystemDirectoryIsSeenByBothBuilds)
 {
     BOOL wow64 = FALSE;
     ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64) && (sizeof(void*) == 4) == (wow64 != FALSE));
     char system[MAX_PATH] = {};
     const std::string named(system, ::GetSystemDirectoryA(system, MAX_PATH));
-    // Sysnative: the native System32 of a WOW64 program, whatever redirects.
     const std::string native = wow64 ? named.substr(0, named.rfind('\\')) + "\\Sysnative" : named;
     for (const std::string folder : {"\\Kestrix", ""}) {
         ::CreateDirectoryA((native + folder).c_str(), nullptr);

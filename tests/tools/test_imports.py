@@ -1,7 +1,6 @@
-"""The oldest Windows that Mediaprep.exe starts on, read off its import table:
-every import is known in data/imports.known with the Windows that brought it,
-so that a new one cannot raise that floor unnoticed; the newest names the
-first entry of the manifest's supportedOS list and the README's figure."""
+"""The oldest Windows that Mediaprep.exe starts on, from its import table: every
+import is in data/imports.known with the Windows that brought it, and the newest
+names the first supportedOS of the manifest and the README's figure."""
 
 import os
 import re
@@ -21,28 +20,15 @@ WINDOWS = {"XP": None, "Vista": "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "7": "
 
 def known():
     """{(dll, function): Windows version} of data/imports.known."""
-    found, dll = {}, None
-    for line in (Path(__file__).parent / "data" / "imports.known").read_text().splitlines():
-        words = line.split("#")[0].split()
-        if words and not line[0].isspace():
-            dll, words = words[0], words[1:]
-        for word in words:
-            function, _, version = word.partition(":")
-            found[dll, function] = version or "XP"
-    return found
+    text = re.sub(r"#.*", "", (Path(__file__).parent / "data" / "imports.known").read_text())
+    return {(dll, name): version or "XP" for dll, names in re.findall(r"^(\S+)(.*\n(?:[ \t].*\n)*)", text, re.M)
+            for name, _, version in (word.partition(":") for word in names.split())}
 
 
 def imports(dump):
     """{(dll, function)} of the import table that `objdump -p` lists."""
-    found, dll = set(), None
-    for line in dump.splitlines():
-        if m := re.match(r"\s*DLL Name: (\S+)", line):
-            dll = m.group(1).lower()
-        elif dll and (m := re.fullmatch(r"\s*[0-9a-f]+\s+\d+\s+(\S+)", line)):
-            found.add((dll, m.group(1)))
-        elif not line.strip():
-            dll = None
-    return found
+    blocks = re.findall(r"DLL Name: (\S+)\n\s*vma:.*\n((?:\s*[0-9a-f]+\s+\d+\s+\S+\n)*)", dump)
+    return {(dll.lower(), line.split()[-1]) for dll, lines in blocks for line in lines.splitlines()}
 
 
 class ImportTable(unittest.TestCase):
