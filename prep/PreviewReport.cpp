@@ -146,7 +146,15 @@ void AddDrive(std::vector<std::string>& lines, const PreviewDrive& drive, const 
         failed = failed || line.compare(0, failure.size(), failure) == 0;
     if (drive.deletes && !failed) {
         lines.push_back("  A run would prepare it: delete " + Count(drive.deletes->first, "file", "files") + " (" +
-                        Bytes(drive.deletes->second) + ") and make it an empty volume of this database");
+                        Bytes(drive.deletes->second) + ") and make it " +
+                        (drive.subVolumes.empty()
+                             ? std::string("an empty volume of this database")
+                             : std::to_string(drive.subVolumes.size()) +
+                                   " empty volumes of this database, as subvolumes: one volume holds at most " +
+                                   std::to_string(kMaxVolumeKB) + " KB"));
+        for (const VolumeRecord& part : drive.subVolumes)
+            lines.push_back("    " + part.path + ": " + std::to_string(part.allocatedSpaceKB) + " KB, " +
+                            Count(part.numFiles, "image file", "image files"));
     } else if (failed) {
         lines.push_back("  A run would try to prepare it and fail" +
                         std::string(drive.deletes ? " after deleting " + Count(drive.deletes->first, "file", "files") +

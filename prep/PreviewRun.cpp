@@ -88,6 +88,10 @@ public:
     {
         Drive(path).deletes = std::make_pair(files, bytes);
     }
+    void SubVolumesPlanned(const std::string& path, std::uint64_t, const std::vector<VolumeRecord>& subVolumes) override
+    {
+        Drive(path).subVolumes = subVolumes;
+    }
 
     PreviewDrive& Drive(const std::string& path)
     {
@@ -145,9 +149,9 @@ PreviewFacts PreviewPreparation()
     // Removable and optical drives too, which a run never asks.
     const win32::QuietDriveErrors quiet;
     for (PreviewDrive& drive : facts.drives) {
-        DWORD totalKB = 0;
+        std::uint64_t totalKB = 0;
         if (drive.path.size() == 2 && VolumeHandler::TotalSpaceQuery((drive.path + "\\").c_str(), totalKB))
-            drive.sizeKB = totalKB;
+            drive.sizeKB = static_cast<std::int64_t>(totalKB);
     }
     facts.runLog = log.lines;
     facts.prepared = log.prepared;

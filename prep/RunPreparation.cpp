@@ -51,11 +51,11 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
     for (const ProtectedDrive& drive : handler.GetProtectedDrives())
         log.Error(ProtectedDriveReport(drive));
 
-    const std::int32_t count = handler.GetVolumeCount();
-    if (count == 0)
+    if (handler.GetVolumeCount() == 0)
         return;
     std::string found = "Data drives found:";
-    for (std::int32_t i = 0; i < count; ++i) {
+    // A drive made of subvolumes lengthens the list as it goes.
+    for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
         const VolumeStatus status = handler.GetVolumeStatus(i);
         if (status == VolumeStatus::Active || status == VolumeStatus::BlankWithData ||
             status == VolumeStatus::Failed || status == VolumeStatus::NoVolume)
@@ -64,14 +64,19 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
         std::string name;
         if (!handler.GetVolumePath(i, name))
             continue;
-        if (!handler.InitializeVolume(i, sizeKB)) {
+        std::vector<std::string> made;
+        if (!handler.InitializeVolume(i, sizeKB, made)) {
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
                           name.c_str());
             log.Error(text);
             continue;
         }
-        found += " " + name;
+        for (const std::string& path : made)
+            found += " " + path;
+        // The subvolumes took the entry's place among the Active entries at
+        // the front: those visited, now k - 1 more, still come first.
+        i += static_cast<std::int32_t>(made.size()) - 1;
     }
     log.Message(found);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Why a drive is not in the volume list.
 enum class LeftOutReason {
@@ -43,6 +44,10 @@ public:
     virtual void DamagedFile(const std::string& path, std::int32_t number, bool rebuilt) = 0;
     // What the initialisation of a volume would delete.
     virtual void ContentsCounted(const std::string& path, std::int32_t files, std::uint64_t bytes) = 0;
+    // A drive too large for one description, of totalKB, that the
+    // initialisation makes these subvolumes (paths, shares, file counts).
+    virtual void SubVolumesPlanned(const std::string& path, std::uint64_t totalKB,
+                                   const std::vector<VolumeRecord>& subVolumes) = 0;
 
 protected:
     ~ScanObserver() = default;

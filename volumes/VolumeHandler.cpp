@@ -150,12 +150,17 @@ bool VolumeHandler::SetAllocatedSpace(std::int32_t index, std::int32_t spaceKB)
     Lock lock(HandlerLock);
     if (GetVolumeStatus(index) == VolumeStatus::NoVolume)
         return false;
+    VolumeRecord& volume = Volumes[static_cast<std::size_t>(index)];
+    return SizeRecord(volume, spaceKB);
+}
+
+bool VolumeHandler::SizeRecord(VolumeRecord& volume, std::int32_t spaceKB)
+{
     // 0.5 % of the space stays free of image files.
     const long usableKB = static_cast<long>(static_cast<double>(spaceKB) * 0.995);
     long count = 0;
     if (!CVkUtility::GetDriveFiles(usableKB, static_cast<long>(Settings.FileSizeMB), count))
         return false;
-    VolumeRecord& volume = Volumes[static_cast<std::size_t>(index)];
     volume.allocatedSpaceKB = spaceKB;
     volume.numFiles = static_cast<std::int32_t>(count);
     return true;

@@ -63,6 +63,12 @@ public:
     // volume being recorded to. 1 on success, 0 on failure (nothing is
     // logged; after a failed deletion the drive may be partly emptied).
     int InitializeVolume(std::int32_t index, std::int32_t sizeKB);
+    // The same, giving the paths of the volumes made in position order: the
+    // entry's own, or for a drive larger than one description can hold
+    // (sizeKB at kMaxVolumeKB, the drive itself above it) those of the
+    // subvolumes it becomes, \Vol1 to \Volk, each sized by an equal share.
+    // Either every one of them is made active or none.
+    int InitializeVolume(std::int32_t index, std::int32_t sizeKB, std::vector<std::string>& volumePaths);
 
     std::int32_t GetVolumeCount();  // entries of any status, placeholders included
 
@@ -70,9 +76,10 @@ public:
     // or hibernation file or this program lives on them, in letter order.
     std::vector<ProtectedDrive> GetProtectedDrives();
 
-    // How the scan learns a drive's total size (CVkUtility::GetTotalSpaceKB);
-    // tests put a drive of any size in its place.
-    static BOOL (*TotalSpaceQuery)(const char* path, DWORD& totalKB);
+    // How the handler learns a drive's total size in KB, whatever its size
+    // (CVkUtility::GetTotalSpaceKB stops at kMaxVolumeKB); tests put a drive
+    // of any size in its place.
+    static bool (*TotalSpaceQuery)(const char* path, std::uint64_t& totalKB);
 
     // Appends a copy of the record (status and all) and returns its index.
     std::int32_t AppendVolume(const VolumeRecord& record);
@@ -192,7 +199,9 @@ private:
             tell(*m_observer);
     }
     bool ProbeRoot(const std::string& root, bool& hasOtherEntries);
-    bool WouldCreateDirectories(const std::string& root);
+    bool WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories);
+    bool SizeRecord(VolumeRecord& volume, std::int32_t spaceKB);
+    bool MakeVolumeRecords(std::int32_t index, std::int32_t sizeKB, std::vector<VolumeRecord>& made);
 
     HandlerMode m_mode = HandlerMode::Run;
     ScanObserver* m_observer = nullptr;

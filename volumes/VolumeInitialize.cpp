@@ -52,12 +52,55 @@ std::vector<std::string> SurvivingDirectories(const std::string& root)
 
 }  // namespace
 
-bool VolumeHandler::WouldCreateDirectories(const std::string& root)
+bool VolumeHandler::WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories)
 {
-    return DirectoriesCreatable(SurvivingDirectories(root), {Settings.AlarmPath, Settings.IndexPath, Settings.ImagePath});
+    return DirectoriesCreatable(SurvivingDirectories(root), directories);
+}
+
+// The records of the volumes the entry becomes, sized, with new volume GUIDs
+// and no files yet: the entry itself, or the subvolumes of a drive beyond
+// what one description can hold. The size a caller has stops at
+// kMaxVolumeKB; only a drive's own size tells how far beyond it goes.
+bool VolumeHandler::MakeVolumeRecords(std::int32_t index, std::int32_t sizeKB, std::vector<VolumeRecord>& made)
+{
+    const VolumeRecord entry = Volumes[static_cast<std::size_t>(index)];
+    std::uint64_t totalKB = 0;
+    const bool split = sizeKB == kMaxVolumeKB && entry.path.size() == 2 &&
+                       TotalSpaceQuery((entry.path + "\\").c_str(), totalKB) && totalKB > kMaxVolumeKB;
+    const std::vector<std::int32_t> shares = split ? SubVolumeShares(totalKB) : std::vector<std::int32_t>{sizeKB};
+    for (std::size_t n = 0; n < shares.size(); ++n) {
+        VolumeRecord volume = entry;
+        if (split) {
+            volume.path += SubVolumeName(n + 1);
+            if (!SizeRecord(volume, shares[n]))
+                return false;
+        } else if (!SetAllocatedSpace(index, sizeKB)) {
+            return false;
+        } else {
+            volume = Volumes[static_cast<std::size_t>(index)];
+        }
+        if (FAILED(::CoCreateGuid(&volume.volumeGuid)))
+            return false;
+        volume.dbGuid = DatabaseGuid;
+        volume.startFile = -1;
+        volume.recordFile = -1;
+        volume.fileNumOffset = 0;
+        made.push_back(volume);
+    }
+    if (!split)
+        Volumes[static_cast<std::size_t>(index)] = made.front();
+    else
+        Notify([&](ScanObserver& o) { o.SubVolumesPlanned(entry.path, totalKB, made); });
+    return true;
 }
 
 int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
+{
+    std::vector<std::string> volumePaths;
+    return InitializeVolume(index, sizeKB, volumePaths);
+}
+
+int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std::vector<std::string>& volumePaths)
 {
     std::lock_guard<CriticalSection> change(ChangeLock);
     std::unique_lock<CriticalSection> handler(HandlerLock);
@@ -67,17 +110,10 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     const std::string root = Volumes[static_cast<std::size_t>(index)].path;
     if (!IsWipeableRoot(root))
         return 0;
-    if (!SetAllocatedSpace(index, sizeKB))
+    volumePaths.clear();
+    std::vector<VolumeRecord> made;
+    if (!MakeVolumeRecords(index, sizeKB, made))
         return 0;
-    GUID volumeGuid{};
-    if (FAILED(::CoCreateGuid(&volumeGuid)))
-        return 0;
-    VolumeRecord& volume = Volumes[static_cast<std::size_t>(index)];
-    volume.volumeGuid = volumeGuid;
-    volume.dbGuid = DatabaseGuid;
-    volume.startFile = -1;
-    volume.recordFile = -1;
-    volume.fileNumOffset = 0;
 
     // The drive is counted and emptied without the handler lock, so that the
     // list stays readable meanwhile.
@@ -108,24 +144,51 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     if (GetVolumeStatus(index) == VolumeStatus::NoVolume || Volumes[static_cast<std::size_t>(index)].path != root)
         return 0;
 
+    // The directories to create below the root, in order; a subvolume's
+    // own directory comes before those inside it.
+    std::vector<std::string> directories;
+    for (const VolumeRecord& volume : made) {
+        const std::string below = volume.path.substr(root.size());
+        if (!below.empty())
+            directories.push_back(below);
+        for (const std::string* setting : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
+            directories.push_back(below + *setting);
+    }
+    if (made.size() > 1) {
+        // Written first: until the subvolumes are ready, a scan judges the
+        // drive as one foreign volume, which a run prepares again, where a
+        // root holding directories but no description would be left alone.
+        VolumeRecord whole;
+        whole.path = root;
+        for (const VolumeRecord& volume : made)
+            whole.subVolumes.push_back(volume.path.substr(root.size()));
+        if (!SaveDescription(whole))
+            return 0;
+    }
     if (IsPreview()) {
-        if (!WouldCreateDirectories(root))
+        if (!WouldCreateDirectories(root, directories))
             return 0;
     } else {
-        for (const std::string* directory : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
-            if (!::CreateDirectoryA((root + *directory).c_str(), nullptr))
+        for (const std::string& directory : directories)
+            if (!::CreateDirectoryA((root + directory).c_str(), nullptr))
                 return 0;
     }
 
-    // New capacity goes right behind the volume being recorded to.
-    const std::int32_t recording = FindRecordFileVolume();
-    const std::int32_t position = recording == -1 ? 0 : recording + 1;
+    // New capacity goes right behind the volume being recorded to; a
+    // drive's subvolumes take consecutive positions.
+    const std::int32_t position = PositionBehind(Volumes, FindRecordFileVolume());
+    const auto added = static_cast<std::int32_t>(made.size());
     for (VolumeRecord& other : Volumes)
         if (other.status == VolumeStatus::Active && other.position >= position)
-            ++other.position;
-    Volumes[static_cast<std::size_t>(index)].position = position;
-    Volumes[static_cast<std::size_t>(index)].status = VolumeStatus::Active;
-    ++ActiveVolumeCount;
+            other.position += added;
+    for (std::int32_t n = 0; n < added; ++n) {
+        made[static_cast<std::size_t>(n)].position = position + n;
+        made[static_cast<std::size_t>(n)].status = VolumeStatus::Active;
+        volumePaths.push_back(made[static_cast<std::size_t>(n)].path);
+    }
+    Volumes[static_cast<std::size_t>(index)] = made.front();
+    Volumes.insert(Volumes.end(), made.begin() + 1, made.end());
+    ActiveVolumeCount += added;
     SortVolumes(Volumes);
     // The sort moved entries: the remembered holders follow their claims.
     if (StartVolumeIndex != -1)
@@ -141,6 +204,7 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
 
     handler.unlock();
     if (!IsPreview())
-        LogActiveVolumes("Volume " + root + " initialized.");
+        for (const std::string& path : volumePaths)
+            LogActiveVolumes("Volume " + path + " initialized.");
     return 1;
 }

@@ -1,5 +1,7 @@
 #include "volumes/VolumeOrdering.h"
 
+#include "recorderlibs/TextCase.h"
+
 #include <algorithm>
 
 namespace {
@@ -85,4 +87,35 @@ std::uint32_t MinimumVolumeSizeKB(std::int32_t fileSizeMB)
 {
     const std::uint32_t tenFilesKB = static_cast<std::uint32_t>(fileSizeMB) * 10240u;
     return static_cast<std::uint32_t>(static_cast<double>(tenFilesKB) * 1.0050251256281406);
+}
+
+std::vector<std::int32_t> SubVolumeShares(std::uint64_t totalKB)
+{
+    // Beyond that many volumes (some 8 PiB) the rest of a drive goes unused.
+    totalKB = std::min<std::uint64_t>(totalKB, std::uint64_t{kMaxSequencePositions} * kMaxVolumeKB);
+    const std::uint64_t count = totalKB == 0 ? 1 : (totalKB + kMaxVolumeKB - 1) / kMaxVolumeKB;
+    std::vector<std::int32_t> shares;
+    for (std::uint64_t n = 0; n < count; ++n)
+        shares.push_back(static_cast<std::int32_t>(totalKB / count + (n < totalKB % count ? 1 : 0)));
+    return shares;
+}
+
+std::string SubVolumeName(std::size_t n)
+{
+    return "\\Vol" + std::to_string(n);
+}
+
+std::int32_t PositionBehind(const std::vector<VolumeRecord>& volumes, std::int32_t recording)
+{
+    if (recording < 0 || static_cast<std::size_t>(recording) >= volumes.size())
+        return 0;
+    const std::string& holder = volumes[static_cast<std::size_t>(recording)].path;
+    const auto sameDrive = [&](const VolumeRecord& v) {
+        return v.status == VolumeStatus::Active && holder.size() > 2 && v.path.size() > 2 &&
+               SameNoCase(v.path.data(), holder.data(), 2);
+    };
+    std::size_t last = static_cast<std::size_t>(recording);
+    while (last + 1 < volumes.size() && sameDrive(volumes[last + 1]))
+        ++last;
+    return static_cast<std::int32_t>(last + 1);
 }

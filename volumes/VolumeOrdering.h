@@ -5,6 +5,7 @@
 #include "volumes/VolumeRecord.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // More positions than any recorder has volumes (see AppendPlaceholders).
@@ -35,3 +36,22 @@ void AppendPlaceholders(std::vector<VolumeRecord>& volumes, std::int32_t positio
 // The smallest drive, in KB, that can hold a volume of fileSizeMB files:
 // ten files' worth with the 0.5 % reserve added back.
 std::uint32_t MinimumVolumeSizeKB(std::int32_t fileSizeMB);
+
+// The most a description's AllocatedSpaceKB (32-bit signed) can hold.
+inline constexpr std::int32_t kMaxVolumeKB = 0x7FFFFFFF;
+
+// The shares of a drive of totalKB that one volume cannot hold: the fewest
+// equal shares that each fit within kMaxVolumeKB, differing by at most 1 KB
+// (the larger first) and adding up to totalKB. One share, totalKB itself,
+// when it fits. A drive of more than kMaxSequencePositions full shares gets
+// that many.
+std::vector<std::int32_t> SubVolumeShares(std::uint64_t totalKB);
+
+// "\Vol1" for n = 1: the directory of a drive's nth subvolume.
+std::string SubVolumeName(std::size_t n);
+
+// The position for new volumes: right behind the Active entry at list index
+// `recording` (the one being recorded to; -1 for none gives 0) and behind
+// the subvolumes of its drive that follow it, so that a drive's subvolumes
+// keep consecutive positions.
+std::int32_t PositionBehind(const std::vector<VolumeRecord>& volumes, std::int32_t recording);

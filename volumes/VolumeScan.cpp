@@ -3,7 +3,6 @@
 #include "volumes/VolumeHandler.h"
 
 #include "recorderlibs/CRegistry.h"
-#include "recorderlibs/CVkUtility.h"
 #include "volumes/DriveGuard.h"
 #include "volumes/VolumeInfoFile.h"
 #include "volumes/VolumeInfoText.h"
@@ -23,9 +22,18 @@ bool IsDataDriveType(UINT driveType)
     return driveType == DRIVE_FIXED || driveType == DRIVE_REMOTE;
 }
 
+bool DriveTotalKB(const char* path, std::uint64_t& totalKB)
+{
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!path || !::GetDiskFreeSpaceExA(path, &available, &total, &free))
+        return false;
+    totalKB = total.QuadPart / 1024;
+    return true;
+}
+
 }  // namespace
 
-BOOL (*VolumeHandler::TotalSpaceQuery)(const char* path, DWORD& totalKB) = CVkUtility::GetTotalSpaceKB;
+bool (*VolumeHandler::TotalSpaceQuery)(const char* path, std::uint64_t& totalKB) = DriveTotalKB;
 
 VolumeHandler::VolumeHandler() : VolumeHandler(HandlerMode::Run, nullptr) {}
 
@@ -152,7 +160,7 @@ int VolumeHandler::ExamineVolume(VolumeRecord& record, int checkIndex, int split
         return 1;
     }
 
-    DWORD totalKB = 0;
+    std::uint64_t totalKB = 0;
     if (!TotalSpaceQuery((record.path + "\\").c_str(), totalKB))
         return leftOut(LeftOutReason::NoSize);
     if (totalKB < MinimumVolumeSizeKB(Settings.FileSizeMB))

@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox, tree  # noqa: E402
 from recorder import (RECORDER_SETTINGS, ZERO_GUID, Recorder, awkward_names, description, guid_text,  # noqa: E402
-                      recordings, subvolume_description, write)
+                      parse_description, recordings, subvolume_description, write)
 import volwriter  # noqa: E402
 
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
@@ -230,6 +230,57 @@ class DamagedRecorder(Scenario):
         for d, position in (("e", 0), ("f", 1)):
             self.assertNotEqual(first[d]["VolumeGUID"], self.assertPrepared(d, 2, position)["VolumeGUID"])
         self.assertEqual((self.db_guid, before), (self.rec.registry("GUID"), contents(excluded)))
+
+
+def files(kb):  # image files in 99.5 % of kb
+    return int(kb * 0.995) // 20480
+
+
+class BigDrives(Scenario):
+    db_guid = guid_text()
+    TIB = 1 << 30  # in KB; tmpfs sizes are whole pages: 2 TiB - 4 KB is the largest at the 2**31 - 1 KB limit
+    SIZES = {"e": 5 * TIB, "f": 2 * TIB - 4, "g": 2 * TIB, "h": 20 * TIB, "i": 307200}
+
+    def prepared(self, init_order, position_order):
+        """A run after the report predicted its list; every description byte for byte."""
+        found = " ".join(p for d in init_order for p in self.paths[d])
+        self.assertEqual("Drives a run would prepare: " + found, self.rec.run(["/report"]).stdout.splitlines()[-1])
+        self.rec.run()
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: " + found + "\r\n", self.rec.log())
+        volumes = [(d, p, kb) for d in position_order for p, kb in zip(self.paths[d], self.shares[d])]
+        for n, (d, path, kb) in enumerate(volumes):
+            root = self.session.drive(d) / path[3:]
+            self.assertEqual(["Alarm/", "Images/", "Index/", "VolumeInfo.xml"],
+                             [p for p in tree(root) if p != "VolumeInfoOld.xml"], path)
+            self.guids.add(guid := parse_description(data := (root / "VolumeInfo.xml").read_bytes())["VolumeGUID"])
+            self.assertEqual(description(NumFiles=files(kb), Position=n, VolumeGUID=guid, StartFile=-min(n, 1),
+                                         RecordFile=-min(n, 1), DBGUID=self.db_guid, ActiveVolumes=18,
+                                         AllocatedSpaceKB=kb), data, path)
+        for d, paths in self.paths.items():
+            if len(paths) > 1:
+                self.assertEqual(subvolume_description(*(p[2:] for p in paths)),
+                                 (self.session.drive(d) / "VolumeInfo.xml").read_bytes())
+        return [f"{p} 0 {n} {kb} {files(kb)}" for n, (_, p, kb) in enumerate(volumes)]
+
+    def test_drives_beyond_one_description_become_subvolumes_the_recorder_reads_back(self):
+        self.shares = {d: [kb // k + (n < kb % k) for n in range(k)] for d, kb in self.SIZES.items()
+                       for k in [-(-kb // (2**31 - 1))]}
+        self.paths = {d: [d.upper() + ":" + (f"\\Vol{n + 1}" if len(s) > 1 else "") for n in range(len(s))]
+                      for d, s in self.shares.items()}
+        self.guids = set()
+        for letter, kb in self.SIZES.items():
+            self.rec.drive(letter, size_kb=kb)
+        self.assertLessEqual({f"Drive {d.upper()}: fixed, {kb} KB" for d, kb in self.SIZES.items()} | {
+            f"    {p}: {kb} KB, {files(kb)} image files" for d in "egh" for p, kb in zip(self.paths[d], self.shares[d])},
+            set(self.rec.run(["/report"]).stdout.splitlines()))
+        # Each later drive goes right behind the recording E:\\Vol1 and the rest of E:.
+        expected = self.prepared("efghi", "eihgf")
+        # The recorder's scan, which splits the drives: every volume in its place.
+        scan = self.session.run(mptest.exe("volumes_wipe_tool.exe"), ["scan", TRACE.rsplit("\\", 1)[0]], timeout=300)
+        self.assertEqual(expected, scan.stdout.splitlines())
+        # Again, in the order of the scan that judges every drive whole: new GUIDs throughout.
+        self.prepared("eghif", "efihg")
+        self.assertEqual(36, len(self.guids))
 
 
 if __name__ == "__main__":

@@ -89,4 +89,20 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     EXPECT_EQ(0, handler.ActiveVolumeCount);
     EXPECT_EQ(VolumeStatus::Foreign, handler.GetVolumeStatus(systemIndex));
     ::DeleteFileA("C:\\mediaprep-keep.txt");
+
+    // A 5 TiB drive whose second subvolume fails (its alarm directory is the first one's) fails whole; its
+    // root is described as subvolumes first, so that a run prepares it again.
+    const auto query = VolumeHandler::TotalSpaceQuery;
+    VolumeHandler::TotalSpaceQuery = [](const char*, std::uint64_t& kb) { return (kb = 5ull << 30) != 0; };
+    handler.Settings.AlarmPath = "\\..\\.alarm";
+    handler.Settings.IndexPath = "\\Index";
+    handler.Settings.ImagePath = "\\Images";
+    entry.path = "F:";
+    const std::int32_t big = handler.AppendVolume(entry);
+    EXPECT_EQ(0, handler.InitializeVolume(big, 0x7FFFFFFF));
+    VolumeHandler::TotalSpaceQuery = query;
+    EXPECT_TRUE(handler.ActiveVolumeCount == 0 && handler.GetVolumeStatus(big) == VolumeStatus::Foreign);
+    EXPECT_EQ(0u, testfiles::ReadAll("F:\\VolumeInfo.xml").find("<SubVolumes>\r\n<SubVolume>\\Vol1<"));
+    EXPECT_TRUE(testfiles::Exists("F:\\Vol1\\Images") && testfiles::Exists("F:\\Vol2") &&
+                !testfiles::Exists("F:\\Vol1\\VolumeInfo.xml"));
 }

@@ -1,6 +1,7 @@
 // The count, the wipe and the scan for test_volumes.py:
 //   count DIR  prints the count     wipe DIR  prints "deleted N", exits 1 on failure
-//   scan TRACEDIR  the constructor's scan, tracing into TRACEDIR; prints "PATH STATUS" per entry
+//   scan TRACEDIR  the constructor's scan, tracing into TRACEDIR; prints
+//                  "PATH STATUS POSITION ALLOCATEDKB NUMFILES" per entry
 #include "recorderlibs/DbgLogger.h"
 #include "volumes/VolumeHandler.h"
 
@@ -16,9 +17,10 @@ int main(int argc, char** argv)
         DbgLogger::Initialize(argv[2], 0, 0);
         VolumeHandler scanned;
         for (std::int32_t i = 0; i < scanned.GetVolumeCount(); ++i) {
-            std::string path;
-            scanned.GetVolumePath(i, path);
-            std::printf("%s %d\n", path.c_str(), static_cast<int>(scanned.GetVolumeStatus(i)));
+            VolumeRecord v;
+            scanned.GetVolume(i, v);
+            std::printf("%s %d %d %d %d\n", v.path.c_str(), static_cast<int>(v.status), static_cast<int>(v.position),
+                        static_cast<int>(v.allocatedSpaceKB), static_cast<int>(v.numFiles));
         }
         DbgLogger::Shutdown();
     } else if (command == "count") {
