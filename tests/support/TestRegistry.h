@@ -1,5 +1,5 @@
 // Registry values under HKEY_LOCAL_MACHINE set with the platform's own calls,
-// own calls, in the view CRegistry chooses; keys are removed from both views.
+// in the view CRegistry chooses; keys are removed from both views.
 #pragma once
 
 #include "recorderlibs/CRegistry.h"
