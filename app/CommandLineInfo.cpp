@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 
 void ParseArguments(CCommandLineInfo& info, int argc, const char* const* argv)
 {
@@ -28,4 +29,6 @@ void CMediaprepCommandLineInfo::ParseParam(const char* param, bool flag, bool /*
         m_bReport = true;
         m_bClean = false;
     }
+    if (flag && (std::strcmp(param, "?") == 0 || ::lstrcmpiA(param, "help") == 0))
+        m_bHelp = true;
 }

@@ -18,11 +18,13 @@ void ParseCommandLine(CCommandLineInfo& info);
 
 class CMediaprepCommandLineInfo : public CCommandLineInfo {
 public:
-    // Sets m_bClean for the switch "clean" and m_bReport for "report", in any
-    // letter case; everything else is ignored without a message. With
-    // "report" anywhere, m_bClean stays false.
+    // Sets m_bClean for the switch "clean", m_bReport for "report" and
+    // m_bHelp for "?" and "help", in any letter case; everything else is
+    // ignored without a message. With "report" anywhere, m_bClean stays
+    // false; help wins over both.
     void ParseParam(const char* param, bool flag, bool last) override;
 
     bool m_bClean = false;
     bool m_bReport = false;  // nothing is prepared
+    bool m_bHelp = false;    // nothing is examined or changed
 };

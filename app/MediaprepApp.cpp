@@ -10,6 +10,32 @@
 
 #include <commctrl.h>
 
+std::vector<std::string> HelpText()
+{
+    return {
+        "Mediaprep prepares the data drives D: to Z: of a Kestrix recorder as empty",
+        "volumes of its image database. EVERYTHING ON THE PREPARED DRIVES IS DELETED.",
+        "",
+        "  Mediaprep.exe          asks for confirmation, then prepares the drives and",
+        "                         shows every report in a message box",
+        "  Mediaprep.exe /clean   prepares the drives without asking and writes its",
+        "                         report to " + std::string(kRunLogPath),
+        "  Mediaprep.exe /report  changes nothing: says what /clean would do, in",
+        "                         " + std::string(kReportPath),
+        "                         and here",
+        "  Mediaprep.exe /?       this help (also -? and /help)",
+        "",
+        "Switches begin with / or -, in any letter case; /report wins over /clean.",
+        "",
+        "Exit codes:",
+        "  0  the run reported no error, or it was cancelled; /report examined the",
+        "     recorder and kept its report; this help",
+        "  1  the run reported at least one error (a drive that failed or was left as",
+        "     it was, a directory that could not be cleared or created); /report could",
+        "     not write its report file",
+    };
+}
+
 bool CMediaprepApp::InitInstance()
 {
     // Also creates the log directory, which the run log below needs.
@@ -18,11 +44,13 @@ bool CMediaprepApp::InitInstance()
     CMediaprepCommandLineInfo commandLine;
     ParseCommandLine(commandLine);
 
-    if (commandLine.m_bReport) {
-        WriteReport(kReportPath, FormatPreviewReport(PreviewPreparation()));
+    if (commandLine.m_bHelp) {
+        WriteToConsole(HelpText());
+    } else if (commandLine.m_bReport) {
+        m_nExitCode = WriteReport(kReportPath, FormatPreviewReport(PreviewPreparation())) ? 0 : 1;
     } else if (commandLine.m_bClean) {
         FileRunLog log(kRunLogPath);
-        RunPreparation(log);
+        m_nExitCode = RunPreparation(log) ? 0 : 1;
     } else {
         // The manifest asks for version 6 of the common controls; loading
         // them before the first window is the documented way to get them.
@@ -33,6 +61,7 @@ bool CMediaprepApp::InitInstance()
         CMediaprepDlg dialog;
         dialog.PublishWindowTo(m_hMainWnd);
         dialog.DoModal();
+        m_nExitCode = dialog.ErrorsReported() ? 1 : 0;
     }
     return false;
 }
@@ -40,5 +69,6 @@ bool CMediaprepApp::InitInstance()
 int CMediaprepApp::ExitInstance()
 {
     DbgLogger::Shutdown();
-    return Application::ExitInstance();
+    Application::ExitInstance();
+    return m_nExitCode;
 }

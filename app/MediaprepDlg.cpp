@@ -127,7 +127,7 @@ void CMediaprepDlg::OnOK()
     WaitCursor wait;
     m_bRunning = true;
     MessageBoxRunLog log(m_hWnd);
-    RunPreparation(log);
+    m_bErrorsReported = !RunPreparation(log);
     ModalDialog::OnOK();
 }
 

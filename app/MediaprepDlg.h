@@ -18,6 +18,9 @@ class CMediaprepDlg : public ModalDialog {
 public:
     explicit CMediaprepDlg(HWND parent = nullptr);
 
+    // After OK: whether the preparation reported an error.
+    bool ErrorsReported() const { return m_bErrorsReported; }
+
 protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
@@ -36,4 +39,5 @@ private:
     win32::UniqueFont m_buttonFont;
     win32::UniqueIcon m_warningIcon;
     bool m_bRunning = false;  // OK pressed: the preparation is under way
+    bool m_bErrorsReported = false;
 };

@@ -11,3 +11,11 @@ void MessageBoxRunLog::Message(const std::string& text)
 {
     VkMessageBox(m_hOwner, text.c_str(), "", MB_OK);
 }
+
+void MessageBoxRunLog::ErrorWithCause(const std::string& text, const std::string& cause)
+{
+    std::string both = text;
+    while (!both.empty() && both.back() == '\n')
+        both.pop_back();
+    Error(cause.empty() ? text : both + "\n\n" + cause);
+}

@@ -12,6 +12,8 @@ public:
 
     void Error(const std::string& text) override;
     void Message(const std::string& text) override;
+    // One box: the report, then the cause below it.
+    void ErrorWithCause(const std::string& text, const std::string& cause) override;
 
 private:
     HWND m_hOwner;  // not owned

@@ -28,7 +28,7 @@ win32::UniqueFileHandle OpenConsole(HANDLE& output)
 
 }  // namespace
 
-void WriteReport(const std::string& path, const std::vector<std::string>& lines)
+bool WriteReport(const std::string& path, const std::vector<std::string>& lines)
 {
     std::ofstream file(path, std::ios::out | std::ios::trunc);
     if (file.fail()) {
@@ -39,7 +39,14 @@ void WriteReport(const std::string& path, const std::vector<std::string>& lines)
     for (const std::string& line : lines)
         if (file.good())
             file << line << "\n";
+    file.close();
+    const bool kept = !file.fail();
+    WriteToConsole(lines);
+    return kept;
+}
 
+void WriteToConsole(const std::vector<std::string>& lines)
+{
     HANDLE output = INVALID_HANDLE_VALUE;
     const win32::UniqueFileHandle console = OpenConsole(output);
     if (output == INVALID_HANDLE_VALUE)

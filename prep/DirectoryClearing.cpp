@@ -1,6 +1,7 @@
 #include "prep/DirectoryClearing.h"
 
 #include "app/RunLog.h"
+#include "recorderlibs/FailureCause.h"
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/ContainedTree.h"
 #include "volumes/WidePath.h"
@@ -26,9 +27,10 @@ void ReportProtected(RunLog& log)
     log.Error("Attempting to delete C:\\");
 }
 
-void ReportFailedDelete(RunLog& log, const std::string& path)
+void ReportFailedDelete(RunLog& log, const std::string& path, bool isDirectory, DWORD error)
 {
-    log.Error("Failed to delete: " + path);
+    log.ErrorWithCause("Failed to delete: " + path,
+                       CauseLine({path, isDirectory ? "cannot be removed" : "cannot be deleted", error, ""}));
 }
 
 // Both forms of one directory: `wide` ("\\?\", every name reachable) for the
@@ -74,8 +76,12 @@ void ClearEntry(const std::wstring& wide, const std::string& shown, const Contai
         return;
     }
     bool removed = false;
+    const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (tally) {
         removed = CountEntry(path, shownPath, tree, entry, log, *tally);
+        // What the system would answer the run.
+        ::SetLastError(isDirectory && !(entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? ERROR_DIR_NOT_EMPTY
+                                                                                         : ERROR_ACCESS_DENIED);
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or link is removed as a link: what it points to lies
         // outside the directory being cleared.
@@ -88,7 +94,7 @@ void ClearEntry(const std::wstring& wide, const std::string& shown, const Contai
         removed = tree.DeleteFile(path, false);
     }
     if (!removed)
-        ReportFailedDelete(log, shownPath);
+        ReportFailedDelete(log, shownPath, isDirectory, ::GetLastError());
 }
 
 void ClearBelow(const std::wstring& wide, const std::string& shown, const ContainedTree& tree, RunLog& log,
@@ -125,7 +131,7 @@ void ClearDirectory(const std::string& directory, RunLog& log, ClearingTally* ta
 bool CreateIndexDirectory(const std::string& path, RunLog& log)
 {
     if (::CreateDirectoryA(path.c_str(), nullptr) != 1) {
-        log.Error("Failed attempting to create: " + path);
+        log.ErrorWithCause("Failed attempting to create: " + path, CauseLine(FailureCause::Last(path, "cannot be created")));
         return false;
     }
     return true;

@@ -144,7 +144,12 @@ void AddDrive(std::vector<std::string>& lines, const PreviewDrive& drive, const 
     bool failed = false;
     for (const std::string& line : facts.runLog)
         failed = failed || line.compare(0, failure.size(), failure) == 0;
-    if (drive.deletes && !failed) {
+    if (drive.keptBy) {
+        const FailureCause& cause = *drive.keptBy;
+        const bool inUse = cause.code == ERROR_SHARING_VIOLATION || cause.code == ERROR_LOCK_VIOLATION;
+        lines.push_back("  A run would leave " + drive.path + " as it is: " +
+                        (inUse ? cause.path + " is in use by another program." : CauseLine({cause.path, cause.failure, cause.code, ""})));
+    } else if (drive.deletes && !failed) {
         lines.push_back("  A run would prepare it: delete " + Count(drive.deletes->first, "file", "files") + " (" +
                         Bytes(drive.deletes->second) + ") and make it " +
                         (drive.subVolumes.empty()
@@ -219,7 +224,7 @@ std::vector<std::string> FormatPreviewReport(const PreviewFacts& facts)
                     (facts.guidInRegistry ? "" : " and stores the new GUID"));
 
     lines.push_back("Less certain: writability is judged without writing a test file; every write and deletion of a "
-                    "run is taken to succeed (a file in use stops one only on trying); last-access times may change "
+                    "run is taken to succeed (a file opened after this report stops one only on trying); last-access times may change "
                     "where the system records reads.");
     lines.push_back("The run's log would read:");
     for (const std::string& line : facts.runLog)

@@ -38,6 +38,8 @@ struct PreviewDrive {
     std::optional<LeftOutReason> finalLeftOut;
     // What the initialisation would delete, when it got that far.
     std::optional<std::pair<std::int32_t, std::uint64_t>> deletes;
+    // What would make a run leave the drive as it is, found before its wipe.
+    std::optional<FailureCause> keptBy;
     // The subvolumes it would make of a drive too large for one volume.
     std::vector<VolumeRecord> subVolumes;
 };

@@ -88,6 +88,7 @@ public:
     {
         Drive(path).deletes = std::make_pair(files, bytes);
     }
+    void WipeRefused(const std::string& path, const FailureCause& cause) override { Drive(path).keptBy = cause; }
     void SubVolumesPlanned(const std::string& path, std::uint64_t, const std::vector<VolumeRecord>& subVolumes) override
     {
         Drive(path).subVolumes = subVolumes;

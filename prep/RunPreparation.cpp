@@ -4,14 +4,43 @@
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
 #include "recorderlibs/CRegistry.h"
+#include "recorderlibs/FailureCause.h"
 #include "volumes/VolumeHandler.h"
+#include "volumes/VolumeInfoFile.h"
 
 #include <io.h>
 
 #include <cstdio>
 
-bool RunPreparation(RunLog& log)
+namespace {
+
+// Passes every report on, remembering whether any was an error.
+class ErrorWatch : public RunLog {
+public:
+    explicit ErrorWatch(RunLog& log) : m_log(log) {}
+    void Error(const std::string& text) override
+    {
+        reported = true;
+        m_log.Error(text);
+    }
+    void Message(const std::string& text) override { m_log.Message(text); }
+    void ErrorWithCause(const std::string& text, const std::string& cause) override
+    {
+        reported = true;
+        m_log.ErrorWithCause(text, cause);
+    }
+
+    bool reported = false;
+
+private:
+    RunLog& m_log;
+};
+
+}  // namespace
+
+bool RunPreparation(RunLog& outer)
 {
+    ErrorWatch log(outer);
     DatabaseSettings settings;
     settings.ReadFromRegistry();
 
@@ -22,7 +51,7 @@ bool RunPreparation(RunLog& log)
     PrepareIndexDirectory(settings.RestorePath, log);
 
     SetMultipleDirFlag();
-    return true;
+    return !log.reported;
 }
 
 void PrepareDrives(RunLog& log)
@@ -37,12 +66,17 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
 
     // Release this database's volumes: their descriptions stop naming it, so
     // the next scan finds them foreign and they are prepared like the rest.
+    // A volume whose description keeps naming it is why the next scan lists
+    // positions that no drive holds.
+    FailureCause unreleased;
     const std::int32_t activeCount = handler.GetActiveVolumeCount();
     for (std::int32_t i = 0; i < activeCount; ++i) {
         VolumeRecord released;
         if (handler.GetVolume(i, released)) {
             released.dbGuid = GUID{};
-            handler.SaveDescription(released);
+            if (!handler.SaveDescription(released) && !unreleased.known())
+                unreleased = FailureCause{VolumeInfoPath(released.path, kVolumeInfoFileName), "cannot be written",
+                                          ::GetLastError(), released.path + " still claims volumes that no drive holds."};
         }
     }
     handler.ScanDrives(0, 0);
@@ -65,11 +99,14 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log)
         if (!handler.GetVolumePath(i, name))
             continue;
         std::vector<std::string> made;
-        if (!handler.InitializeVolume(i, sizeKB, made)) {
+        FailureCause cause;
+        if (!handler.InitializeVolume(i, sizeKB, made, &cause)) {
+            if (status == VolumeStatus::Missing)
+                cause = unreleased;
             char text[1024];
             std::snprintf(text, sizeof text, "Failure to initialize drive %s.  Mediaprep not completely successful.\n",
                           name.c_str());
-            log.Error(text);
+            log.ErrorWithCause(text, CauseLine(cause));
             continue;
         }
         for (const std::string& path : made)
@@ -95,7 +132,8 @@ void PrepareIndexDirectory(const std::string& path, RunLog& log, ClearingTally* 
             const std::string::size_type parentEnd = directory.find_last_of('\\');
             const std::string parent = parentEnd == std::string::npos ? std::string() : directory.substr(0, parentEnd + 1);
             if (parent.empty() || _access(parent.c_str(), 0) != 0)
-                log.Error("Failed attempting to create: " + path);
+                log.ErrorWithCause("Failed attempting to create: " + path,
+                                   CauseLine({path, "cannot be created", ERROR_PATH_NOT_FOUND, ""}));
         }
     } else if (exists) {
         ClearDirectory(path, log);

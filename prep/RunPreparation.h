@@ -9,7 +9,7 @@ class RunLog;
 class VolumeHandler;
 struct ClearingTally;
 
-// Always returns true; failures go to the log.
+// Failures go to the log; true when none was reported.
 bool RunPreparation(RunLog& log);
 
 // The drive part: releases this database's volumes, rescans and makes every

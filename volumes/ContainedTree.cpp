@@ -190,11 +190,31 @@ bool ContainedTree::Contains(HANDLE handle, const std::wstring& path) const
     return !ElsewhereToo(name, index, m_drive);
 }
 
-void ContainedTree::Unprotect(const std::wstring& path) const
+bool ContainedTree::CheckDeletable(const std::wstring& path, bool unprotect, DWORD attributes) const
 {
-    const win32::UniqueFileHandle handle = OpenEntry(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (handle && Contains(handle.get(), path))
-        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
+    win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    const bool attributesWritable = handle.valid();
+    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
+        handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (!handle)
+        return false;
+    if (!Contains(handle.get(), path)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
+    const bool unprotected = attributesWritable && (!unprotect || SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL));
+    // The system refuses to delete a read-only file.
+    if (!unprotected && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        if (!attributesWritable)
+            ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+bool ContainedTree::CheckLinkDeletable(const std::wstring& path)
+{
+    return OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES).valid();
 }
 
 bool ContainedTree::DeleteFile(const std::wstring& path, bool unprotect) const

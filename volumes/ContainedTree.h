@@ -48,9 +48,15 @@ public:
     // Resolves where the tree itself lies; false when it cannot be opened.
     bool Attach(const std::wstring& directory);
 
-    // Attributes to normal (read-only, hidden and system cleared), when the
-    // entry lies inside the tree.
-    void Unprotect(const std::wstring& path) const;
+    // Whether DeleteFile (or, for a directory, its removal) would be let
+    // through: the entry opens for deletion with the sharing the deletion
+    // uses and lies inside the tree, and, when read-only (`attributes` as
+    // listed), its attributes can be written. With `unprotect`, they go to
+    // normal through that handle. False with the thread's last error telling
+    // why; nothing is deleted either way.
+    bool CheckDeletable(const std::wstring& path, bool unprotect, DWORD attributes) const;
+    // The same for a link, removed as RemoveLink removes it.
+    static bool CheckLinkDeletable(const std::wstring& path);
 
     // Deletes a file entry that lies inside the tree; with `unprotect` its
     // attributes go to normal first (a read-only file is refused otherwise).

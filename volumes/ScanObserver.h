@@ -3,6 +3,7 @@
 // has no observer.
 #pragma once
 
+#include "recorderlibs/FailureCause.h"
 #include "volumes/VolumeRecord.h"
 
 #include <windows.h>
@@ -44,6 +45,9 @@ public:
     virtual void DamagedFile(const std::string& path, std::int32_t number, bool rebuilt) = 0;
     // What the initialisation of a volume would delete.
     virtual void ContentsCounted(const std::string& path, std::int32_t files, std::uint64_t bytes) = 0;
+    // The initialisation would leave the drive as it is: `cause` would stop
+    // its wipe.
+    virtual void WipeRefused(const std::string& path, const FailureCause& cause) = 0;
     // A drive too large for one description, of totalKB, that the
     // initialisation makes these subvolumes (paths, shares, file counts).
     virtual void SubVolumesPlanned(const std::string& path, std::uint64_t totalKB,

@@ -12,6 +12,7 @@
 
 #include "prep/DatabaseSettings.h"
 #include "recorderlibs/CriticalSection.h"
+#include "recorderlibs/FailureCause.h"
 #include "volumes/DriveGuard.h"
 #include "volumes/Guid.h"
 #include "volumes/ScanObserver.h"
@@ -60,15 +61,19 @@ public:
     // active volume of this database: sized from sizeKB, new volume GUID,
     // everything below its root deleted but System Volume Information, the
     // alarm, index and image directories created, placed right behind the
-    // volume being recorded to. 1 on success, 0 on failure (nothing is
-    // logged; after a failed deletion the drive may be partly emptied).
+    // volume being recorded to. 1 on success, 0 on failure; nothing is
+    // logged. A drive whose contents cannot all be deleted is not touched
+    // at all; only a file opened by another program between the count and
+    // its deletion leaves a drive partly emptied.
     int InitializeVolume(std::int32_t index, std::int32_t sizeKB);
     // The same, giving the paths of the volumes made in position order: the
     // entry's own, or for a drive larger than one description can hold
     // (sizeKB at kMaxVolumeKB, the drive itself above it) those of the
     // subvolumes it becomes, \Vol1 to \Volk, each sized by an equal share.
-    // Either every one of them is made active or none.
-    int InitializeVolume(std::int32_t index, std::int32_t sizeKB, std::vector<std::string>& volumePaths);
+    // Either every one of them is made active or none. On failure, `cause`
+    // (when given) says what failed, where that is known.
+    int InitializeVolume(std::int32_t index, std::int32_t sizeKB, std::vector<std::string>& volumePaths,
+                         FailureCause* cause = nullptr);
 
     std::int32_t GetVolumeCount();  // entries of any status, placeholders included
 
@@ -147,28 +152,31 @@ public:
     // reading only (less certain than the test file), and the other entries.
     static bool JudgeVolumeRoot(const std::string& root, bool& hasOtherEntries, WriteJudgement& how);
 
-    // Every file below the directory loses its read-only, hidden and system
-    // attributes and is counted; -1 when a directory cannot be listed.
-    std::int32_t CountAndUnprotectFiles(const std::string& directory);
-    // The same count without changing anything, with the files' bytes; when
-    // the deletion would fail for certain (a directory below `directory`
-    // keeps System Volume Information or a full-stop directory, so it cannot
-    // be removed), `deletionFails` and only the files it would delete first.
-    std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes, bool& deletionFails);
+    // The wipe's first step, before anything is deleted: every file below
+    // the directory is opened for deletion as the deletion will open it,
+    // loses its read-only, hidden and system attributes through that handle
+    // and is counted; every directory the deletion removes is opened so too.
+    // -1, with what stopped it in `cause`, at the first entry the deletion
+    // could not remove (held open by a program that does not share deletion,
+    // access denied, a directory that keeps System Volume Information or a
+    // full-stop directory) or a directory that cannot be listed.
+    std::int32_t CountAndUnprotectFiles(const std::string& directory, FailureCause* cause = nullptr);
+    // The same without changing any attribute, with the files' bytes.
+    std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause = nullptr);
 
     // Deletes every file and directory below the directory except System
     // Volume Information (at any depth) and directories whose names begin
     // with a full stop; the directory itself stays. Adds the number of files
-    // deleted to `counter`. Stops at the first failure and returns false.
+    // deleted to `counter`. Stops at the first failure and returns false,
+    // saying where in `cause`.
     //
     // Links (junctions, symbolic links) are removed themselves, never
     // entered or followed: what they point to is left alone. Where the
-    // system resolves a link on opening instead (Wine does so with host
+    // system resolves a link while opening it instead (Wine does so with host
     // symbolic links, and shows those to files as plain files), nothing that
     // resolves to a place outside the directory is changed or deleted: the
-    // deletion stops there with failure, and the counting pass leaves its
-    // attributes alone.
-    bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter);
+    // counting pass stops there, and so would the deletion.
+    bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause = nullptr);
 
     // The volume's description, written to its drive (in memory, for a
     // preview) or read from there; as SaveVolumeInfo and LoadVolumeInfo.
@@ -199,7 +207,8 @@ private:
             tell(*m_observer);
     }
     bool ProbeRoot(const std::string& root, bool& hasOtherEntries);
-    bool WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories);
+    bool WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories,
+                                FailureCause& cause);
     bool SizeRecord(VolumeRecord& volume, std::int32_t spaceKB);
     bool MakeVolumeRecords(std::int32_t index, std::int32_t sizeKB, std::vector<VolumeRecord>& made);
 

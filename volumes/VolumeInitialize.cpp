@@ -2,6 +2,7 @@
 #include "volumes/VolumeHandler.h"
 
 #include "volumes/ContainedTree.h"
+#include "volumes/VolumeInfoFile.h"
 #include "volumes/VolumeOrdering.h"
 #include "volumes/VolumeRoot.h"
 #include "volumes/WidePath.h"
@@ -50,11 +51,29 @@ std::vector<std::string> SurvivingDirectories(const std::string& root)
     return names;
 }
 
+// Each directory below the root in turn; at the first that fails, the
+// cause.
+bool CreateDirectories(const std::string& root, const std::vector<std::string>& directories, FailureCause& cause)
+{
+    for (const std::string& directory : directories)
+        if (!::CreateDirectoryA((root + directory).c_str(), nullptr)) {
+            cause = FailureCause::Last(root + directory, "cannot be created");
+            return false;
+        }
+    return true;
+}
+
 }  // namespace
 
-bool VolumeHandler::WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories)
+bool VolumeHandler::WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories,
+                                           FailureCause& cause)
 {
-    return DirectoriesCreatable(SurvivingDirectories(root), directories);
+    std::size_t failed = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (DirectoriesCreatable(SurvivingDirectories(root), directories, &failed, &error))
+        return true;
+    cause = FailureCause{root + directories[failed], "cannot be created", error, std::string()};
+    return false;
 }
 
 // The records of the volumes the entry becomes, sized, with new volume GUIDs
@@ -100,10 +119,14 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB)
     return InitializeVolume(index, sizeKB, volumePaths);
 }
 
-int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std::vector<std::string>& volumePaths)
+int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std::vector<std::string>& volumePaths,
+                                    FailureCause* cause)
 {
     std::lock_guard<CriticalSection> change(ChangeLock);
     std::unique_lock<CriticalSection> handler(HandlerLock);
+    FailureCause ignored;
+    FailureCause& why = cause ? *cause : ignored;
+    why = FailureCause{};
 
     if (!IsPreparable(GetVolumeStatus(index)))
         return 0;
@@ -116,26 +139,28 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
         return 0;
 
     // The drive is counted and emptied without the handler lock, so that the
-    // list stays readable meanwhile.
+    // list stays readable meanwhile. Whatever would stop the deletion halfway
+    // and can be seen beforehand stops it here, before the first deletion.
     handler.unlock();
     std::uint64_t bytes = 0;
-    bool deletionFails = false;
-    const std::int32_t count = IsPreview() ? CountFiles(root, bytes, deletionFails) : CountAndUnprotectFiles(root);
+    const std::int32_t count = IsPreview() ? CountFiles(root, bytes, &why) : CountAndUnprotectFiles(root, &why);
     handler.lock();
-    if (count == -1)
+    if (count == -1) {
+        why.outcome = "Nothing on " + root + " was deleted.";
+        Notify([&](ScanObserver& o) { o.WipeRefused(root, why); });
         return 0;
+    }
     if (IsPreview()) {
-        // A directory the wipe leaves in place below the root stops the
-        // deletion for certain, after the files counted; what else stops it
-        // (a file in use) shows only on trying, so it is taken to succeed.
+        // What else stops the deletion (a file opened meanwhile) shows only
+        // on trying, so it is taken to succeed.
         Notify([&](ScanObserver& o) { o.ContentsCounted(root, count, bytes); });
-        if (deletionFails)
-            return 0;
     } else {
         handler.unlock();
         std::int32_t deleted = 0;
-        if (!DeleteVolumeContents(root, deleted))
+        if (!DeleteVolumeContents(root, deleted, &why)) {
+            why.outcome = root + " is only partly emptied.";
             return 0;
+        }
         handler.lock();
     }
 
@@ -162,16 +187,15 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
         whole.path = root;
         for (const VolumeRecord& volume : made)
             whole.subVolumes.push_back(volume.path.substr(root.size()));
-        if (!SaveDescription(whole))
+        if (!SaveDescription(whole)) {
+            why = FailureCause::Last(VolumeInfoPath(root, kVolumeInfoFileName), "cannot be written");
+            why.outcome = "Everything on " + root + " was deleted; it is not a volume of the database.";
             return 0;
+        }
     }
-    if (IsPreview()) {
-        if (!WouldCreateDirectories(root, directories))
-            return 0;
-    } else {
-        for (const std::string& directory : directories)
-            if (!::CreateDirectoryA((root + directory).c_str(), nullptr))
-                return 0;
+    if (IsPreview() ? !WouldCreateDirectories(root, directories, why) : !CreateDirectories(root, directories, why)) {
+        why.outcome = "Everything on " + root + " was deleted; it is not a volume of the database.";
+        return 0;
     }
 
     // New capacity goes right behind the volume being recorded to; a

@@ -12,61 +12,96 @@ namespace {
 
 constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
 
-// What the deletion would remove. Without a tree, nothing is unprotected.
-// With `stops`, the count ends where the deletion would: at a directory below
-// the root that keeps one the wipe leaves in place, so that its removal fails
-// once its other entries are gone; `*stops` then tells so.
-std::int32_t CountBelow(const std::wstring& directory, const ContainedTree* tree, std::uint64_t& bytes,
-                        bool* stops, bool isRoot = true)
+// A "\\?\" path as the user knows it ("E:\Images\x.avi").
+std::string ShownPath(const std::wstring& path)
 {
-    DirectoryListing listing;
-    if (!listing.Start(directory, L"*.*"))
-        return -1;
-    std::int32_t count = 0;
-    bool keepsDirectory = false;
-    WIN32_FIND_DATAW entry;
-    while (listing.Next(entry)) {
-        const std::wstring path = JoinPath(directory, entry.cFileName);
-        switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
-        case WipeEntry::Skipped:
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(entry.cFileName))
-                keepsDirectory = true;
-            break;
-        case WipeEntry::Directory: {
-            const std::int32_t below = CountBelow(path, tree, bytes, stops, false);
-            if (below == -1)
-                return -1;
-            count += below;
-            if (stops && *stops)
-                return count;
-            break;
-        }
-        case WipeEntry::Link:
-            // A link to a file is a file of this drive; its target's
-            // attributes are none of our business.
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ++count;
-            break;
-        case WipeEntry::File:
-            if (tree)
-                tree->Unprotect(path);
-            bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-            ++count;
-            break;
-        }
-    }
-    if (listing.failed())
-        return -1;
-    if (stops && keepsDirectory && !isRoot)
-        *stops = true;
-    return count;
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + NarrowName(path.substr(8));
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return NarrowName(path.substr(4));
+    return NarrowName(path);
 }
 
-bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter)
+bool Blocked(FailureCause* cause, const std::string& shown, const char* failure, DWORD code)
+{
+    if (cause)
+        *cause = FailureCause{shown, failure, code, std::string()};
+    return false;
+}
+
+bool Blocked(FailureCause* cause, const std::wstring& path, const char* failure, DWORD code)
+{
+    return Blocked(cause, ShownPath(path), failure, code);
+}
+
+bool Blocked(FailureCause* cause, const std::wstring& path, const char* failure)
+{
+    return Blocked(cause, path, failure, ::GetLastError());
+}
+
+// The wipe's look before it deletes anything: every entry the deletion will
+// remove is opened as the deletion opens it, so that whatever would stop the
+// deletion (a file held by a program that does not share deletion, access
+// denied, a read-only attribute that will not go, a directory that keeps
+// what the wipe leaves in place) stops the wipe here instead, before the
+// first deletion. With `unprotect`, files lose their read-only and other
+// attributes through that handle.
+struct WipeSurvey {
+    const ContainedTree& tree;
+    bool unprotect;
+    FailureCause* cause;
+    std::int32_t files = 0;
+    std::uint64_t bytes = 0;
+
+    bool Below(const std::wstring& directory, bool isRoot)
+    {
+        DirectoryListing listing;
+        if (!listing.Start(directory, L"*.*"))
+            return Blocked(cause, directory, "cannot be listed");
+        bool keepsDirectory = false;
+        WIN32_FIND_DATAW entry;
+        while (listing.Next(entry)) {
+            const std::wstring path = JoinPath(directory, entry.cFileName);
+            const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
+            case WipeEntry::Skipped:
+                keepsDirectory = keepsDirectory || (isDirectory && !IsDotEntry(entry.cFileName));
+                break;
+            case WipeEntry::Directory:
+                if (!Below(path, false))
+                    return false;
+                // The deletion clears a read-only directory's attribute itself,
+                // when it can.
+                if (!tree.CheckDeletable(path, false, entry.dwFileAttributes))
+                    return Blocked(cause, path, "cannot be removed");
+                break;
+            case WipeEntry::Link:
+                if (!ContainedTree::CheckLinkDeletable(path))
+                    return Blocked(cause, path, "cannot be deleted");
+                files += isDirectory ? 0 : 1;
+                break;
+            case WipeEntry::File:
+                if (!tree.CheckDeletable(path, unprotect, entry.dwFileAttributes))
+                    return Blocked(cause, path, "cannot be deleted");
+                bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+                ++files;
+                break;
+            }
+        }
+        if (listing.failed())
+            return Blocked(cause, directory, "cannot be listed");
+        // Emptied of everything else, it still holds what the wipe leaves.
+        if (keepsDirectory && !isRoot)
+            return Blocked(cause, directory, "cannot be removed", ERROR_DIR_NOT_EMPTY);
+        return true;
+    }
+};
+
+bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter, FailureCause* cause)
 {
     DirectoryListing listing;
     if (!listing.Start(directory, L"*.*"))
-        return false;
+        return Blocked(cause, directory, "cannot be listed");
     WIN32_FIND_DATAW entry;
     while (listing.Next(entry)) {
         const std::wstring path = JoinPath(directory, entry.cFileName);
@@ -74,28 +109,28 @@ bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::
         case WipeEntry::Skipped:
             break;
         case WipeEntry::Directory:
-            if (!DeleteBelow(path, tree, counter))
+            if (!DeleteBelow(path, tree, counter, cause))
                 return false;
             // A read-only directory cannot be removed.
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
                 ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (!::RemoveDirectoryW(path.c_str()))
-                return false;
+                return Blocked(cause, path, "cannot be removed");
             break;
         case WipeEntry::Link:
             if (!ContainedTree::RemoveLink(path))
-                return false;
+                return Blocked(cause, path, "cannot be deleted");
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 ++counter;
             break;
         case WipeEntry::File:
             if (!tree.DeleteFile(path, true))
-                return false;
+                return Blocked(cause, path, "cannot be deleted");
             ++counter;
             break;
         }
     }
-    return !listing.failed();
+    return !listing.failed() || Blocked(cause, directory, "cannot be listed");
 }
 
 }  // namespace
@@ -198,37 +233,56 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
     return writable;
 }
 
-std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory)
+namespace {
+
+std::int32_t Survey(const std::string& directory, bool unprotect, std::uint64_t& bytes, FailureCause* cause)
 {
     std::wstring wide;
     ContainedTree tree;
-    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
-        return -1;
-    std::uint64_t bytes = 0;
-    return CountBelow(wide, &tree, bytes, nullptr);
-}
-
-std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, bool& deletionFails)
-{
-    std::wstring wide;
     bytes = 0;
-    deletionFails = false;
-    if (!LongPathOf(directory, wide))
+    if (!LongPathOf(directory, wide) || !tree.Attach(wide)) {
+        Blocked(cause, directory, "cannot be listed", ::GetLastError());
         return -1;
-    return CountBelow(wide, nullptr, bytes, &deletionFails);
+    }
+    WipeSurvey survey{tree, unprotect, cause};
+    if (!survey.Below(wide, true))
+        return -1;
+    bytes = survey.bytes;
+    return survey.files;
 }
 
-bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter)
+}  // namespace
+
+std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory, FailureCause* cause)
+{
+    std::uint64_t bytes = 0;
+    return Survey(directory, true, bytes, cause);
+}
+
+std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause)
+{
+    return Survey(directory, false, bytes, cause);
+}
+
+bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause)
 {
     std::wstring wide;
     ContainedTree tree;
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
-        return false;
-    return DeleteBelow(wide, tree, counter);
+        return Blocked(cause, directory, "cannot be listed", ::GetLastError());
+    return DeleteBelow(wide, tree, counter, cause);
 }
 
-bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings)
+bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings,
+                          std::size_t* failed, DWORD* error)
 {
+    const auto fails = [&](std::size_t setting, DWORD code) {
+        if (failed && error) {
+            *failed = setting;
+            *error = code;
+        }
+        return false;
+    };
     // Directories as their component lists below the root; the root is {}.
     std::vector<std::vector<std::string>> existing{{}};
     for (const std::string& name : surviving)
@@ -245,7 +299,8 @@ bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::
         }
         return false;
     };
-    for (const std::string& setting : settings) {
+    for (std::size_t n = 0; n < settings.size(); ++n) {
+        const std::string& setting = settings[n];
         std::vector<std::string> path;
         std::string part;
         for (std::size_t i = 0; i <= setting.size(); ++i) {
@@ -260,9 +315,9 @@ bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::
             part.clear();
         }
         if (exists(path))
-            return false;
+            return fails(n, ERROR_ALREADY_EXISTS);
         if (!exists(std::vector<std::string>(path.begin(), path.end() - 1)))
-            return false;
+            return fails(n, ERROR_PATH_NOT_FOUND);
         existing.push_back(path);
     }
     return true;

@@ -28,4 +28,7 @@ WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name);
 // whose parent is missing, fails, and the later ones are not tried. Names
 // compare without regard to case; a setting without a leading backslash is
 // taken relative to the root, the drive's usual current directory.
-bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings);
+// On failure, `failed` (when given) is the setting that fails and `error`
+// the answer the system would give.
+bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings,
+                          std::size_t* failed = nullptr, DWORD* error = nullptr);

@@ -5,21 +5,26 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
 {
     const struct {
         const char *first, *second;
-        bool clean, report;
+        bool clean, report, help;
     } cases[] = {
-        {"//clean", "", false, false},       {"/report:E", "", false, false}, {"/cleanup", "clean", false, false},
-        {"-cLean", "", true, false},         {"/report", "", false, true},    {"-rePort", "", false, true},
-        {"/Report", "-clean", false, true}, {"-clean", "/report", false, true},
+        {"//clean", "", false, false, false},      {"/report:E", "", false, false, false},
+        {"/cleanup", "clean", false, false, false}, {"-cLean", "", true, false, false},
+        {"/report", "", false, true, false},        {"-rePort", "", false, true, false},
+        {"/Report", "-clean", false, true, false},  {"-clean", "/report", false, true, false},
+        {"-clean", "/?", true, false, true},        {"-HELP", "", false, false, true},
+        {"?", "/??", false, false, false},
     };
     for (const auto& c : cases) {
         const char* argv[] = {"Mediaprep.exe", c.first, c.second};
         CMediaprepCommandLineInfo info;
         ParseArguments(info, 3, argv);
-        EXPECT_EQ(std::make_pair(c.clean, c.report), std::make_pair(info.m_bClean, info.m_bReport))
+        EXPECT_EQ(std::make_tuple(c.clean, c.report, c.help), std::make_tuple(info.m_bClean, info.m_bReport, info.m_bHelp))
             << c.first << ' ' << c.second;
     }
 }

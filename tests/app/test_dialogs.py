@@ -32,6 +32,9 @@ SETTINGS = {"ImagePath": "\\Image\\", "IndexPath": "\\Index\\", "AlarmPath": "\\
 FAILURE = "Failure to initialize drive F:.  Mediaprep not completely successful.\n"
 FOUND = "Data drives found: E:"
 CREATE_FAILURE = "Failed attempting to create: G:\\missing\\Restore\\"
+# What stopped each, below it in its box and on the next line of the log.
+FAILURE_CAUSE = "F:\\Recordings cannot be removed: Directory is not empty. Nothing on F: was deleted."
+CREATE_CAUSE = "G:\\missing\\Restore\\ cannot be created: Path not found."
 REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
 
 
@@ -84,9 +87,9 @@ class Technician(unittest.TestCase):
             self.assertTrue(self.display.wait_painted(dialog["rect"], timeout=30), f"{match} never painted")
         return dialog
 
-    def assert_ended(self, program):
+    def assert_ended(self, program, code=0):
         result = program.wait(timeout=60)
-        self.assertEqual((False, 0), (result.timed_out, result.code), result.stderr)
+        self.assertEqual((False, code), (result.timed_out, result.code), result.stderr)
 
     def screenshot(self, name, dialog):
         region = [max(edge + margin, 0) for edge, margin in zip(dialog["rect"], (-12, -12, 12, 12))]
@@ -106,9 +109,10 @@ class Technician(unittest.TestCase):
             while worker.is_alive():
                 windows.update(self.display.windows(class_regex=r"^mediaprep\.exe$"))
                 time.sleep(0.05)
-            self.assertEqual((0, set()), (runs[0].code, windows), runs[0].stderr)
+            self.assertEqual((1, set()), (runs[0].code, windows), runs[0].stderr)
             self.assertEqual("Configuring Kestrix Drives\r\nError:" + FAILURE.replace("\n", "\r\n")
-                             + f"\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n", rec.log())
+                             + f"\r\nError:{FAILURE_CAUSE}\r\nMessage: {FOUND}\r\nError:{CREATE_FAILURE}\r\n"
+                             + f"Error:{CREATE_CAUSE}\r\n", rec.log())
             silent = self.state()
             # What the run did, so that the comparison below means something.
             self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), silent["files"]["E:/VolumeInfo.xml"])
@@ -144,7 +148,8 @@ class Technician(unittest.TestCase):
             program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
             dialog = self.wait(f"child={PANEL}")
             self.display.key("Return")  # OK is the default button
-            for caption, text in (("Error", FAILURE), ("", FOUND), ("Error", CREATE_FAILURE)):
+            for caption, text in (("Error", FAILURE + "\n" + FAILURE_CAUSE), ("", FOUND),
+                                  ("Error", CREATE_FAILURE + "\n\n" + CREATE_CAUSE)):
                 box = self.wait(f"caption={caption}")
                 self.assertIn(text, texts(box).values())
                 self.assertEqual(dialog["hwnd"], box["owner"])
@@ -152,11 +157,11 @@ class Technician(unittest.TestCase):
                     self.assertTrue(any(c["style"] & 0x1F == SS_ICON for c in box["children"]), "no icon")
                 under = self.wait(f"child={PANEL}", timeout=0)
                 self.assertEqual((dialog["hwnd"], False), (under["hwnd"], under["enabled"]))  # still there
-                if text == CREATE_FAILURE:
+                if text.startswith(CREATE_FAILURE):
                     self.screenshot("error", box)
                 self.display.key("Return")
                 self.wait(f"caption={caption}", gone=True)
-            self.assert_ended(program)
+            self.assert_ended(program, code=1)
             self.assertEqual(silent, self.state())
             self.assertIsNone(rec.log())
 
@@ -200,6 +205,10 @@ class Preview(unittest.TestCase):
             roots = [session.drive(d) for d in "efghjky"] + [session.cpath("C:\\Kestrix")]
             before, values = snapshot(roots), registry(rec)
 
+            usage = rec.run(["-clean", "/?"])                          # help wins, and only helps
+            self.assertEqual(0, usage.code)
+            self.assertIn("  1  the run reported at least one error", usage.stdout)
+            self.assertEqual((before, None), (snapshot(roots), rec.log()))
             result = rec.run(["/Report", "-clean"])                    # report wins
 
             self.assertEqual(before, snapshot(roots))
@@ -214,7 +223,7 @@ class Preview(unittest.TestCase):
                        "Damaged image file 1: a run would replace it", "A run would prepare it: delete 6 files"],
                 "F:": ["Scan status: Active", "A run would prepare it"],
                 "G:": ["Drive G: network", "volume of another database", "Scan status: Foreign",
-                       "A run would try to prepare it and fail after deleting"],
+                       "A run would leave G: as it is: G:\\Recordings cannot be removed"],
                 "H:": ["Description: none", "Scan status: Blank", "delete 0 files (0 bytes)"],
                 "J:": ["Scan status: BlankWithData", "leave it alone: it holds files but no description"],
                 "K:": ["Candidate: no, too small"],

@@ -2,6 +2,7 @@
 // runs leave out of directory clearing.
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
+#include "recorderlibs/FailureCause.h"
 #include "tests/support/RecordingRunLog.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestRegistry.h"
@@ -65,7 +66,7 @@ TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
     EXPECT_EQ(18874368, Read().FileThresholdBytes);
 }
 
-TEST(ClearDirectory, ReportsWhatStaysAndNeverEntersTheSystemDirectory)
+TEST(ClearDirectory, ReportsWhatStaysAndWhyAndNeverEntersTheSystemDirectory)
 {
     testfiles::ScratchDir dir;
     const std::string readOnly = dir / "cam01\\locked.jpg";
@@ -76,8 +77,15 @@ TEST(ClearDirectory, ReportsWhatStaysAndNeverEntersTheSystemDirectory)
     ClearDirectory(dir.path() + "\\", log);
     ClearDirectory(dir / "missing\\", log);  // cannot be listed: left alone silently
     ClearDirectory("c:\\windows", log);      // without the final backslash, in any case
+    const std::string missing = dir / "missing\\Restore\\";
+    EXPECT_FALSE(CreateIndexDirectory(missing, log));
     const std::string failed = "Error:Failed to delete: ";
-    EXPECT_EQ((std::vector<std::string>{failed + readOnly, failed + dir / "cam01", "Error:Attempting to delete C:\\"}),
+    EXPECT_EQ((std::vector<std::string>{
+                  failed + readOnly, "Error:" + readOnly + " cannot be deleted: " + SystemMessage(ERROR_ACCESS_DENIED),
+                  failed + dir / "cam01",
+                  "Error:" + dir / "cam01" + " cannot be removed: " + SystemMessage(ERROR_DIR_NOT_EMPTY),
+                  "Error:Attempting to delete C:\\", "Error:Failed attempting to create: " + missing,
+                  "Error:" + missing + " cannot be created: " + SystemMessage(ERROR_PATH_NOT_FOUND)}),
               log.reports);
     EXPECT_TRUE(testfiles::Exists(readOnly));
 }

@@ -2,6 +2,7 @@
 Linux: the run log byte for byte, drive trees, descriptions and the registry."""
 
 import os
+import subprocess
 import sys
 import unittest
 
@@ -14,6 +15,8 @@ import volwriter  # noqa: E402
 
 SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
+# Wine's own words for the system's errors.
+IN_USE, DENIED, NOT_EMPTY = "Sharing violation.", "Access denied.", "Directory is not empty."
 TRACE = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepTrace.log"
 
 
@@ -71,13 +74,74 @@ class OnlyTheSystemDrive(Scenario):
         links = ["linked-dir", "linked-file.jpg"]
         os.symlink(outside, pre_alarm / links[0])
         os.symlink(outside / "recording.avi", pre_alarm / links[1])
-        self.rec.run()
+        self.assertEqual(1, self.rec.run().code)
         lines = self.rec.log().split("\r\n")
         self.assertEqual(["Configuring Kestrix Drives", ""], [lines[0], lines[-1]])
-        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1]))
+        # Each report, then its cause: a link Wine would follow is not deleted.
+        self.assertEqual([f"Error:Failed to delete: C:\\Kestrix\\PreAlarm\\{n}" for n in links], sorted(lines[1:-1:2]))
+        self.assertEqual([line[24:] + " cannot be " for line in lines[1:-1:2]], [line[6:line.index("be ") + 3]
+                                                                                 for line in lines[2:-1:2]])
         self.assertEqual((["recording.avi"], links), (tree(outside), sorted(os.listdir(pre_alarm))))
         for link in links:
             os.unlink(pre_alarm / link)
+
+
+class HeldAndDenied(Scenario):
+    db_guid = guid_text()
+
+    def test_a_drive_that_cannot_be_wiped_whole_is_left_as_it_is_and_says_why(self):
+        rec, s = self.rec, self.session
+        deep = rec.drive("e")                                    # foreign, the held clip deep in a tree
+        foreign(deep)
+        clip = "Exports/2026/12/Camera 3/clip0001.avi"
+        write(deep / clip, os.urandom(4096))
+        ours = rec.drive("f")                                    # a volume of this database
+        volwriter.write_volume(ours, files=2, position=0, db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL,
+                               seconds=20, active_volumes=1)
+        write(ours / "Alarm" / "alarm0001.jpg", os.urandom(256))
+        # Access denied: a read-only file on a read-only mount, so that its
+        # attribute cannot be cleared and Wine refuses its deletion.
+        denied = rec.drive("g")
+        foreign(denied)
+        write(denied / "Locked" / "IMG0009.AVI", os.urandom(256))
+        os.chmod(denied / "Locked" / "IMG0009.AVI", 0o444)
+        for options in ("bind", "remount,bind,ro"):
+            subprocess.run(["mount", "-o", options, denied / "Locked", denied / "Locked"], check=True)
+        rec.drive("h")                                           # blank
+        kept = {d: contents(s.drive(d)) for d in "efg"}
+        held = ("E:\\" + clip.replace("/", "\\"), r"F:\Alarm\alarm0001.jpg", r"C:\Kestrix\PreAlarm\cam01\pre0001.jpg")
+
+        with rec.holding(*held):
+            report = rec.run(["/report"])
+            result = rec.run()
+
+        def cause(path, why, drive=None):
+            return f"Error:{path} {why}" + (f" Nothing on {drive} was deleted." if drive else "") + "\r\n"
+        self.assertEqual((0, 1), (report.code, result.code))
+        self.assertEqual(LOG_HEAD + failure("E:") + cause(held[0], "cannot be deleted: " + IN_USE, "E:")
+                         + failure("F:") + cause(held[1], "cannot be deleted: " + IN_USE, "F:")
+                         + failure("G:") + cause(r"G:\Locked\IMG0009.AVI", "cannot be deleted: " + DENIED, "G:")
+                         + "Message: Data drives found: H:\r\n"
+                         + "Error:Failed to delete: " + held[2] + "\r\n" + cause(held[2], "cannot be deleted: " + IN_USE)
+                         + "Error:Failed to delete: " + held[2][:-12] + "\r\n"
+                         + cause(held[2][:-12], "cannot be removed: " + NOT_EMPTY), rec.log())
+        for d in "eg":
+            self.assertEqual(kept[d], contents(s.drive(d)), d)
+        # Ours keeps the description the run released before it prepared any drive.
+        self.assertEqual({**kept["f"], "VolumeInfo.xml": 0, "VolumeInfoOld.xml": 0},
+                         {**contents(ours), "VolumeInfo.xml": 0, "VolumeInfoOld.xml": 0})
+        self.assertEqual({**parse_description(kept["f"]["VolumeInfo.xml"]), "DBGUID": ZERO_GUID}, rec.info("f"))
+        self.assertPrepared("h", 1, 0)
+        for line in [f"A run would leave E: as it is: {held[0]} is in use by another program.",
+                     f"A run would leave F: as it is: {held[1]} is in use by another program.",
+                     r"A run would leave G: as it is: G:\Locked\IMG0009.AVI cannot be deleted: " + DENIED,
+                     "Drives a run would prepare: H:"]:
+            self.assertIn("  " * (line[0] == "A") + line, report.stdout.splitlines())
+
+        # Without the holder and the read-only mount: the log of any good run.
+        subprocess.run(["umount", denied / "Locked"], check=True)
+        self.assertEqual(0, rec.run().code)
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F: G: H:\r\n", rec.log())
 
 
 class UnreleasableVolume(Scenario):
@@ -95,7 +159,8 @@ class UnreleasableVolume(Scenario):
         before = tree(ours)
         with self.rec.holding(r"E:\VolumeInfo.xml"):
             self.rec.run()
-        self.assertEqual(LOG_HEAD + failure("") * 2 + "Message: Data drives found:\r\n", self.rec.log())
+        cause = f"Error:E:\\VolumeInfo.xml cannot be written: {IN_USE} E: still claims volumes that no drive holds.\r\n"
+        self.assertEqual(LOG_HEAD + (failure("") + cause) * 2 + "Message: Data drives found:\r\n", self.rec.log())
         self.assertEqual((before, claim), (tree(ours), (ours / "VolumeInfoOld.xml").read_bytes()))
 
 
@@ -139,20 +204,16 @@ class MixedRecorder(Scenario):
         write(split / "VolumeInfo.xml", subvolume_description("\\Vol1", "\\Vol2"))
         for sub in ("Vol1", "Vol2"):
             (split / sub).mkdir()
-        held = rec.drive("n")                                    # a foreign volume with a file held open
-        foreign(held, 3, Position=2)
         old_tree = tree(old)
 
-        with rec.holding(r"N:\Images\IMG0001.AVI"):
-            rec.run(program=r"P:\tools\Mediaprep.exe")
+        self.assertEqual(1, rec.run(program=r"P:\tools\Mediaprep.exe").code)  # the guard's reports are errors
 
-        # After the releasing rescan: M: -1, H: 0, G: 1, N: 2, then the blank
-        # drives, each placed right behind M:. N: fails; the run goes on.
+        # After the releasing rescan: M: -1, H: 0, G: 1, then the blank
+        # drives, each placed right behind M:.
         self.assertEqual(LOG_HEAD + "".join(f"Error:Drive {d} holds {why}; it was left alone.\r\n" for d, why in (
             ("P:", "the running program"), ("Q:", "a paging file"), ("R:", "hiberfil.sys")))
-            + failure("N:") + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
+            + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
         self.assertEqual(before, {d: contents(s.drive(d)) for d in "pqr"})
-        self.assertTrue((held / "Images" / "IMG0001.AVI").exists())
         for letter, position, start in (("m", 0, 0), ("e", 1, -1), ("g", 2, -1), ("h", 3, -1)):
             info = self.assertPrepared(letter, 4, position, size_kb=205832 if letter == "e" else SIZE_KB)
             self.assertEqual((start, start), (info["StartFile"], info["RecordFile"]), letter)
@@ -178,14 +239,18 @@ class RegistryViews(Scenario):
                     settings = {**RECORDER_SETTINGS, "ImagePath": f"\\Images{view}\\",
                                 "IndexPath": f"\\Index{view}\\", "AlarmPath": f"\\Alarm{view}\\"}
                     self.rec.set_settings(settings, guid_text() if len(views) > 1 else None, view=view)
+                predicted = [line for line in self.rec.run(["/report"]).stdout.splitlines() if line[2:7] in ("Error", "Messa")]
                 self.rec.run()
+                self.assertEqual(predicted, ["  " + line for line in self.rec.log().splitlines()[1:] if line])
                 if views:
                     self.assertEqual(LOG_HEAD + "Message: Data drives found: E:\r\n", self.rec.log())
                     self.assertEqual([f"Alarm{used}/", f"Images{used}/", f"Index{used}/", "VolumeInfo.xml"],
                                      [p for p in tree(e) if p != "VolumeInfoOld.xml"])
                     self.assertEqual(self.rec.registry("GUID", view=used), self.rec.info("e")["DBGUID"])
                 else:
-                    self.assertEqual(LOG_HEAD + failure("E:") + "Message: Data drives found:\r\n"
+                    self.assertEqual(LOG_HEAD + failure("E:") + "Error:E:\\ cannot be created: File already exists. "
+                                     "Everything on E: was deleted; it is not a volume of the database.\r\n"
+                                     "Message: Data drives found:\r\n"
                                      + "Error:Attempting to delete C:\\\r\n" * 2, self.rec.log())
                     self.assertEqual([], tree(e))
                     self.assertEqual((None, str), (self.rec.registry("ImagePath", view=used),

@@ -3,6 +3,7 @@
 #include "recorderlibs/CRegistry.h"
 #include "recorderlibs/CVkUtility.h"
 #include "recorderlibs/DbgLogger.h"
+#include "recorderlibs/FailureCause.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestRegistry.h"
 
@@ -167,4 +168,15 @@ TEST(CDateTime, TakesTheFiveByteRecordStamp)
     ASSERT_TRUE(time.SetFromBuffer(negative, 5));
     EXPECT_FALSE(time.SetFromBuffer(stamp, 4));
     EXPECT_EQ(-1, time.GetTime());
+}
+
+TEST(FailureCause, OneLineWithTheSystemsOwnReason)
+{
+    const std::string held = SystemMessage(ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(std::string::npos, held.find_first_of("\r\n")) << held;
+    EXPECT_NE(' ', held.back());
+    EXPECT_EQ("Error 1879048191.", SystemMessage(0x6FFFFFFF));  // none of the system's
+    EXPECT_EQ("E:\\a.avi cannot be deleted: " + held + " Nothing on E: was deleted.",
+              CauseLine({"E:\\a.avi", "cannot be deleted", ERROR_SHARING_VIOLATION, "Nothing on E: was deleted."}));
+    EXPECT_EQ("", CauseLine({"E:\\a.avi", "", ERROR_SHARING_VIOLATION, ""}));
 }

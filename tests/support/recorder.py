@@ -97,11 +97,11 @@ class Recorder:
         return result
 
     @contextlib.contextmanager
-    def holding(self, windows_path):
-        """Another process holds the file open without sharing meanwhile."""
-        holder = self.s.start(mptest.exe("mptesthelper.exe"), ["hold", windows_path, "120"])
+    def holding(self, *windows_paths):
+        """Another process holds the files open without sharing meanwhile."""
+        holder = self.s.start(mptest.exe("mptesthelper.exe"), ["hold", *windows_paths, "120"])
         try:
-            assert holder.wait_for_output("held"), f"mptesthelper could not hold {windows_path}"
+            assert holder.wait_for_output("held"), f"mptesthelper could not hold {windows_paths}"
             yield
         finally:
             holder.kill()

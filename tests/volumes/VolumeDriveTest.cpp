@@ -106,3 +106,50 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     EXPECT_TRUE(testfiles::Exists("F:\\Vol1\\Images") && testfiles::Exists("F:\\Vol2") &&
                 !testfiles::Exists("F:\\Vol1\\VolumeInfo.xml"));
 }
+
+TEST(VolumeDrives, WhatWouldStopTheDeletionStopsTheWipeBeforeItDeletesAnything)
+{
+    VolumeHandler handler{DatabaseSettings(), GUID{}};
+    for (const char* path : {"E:\\Data\\", "E:\\Data\\Day 1\\", "E:\\Kept\\"})
+        Make(path);
+    Make("E:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);
+    Make("E:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY);
+    Make("E:\\a.txt", FILE_ATTRIBUTE_READONLY);
+    const struct {
+        const char* held;  // opened without delete sharing meanwhile
+        const char* blocker;
+        const char* failure;
+        DWORD code;
+    } cases[] = {
+        {nullptr, "E:\\Kept", "cannot be removed", ERROR_DIR_NOT_EMPTY},  // keeps what the wipe leaves
+        {"E:\\Data\\Day 1\\KEY00002.dat", "E:\\Data\\Day 1\\KEY00002.dat", "cannot be deleted", ERROR_SHARING_VIOLATION},
+        {"E:\\Data\\Day 1", "E:\\Data\\Day 1", "cannot be removed", ERROR_SHARING_VIOLATION},
+    };
+    for (const auto& c : cases) {
+        if (c.held)
+            ::RemoveDirectoryA("E:\\Kept\\System Volume Information");
+        else
+            Make("E:\\Kept\\System Volume Information\\");
+        const Names before = Tree("E:");
+        win32::UniqueFileHandle held;
+        if (c.held)
+            held.reset(::CreateFileA(c.held, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        FailureCause cause;
+        std::uint64_t bytes = 0;
+        EXPECT_EQ(-1, handler.CountFiles("E:", bytes, &cause)) << c.blocker;
+        EXPECT_EQ(-1, handler.CountAndUnprotectFiles("E:", &cause)) << c.blocker;
+        EXPECT_EQ((std::vector<std::string>{c.blocker, c.failure}), (std::vector<std::string>{cause.path, cause.failure}));
+        EXPECT_EQ(c.code, cause.code) << c.blocker;
+        EXPECT_EQ(before, Tree("E:"));
+    }
+    // Held only once the count has passed: the deletion stops there.
+    const win32::UniqueFileHandle held(
+        ::CreateFileA(cases[1].held, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::int32_t deleted = 0;
+    FailureCause cause;
+    EXPECT_FALSE(handler.DeleteVolumeContents("E:", deleted, &cause));
+    EXPECT_EQ((std::vector<std::string>{cases[1].blocker, "cannot be deleted"}),
+              (std::vector<std::string>{cause.path, cause.failure}));
+    EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, cause.code);
+}
