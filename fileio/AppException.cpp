@@ -36,12 +36,21 @@ std::string Hex(std::uint32_t value)
     return text;
 }
 
+// A message file, loaded as data, as a 64-bit program finds it: the event log
+// that the registration is made for reads its names that way, and both builds
+// of this program must give the same texts.
+HMODULE LoadMessageFile(const char* name)
+{
+    const win32::NativeSystemDirectory native;
+    return ::LoadLibraryExA(name, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
 // The message file by the platform's search rules, else through the event-log
 // registration. Loaded for every lookup: a message file installed or
 // registered while the program runs is seen at once.
 win32::UniqueModule OpenMessageModule()
 {
-    win32::UniqueModule module(::LoadLibraryExA(kMessageFileName, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    win32::UniqueModule module(LoadMessageFile(kMessageFileName));
     if (module)
         return module;
 
@@ -59,7 +68,7 @@ win32::UniqueModule OpenMessageModule()
     }
     key.reset();
     path[size] = '\0';
-    module.reset(::LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    module.reset(LoadMessageFile(path));
     if (!module)
         ::OutputDebugStringA("Failed opening error message file\n");
     return module;

@@ -119,6 +119,29 @@ private:
     bool m_set;
 };
 
+// While it lives, the calling thread's file names in the system directory
+// mean what they mean to a 64-bit program. Under WOW64 a 32-bit program's
+// "System32" is otherwise its own 32-bit directory (SysWOW64), and files that
+// 64-bit software installed there, or that the event log names there, are out
+// of its sight. A 64-bit program, or any program on 32-bit Windows, has no
+// redirection: then the call fails and nothing changes. Keep the scope to
+// loads of data files: code (DLLs) must still come from the redirected side.
+class NativeSystemDirectory {
+public:
+    NativeSystemDirectory() noexcept : m_set(::Wow64DisableWow64FsRedirection(&m_previous) != FALSE) {}
+    ~NativeSystemDirectory()
+    {
+        if (m_set)
+            ::Wow64RevertWow64FsRedirection(m_previous);
+    }
+    NativeSystemDirectory(const NativeSystemDirectory&) = delete;
+    NativeSystemDirectory& operator=(const NativeSystemDirectory&) = delete;
+
+private:
+    void* m_previous = nullptr;
+    bool m_set;
+};
+
 // A failed platform call as a value: the GetLastError() code and the call.
 struct Error {
     DWORD code = ERROR_SUCCESS;

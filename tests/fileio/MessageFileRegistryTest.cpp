@@ -78,6 +78,27 @@ TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsR
     }
 }
 
+// Both builds see the native System32, not SysWOW64 (the 32-bit one runs under WOW64 here, as on a
+// 64-bit recorder): by the search rules, and through a registration that names a folder there.
+TEST_F(RegisteredMessageFile, TheNativeSystemDirectoryIsSeenByBothBuilds)
+{
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64) && (sizeof(void*) == 4) == (wow64 != FALSE));
+    char system[MAX_PATH] = {};
+    const std::string named(system, ::GetSystemDirectoryA(system, MAX_PATH));
+    const std::string native = wow64 ? named.substr(0, named.rfind('\\')) + "\\Sysnative" : named;
+    for (const std::string folder : {"\\Kestrix", ""}) {
+        ::CreateDirectoryA((native + folder).c_str(), nullptr);
+        ASSERT_TRUE(::CopyFileA(installed.c_str(), (native + folder + "\\ResErrorMsg.dll").c_str(), FALSE));
+        testreg::DeleteKeyTree(kMessageFileKey);
+        if (!folder.empty())
+            testreg::SetString(kMessageFileKey, kMessageFileValue, named + folder + "\\ResErrorMsg.dll");
+        EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorRead)) << folder;
+        ::DeleteFileA((native + folder + "\\ResErrorMsg.dll").c_str());
+    }
+    ::RemoveDirectoryA((native + "\\Kestrix").c_str());
+}
+
 // A callback that throws is traced while the loop goes on.
 TEST(CompletionPortThread, HandsEveryPacketOnAndTracesAFailingCallback)
 {

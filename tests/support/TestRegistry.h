@@ -1,5 +1,5 @@
-// Registry values under HKEY_LOCAL_MACHINE set and read with the platform's
-// own calls, in the view CRegistry chooses; keys are removed from both views.
+// Registry values under HKEY_LOCAL_MACHINE set with the platform's own calls,
+// in the view CRegistry chooses; keys are removed from both views.
 #pragma once
 
 #include "recorderlibs/CRegistry.h"
@@ -35,17 +35,6 @@ inline LONG SetDword(const char* key, const char* name, DWORD value) { return Se
 inline LONG SetString(const char* key, const char* name, const std::string& value)
 {
     return SetRaw(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
-}
-
-inline bool GetDword(const char* key, const char* name, DWORD& value)
-{
-    HKEY handle = nullptr;
-    DWORD type = 0, size = sizeof value;
-    const REGSAM access = KEY_QUERY_VALUE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key);
-    return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, access, &handle) == ERROR_SUCCESS &&
-           ::RegQueryValueExA(win32::UniqueRegKey(handle).get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                              &size) == ERROR_SUCCESS &&
-           type == REG_DWORD && size == sizeof value;
 }
 
 // Removes a whole key when constructed and again when destroyed.
