@@ -190,18 +190,25 @@ bool ContainedTree::Contains(HANDLE handle, const std::wstring& path) const
     return !ElsewhereToo(name, index, m_drive);
 }
 
-bool ContainedTree::CheckDeletable(const std::wstring& path, bool unprotect, DWORD attributes) const
+win32::UniqueFileHandle ContainedTree::OpenForDeletion(const std::wstring& path, bool& attributesWritable) const
 {
     win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    const bool attributesWritable = handle.valid();
+    attributesWritable = handle.valid();
     if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
         handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (handle && !Contains(handle.get(), path)) {
+        handle = win32::UniqueFileHandle();
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return handle;
+}
+
+bool ContainedTree::CheckDeletable(const std::wstring& path, bool unprotect, DWORD attributes) const
+{
+    bool attributesWritable = false;
+    const win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
     if (!handle)
         return false;
-    if (!Contains(handle.get(), path)) {
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
-        return false;
-    }
     const bool unprotected = attributesWritable && (!unprotect || SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL));
     // The system refuses to delete a read-only file.
     if (!unprotected && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -219,16 +226,11 @@ bool ContainedTree::CheckLinkDeletable(const std::wstring& path)
 
 bool ContainedTree::DeleteFile(const std::wstring& path, bool unprotect) const
 {
-    win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
-        handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
+    bool attributesWritable = false;
+    win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
     if (!handle)
         return false;
-    if (!Contains(handle.get(), path)) {
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
-        return false;
-    }
-    if (unprotect)
+    if (unprotect && attributesWritable)
         SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
     return DeleteOnClose(handle);
 }

@@ -66,6 +66,12 @@ public:
     static bool RemoveLink(const std::wstring& path);
 
 private:
+    // Opens an entry below the tree for its deletion, with the right to change
+    // its attributes where that is granted (`attributesWritable`); an invalid
+    // handle, the reason left as the last error, when it cannot be opened or
+    // lies outside the tree.
+    win32::UniqueFileHandle OpenForDeletion(const std::wstring& path, bool& attributesWritable) const;
+
     // Whether the handle, opened on `path` below the tree, lies inside it.
     bool Contains(HANDLE handle, const std::wstring& path) const;
 
