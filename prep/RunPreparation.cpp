@@ -20,16 +20,16 @@ bool IsPrepared(VolumeStatus status)
            status != VolumeStatus::Failed && status != VolumeStatus::NoVolume;
 }
 
-// The files that the wipes of the drives to prepare will delete, counted
-// beforehand (reading only) so that the progress can be shown over all drives.
+// The files that the wipes of the drives to prepare will delete, listed
+// beforehand so that the progress can be shown over all drives; each wipe
+// still opens its files itself before it deletes any.
 std::int64_t FilesToWipe(VolumeHandler& handler)
 {
     std::int64_t files = 0;
     for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
         std::string path;
-        std::uint64_t bytes = 0;
         if (IsPrepared(handler.GetVolumeStatus(i)) && handler.GetVolumePath(i, path) && !path.empty()) {
-            const std::int32_t count = handler.CountFiles(path, bytes);
+            const std::int32_t count = handler.ListFiles(path);
             files += count > 0 ? count : 0;
         }
     }

@@ -164,6 +164,9 @@ public:
     std::int32_t CountAndUnprotectFiles(const std::string& directory, FailureCause* cause = nullptr);
     // The same without changing any attribute, with the files' bytes.
     std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause = nullptr);
+    // The files the wipe would delete, by listing alone: no entry is opened,
+    // so it is cheap enough to total the drives before the first wipe.
+    std::int32_t ListFiles(const std::string& directory);
 
     // Deletes every file and directory below the directory except System
     // Volume Information (at any depth) and directories whose names begin

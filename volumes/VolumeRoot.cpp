@@ -45,9 +45,10 @@ bool Blocked(FailureCause* cause, const std::wstring& path, const char* failure)
 // denied, a read-only attribute that will not go, a directory that keeps
 // what the wipe leaves in place) stops the wipe here instead, before the
 // first deletion. With `unprotect`, files lose their read-only and other
-// attributes through that handle.
+// attributes through that handle. Without a tree, entries are only listed
+// and counted: nothing is opened and nothing stops the count.
 struct WipeSurvey {
-    const ContainedTree& tree;
+    const ContainedTree* tree;
     bool unprotect;
     FailureCause* cause;
     std::int32_t files = 0;
@@ -72,16 +73,16 @@ struct WipeSurvey {
                     return false;
                 // The deletion clears a read-only directory's attribute itself,
                 // when it can.
-                if (!tree.CheckDeletable(path, false, entry.dwFileAttributes))
+                if (tree && !tree->CheckDeletable(path, false, entry.dwFileAttributes))
                     return Blocked(cause, path, "cannot be removed");
                 break;
             case WipeEntry::Link:
-                if (!ContainedTree::CheckLinkDeletable(path))
+                if (tree && !ContainedTree::CheckLinkDeletable(path))
                     return Blocked(cause, path, "cannot be deleted");
                 files += isDirectory ? 0 : 1;
                 break;
             case WipeEntry::File:
-                if (!tree.CheckDeletable(path, unprotect, entry.dwFileAttributes))
+                if (tree && !tree->CheckDeletable(path, unprotect, entry.dwFileAttributes))
                     return Blocked(cause, path, "cannot be deleted");
                 bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
                 ++files;
@@ -91,7 +92,7 @@ struct WipeSurvey {
         if (listing.failed())
             return Blocked(cause, directory, "cannot be listed");
         // Emptied of everything else, it still holds what the wipe leaves.
-        if (keepsDirectory && !isRoot)
+        if (tree && keepsDirectory && !isRoot)
             return Blocked(cause, directory, "cannot be removed", ERROR_DIR_NOT_EMPTY);
         return true;
     }
@@ -238,16 +239,18 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
 
 namespace {
 
-std::int32_t Survey(const std::string& directory, bool unprotect, std::uint64_t& bytes, FailureCause* cause)
+// `look`: every entry is opened as the deletion will open it.
+std::int32_t Survey(const std::string& directory, bool look, bool unprotect, std::uint64_t& bytes,
+                    FailureCause* cause)
 {
     std::wstring wide;
     ContainedTree tree;
     bytes = 0;
-    if (!LongPathOf(directory, wide) || !tree.Attach(wide)) {
+    if (!LongPathOf(directory, wide) || (look && !tree.Attach(wide))) {
         Blocked(cause, directory, "cannot be listed", ::GetLastError());
         return -1;
     }
-    WipeSurvey survey{tree, unprotect, cause};
+    WipeSurvey survey{look ? &tree : nullptr, unprotect, cause};
     if (!survey.Below(wide, true))
         return -1;
     bytes = survey.bytes;
@@ -259,12 +262,18 @@ std::int32_t Survey(const std::string& directory, bool unprotect, std::uint64_t&
 std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory, FailureCause* cause)
 {
     std::uint64_t bytes = 0;
-    return Survey(directory, true, bytes, cause);
+    return Survey(directory, true, true, bytes, cause);
 }
 
 std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause)
 {
-    return Survey(directory, false, bytes, cause);
+    return Survey(directory, true, false, bytes, cause);
+}
+
+std::int32_t VolumeHandler::ListFiles(const std::string& directory)
+{
+    std::uint64_t bytes = 0;
+    return Survey(directory, false, false, bytes, nullptr);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause)
