@@ -142,8 +142,15 @@ void AddDrive(std::vector<std::string>& lines, const PreviewDrive& drive, const 
 
     const std::string failure = "Error:Failure to initialize drive " + drive.path + ".";
     bool failed = false;
-    for (const std::string& line : facts.runLog)
-        failed = failed || line.compare(0, failure.size(), failure) == 0;
+    std::string reason;  // the line after the report that says what stopped it
+    for (std::size_t n = 0; n < facts.runLog.size(); ++n) {
+        if (failed || facts.runLog[n].compare(0, failure.size(), failure) != 0)
+            continue;
+        failed = true;
+        const std::string next = n + 1 < facts.runLog.size() ? facts.runLog[n + 1] : std::string();
+        if (next.compare(0, 6, "Error:") == 0 && next.compare(0, 26, "Error:Failure to initialize") != 0)
+            reason = next.substr(6);
+    }
     if (drive.keptBy) {
         const FailureCause& cause = *drive.keptBy;
         const bool inUse = cause.code == ERROR_SHARING_VIOLATION || cause.code == ERROR_LOCK_VIOLATION;
@@ -164,7 +171,8 @@ void AddDrive(std::vector<std::string>& lines, const PreviewDrive& drive, const 
         lines.push_back("  A run would try to prepare it and fail" +
                         std::string(drive.deletes ? " after deleting " + Count(drive.deletes->first, "file", "files") +
                                                         " (" + Bytes(drive.deletes->second) + ")"
-                                                  : ""));
+                                                  : "") +
+                        (reason.empty() ? std::string() : ": " + reason));
     } else if (drive.finalStatus == VolumeStatus::BlankWithData) {
         lines.push_back("  A run would leave it alone: it holds files but no description of a volume");
     } else if (drive.finalStatus) {
@@ -219,13 +227,19 @@ std::vector<std::string> FormatPreviewReport(const PreviewFacts& facts)
 
     AddDirectory(lines, "Pre-alarm", s.PreAlarmPath, facts.preAlarm);
     AddDirectory(lines, "Restore", s.RestorePath, facts.restore);
+    lines.push_back(facts.backupPrivileges
+                        ? "Privileges: the backup and restore privileges are enabled for the drives, as a run enables "
+                          "them: access denied by a file's ACL stops no wipe"
+                        : "Privileges: the backup and restore privileges cannot be enabled (not an administrator): a "
+                          "file whose ACL denies this account leaves its drive as it is");
     lines.push_back("Registry: a run sets MultipleDir to 1 (now " +
                     (facts.multipleDir ? std::to_string(*facts.multipleDir) : std::string("not set")) + ")" +
                     (facts.guidInRegistry ? "" : " and stores the new GUID"));
 
-    lines.push_back("Less certain: writability is judged without writing a test file; every write and deletion of a "
-                    "run is taken to succeed (a file opened after this report stops one only on trying); last-access times may change "
-                    "where the system records reads.");
+    lines.push_back("Less certain: writability is judged without writing a test file; a description is taken to fit "
+                    "when the drive's free space, with what the wipe frees, holds its bytes; every other write and "
+                    "deletion of a run is taken to succeed (a file opened after this report stops one only on trying); "
+                    "last-access times may change where the system records reads.");
     lines.push_back("The run's log would read:");
     for (const std::string& line : facts.runLog)
         lines.push_back("  " + line);

@@ -49,6 +49,7 @@ struct PreviewFacts {
     bool guidInRegistry = false;
     bool settingsKeyFound = false;
     bool view32 = false;         // the registry view of the recorder's tree
+    bool backupPrivileges = false;  // both enabled for the drives, as a run enables them
     DatabaseSettings settings;
     std::optional<std::uint32_t> multipleDir;
     std::vector<PreviewDrive> drives;  // by path

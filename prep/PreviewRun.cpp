@@ -6,6 +6,7 @@
 #include "recorderlibs/CRegistry.h"
 #include "recorderlibs/TextCase.h"
 #include "recorderlibs/Win32Handle.h"
+#include "volumes/BackupPrivileges.h"
 #include "volumes/VolumeHandler.h"
 #include "volumes/VolumeInfoText.h"
 
@@ -136,6 +137,9 @@ PreviewFacts PreviewPreparation()
     Collector collector;
     ListeningLog log;
     {
+        // As a run has them, for the drives alone.
+        const BackupPrivileges privileges;
+        facts.backupPrivileges = privileges.backup() && privileges.restore();
         VolumeHandler handler(HandlerMode::Preview, &collector);
         facts.databaseGuid = GuidToText(handler.DatabaseGuid);
         PrepareDrives(handler, log);

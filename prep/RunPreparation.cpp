@@ -5,6 +5,7 @@
 #include "prep/DirectoryClearing.h"
 #include "recorderlibs/CRegistry.h"
 #include "recorderlibs/FailureCause.h"
+#include "volumes/BackupPrivileges.h"
 #include "volumes/VolumeHandler.h"
 #include "volumes/VolumeInfoFile.h"
 
@@ -82,6 +83,8 @@ bool RunPreparation(RunLog& outer, RunProgress* progress)
 
 void PrepareDrives(RunLog& log, RunProgress* progress)
 {
+    // For the drives alone: the directories on C: are cleared without them.
+    const BackupPrivileges privileges;
     if (progress)
         progress->StepBegun(RunStep::Examining, std::string());
     VolumeHandler handler;  // scans at once

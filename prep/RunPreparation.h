@@ -17,7 +17,9 @@ bool RunPreparation(RunLog& log, RunProgress* progress = nullptr);
 
 // The drive part: releases this database's volumes, rescans and makes every
 // blank, foreign or missing entry an empty volume, reporting each failure and
-// then the drives prepared ("Data drives found:").
+// then the drives prepared ("Data drives found:"). The backup and restore
+// privileges are enabled for it where the token has them
+// (volumes/BackupPrivileges.h).
 void PrepareDrives(RunLog& log, RunProgress* progress = nullptr);
 // The same on a handler that has made its first scan; a preview handler
 // goes through every step and changes nothing.

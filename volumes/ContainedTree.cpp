@@ -1,39 +1,24 @@
 #include "volumes/ContainedTree.h"
 
 #include "recorderlibs/TextCase.h"
+#include "volumes/EntryDeletion.h"
 
 #include <vector>
 
 namespace {
 
-// Opens the entry itself: a link, not what it points to, where the system
-// can tell them apart.
-win32::UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access)
-{
-    return win32::UniqueFileHandle(::CreateFileW(path.c_str(), access,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                 OPEN_EXISTING,
-                                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
+constexpr DWORD kDeletionAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
-// The path the system resolved a handle to, in its normalised DOS form
-// such as \\?\E:\Images\x.dat or \\?\UNC\server\share\x.dat.
-bool FinalPath(HANDLE handle, std::wstring& path)
+// Opens the entry itself, for deleting it and changing its attributes, or
+// when the latter is denied, for deleting it alone.
+win32::UniqueFileHandle OpenEntryForDeletion(const std::wstring& path, bool& attributesWritable)
 {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0)
-            return false;
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            path = buffer;
-            return true;
-        }
-        buffer.assign(length + 1, L'\0');
-    }
-    return false;
+    FileCalls& calls = FileCalls::Current();
+    win32::UniqueFileHandle handle(calls.OpenEntry(path, kDeletionAccess));
+    attributesWritable = handle.valid();
+    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
+        handle.reset(calls.OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES));
+    return handle;
 }
 
 // The handle's path below the root of its volume ("\Images\x.dat"), of any
@@ -81,41 +66,6 @@ bool ElsewhereToo(const std::wstring& name, ULONGLONG index, wchar_t own)
     return false;
 }
 
-bool SetAttributes(HANDLE handle, DWORD attributes)
-{
-    FILE_BASIC_INFO info{};  // zero times: left as they are
-    info.FileAttributes = attributes;
-    return ::SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != FALSE;
-}
-
-bool DeleteOnClose(win32::UniqueFileHandle& handle)
-{
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition, sizeof disposition))
-        return false;
-    return handle.reset();
-}
-
-bool RemoveLinkEntry(const std::wstring& path)
-{
-    win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (!handle)
-        return false;
-    // Only a handle on the link itself may be deleted through: if the system
-    // opened the target instead, deleting would destroy the target.
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof tag))
-        return false;
-    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        ::SetLastError(ERROR_NOT_A_REPARSE_POINT);
-        return false;
-    }
-    if (tag.FileAttributes & FILE_ATTRIBUTE_READONLY)
-        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteOnClose(handle);
-}
-
 }  // namespace
 
 std::string JoinPath(const std::string& directory, const std::string& name)
@@ -159,7 +109,8 @@ bool ContainedTree::Attach(const std::wstring& directory)
     const win32::UniqueFileHandle handle(::CreateFileW(m_root.c_str(), FILE_READ_ATTRIBUTES,
                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle || !FinalPath(handle.get(), m_prefix) || !VolumeRelativeName(handle.get(), m_rootName))
+    if (!handle || !FileCalls::Current().FinalPath(handle.get(), m_prefix) ||
+        !VolumeRelativeName(handle.get(), m_rootName))
         return false;
     m_prefix = JoinPath(m_prefix, L"");
     m_rootName = JoinPath(m_rootName, L"");
@@ -170,72 +121,138 @@ bool ContainedTree::Attach(const std::wstring& directory)
     return true;
 }
 
-bool ContainedTree::Contains(HANDLE handle, const std::wstring& path) const
+DWORD ContainedTree::Where(HANDLE handle, const std::wstring& path) const
 {
+    // A call that failed without saying why must not pass for "inside".
+    const auto failed = [] {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_CANT_ACCESS_FILE;
+    };
     std::wstring resolved;
-    if (FinalPath(handle, resolved))
-        return resolved.size() > m_prefix.size() && StartsWithNoCase(resolved, m_prefix);
-    if (::GetLastError() != ERROR_MORE_DATA || path.size() <= m_root.size() || !StartsWithNoCase(path, m_root))
-        return false;
+    if (FileCalls::Current().FinalPath(handle, resolved))
+        return resolved.size() > m_prefix.size() && StartsWithNoCase(resolved, m_prefix) ? ERROR_SUCCESS
+                                                                                          : ERROR_CANT_ACCESS_FILE;
+    const DWORD error = failed();
+    if (error != ERROR_MORE_DATA)
+        return error;
+    if (path.size() <= m_root.size() || !StartsWithNoCase(path, m_root))
+        return ERROR_CANT_ACCESS_FILE;
     // A resolved path too long for the system to give (Wine stops at
     // MAX_PATH): then the handle must name the very entry opened, on the
     // volume, and be no file that another drive holds under that name,
     // which is what a host link to another drive would look like.
     std::wstring name;
     ULONGLONG index = 0;
-    if (!VolumeRelativeName(handle, name) || !EqualNoCase(name, m_rootName + path.substr(m_root.size())) ||
-        !FileIndex(handle, index))
-        return false;
+    if (!VolumeRelativeName(handle, name) || !FileIndex(handle, index))
+        return failed();
+    if (!EqualNoCase(name, m_rootName + path.substr(m_root.size())))
+        return ERROR_CANT_ACCESS_FILE;
     const win32::QuietDriveErrors quiet;
-    return !ElsewhereToo(name, index, m_drive);
+    return ElsewhereToo(name, index, m_drive) ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
 }
 
 win32::UniqueFileHandle ContainedTree::OpenForDeletion(const std::wstring& path, bool& attributesWritable) const
 {
-    win32::UniqueFileHandle handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    attributesWritable = handle.valid();
-    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
-        handle = OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES);
-    if (handle && !Contains(handle.get(), path)) {
-        handle = win32::UniqueFileHandle();
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    win32::UniqueFileHandle handle = OpenEntryForDeletion(path, attributesWritable);
+    if (handle) {
+        const DWORD where = Where(handle.get(), path);
+        if (where != ERROR_SUCCESS) {
+            handle.reset();
+            ::SetLastError(where);
+        }
     }
     return handle;
 }
 
-bool ContainedTree::CheckDeletable(const std::wstring& path, bool unprotect, DWORD attributes) const
+bool ContainedTree::CheckDeletable(const std::wstring& path, DWORD attributes) const
 {
     bool attributesWritable = false;
     const win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
     if (!handle)
         return false;
-    const bool unprotected = attributesWritable && (!unprotect || SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL));
-    // The system refuses to delete a read-only file.
-    if (!unprotected && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        if (!attributesWritable)
-            ::SetLastError(ERROR_ACCESS_DENIED);
+    // The system refuses to delete a read-only entry whose attribute stays.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !attributesWritable) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
     return true;
 }
 
-bool ContainedTree::CheckLinkDeletable(const std::wstring& path)
+namespace {
+
+// The deletion's answer as a result and the last error.
+bool Deleted(DWORD error)
 {
-    return OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES).valid();
+    ::SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool ContainedTree::Delete(const std::wstring& path, DWORD attributes, EntryDeletion& deletion) const
+{
+    bool attributesWritable = false;
+    const win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
+    return handle && Deleted(deletion.Delete(handle.get(), path, attributes));
 }
 
 bool ContainedTree::DeleteFile(const std::wstring& path, bool unprotect) const
 {
     bool attributesWritable = false;
-    win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
+    const win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
     if (!handle)
         return false;
-    if (unprotect && attributesWritable)
-        SetAttributes(handle.get(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteOnClose(handle);
+    // Only a read-only file that may go needs its attributes known.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (unprotect && !FileCalls::Current().AttributeTag(handle.get(), tag))
+        return false;
+    EntryDeletion inPlace(std::wstring(), unprotect, false);
+    return Deleted(inPlace.Delete(handle.get(), path, tag.FileAttributes));
+}
+
+win32::UniqueFileHandle ContainedTree::OpenLink(const std::wstring& path, DWORD& attributes, bool& attributesWritable)
+{
+    win32::UniqueFileHandle handle = OpenEntryForDeletion(path, attributesWritable);
+    if (!handle)
+        return handle;
+    // Only a handle on the link itself may be deleted through: if the system
+    // opened the target instead, deleting would destroy the target.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    DWORD error = ERROR_SUCCESS;
+    if (!FileCalls::Current().AttributeTag(handle.get(), tag))
+        error = ::GetLastError();
+    if (error != ERROR_SUCCESS || !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        handle.reset();
+        ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_NOT_A_REPARSE_POINT);
+        return handle;
+    }
+    attributes = tag.FileAttributes;
+    return handle;
+}
+
+bool ContainedTree::CheckLinkDeletable(const std::wstring& path)
+{
+    DWORD attributes = 0;
+    bool attributesWritable = false;
+    if (!OpenLink(path, attributes, attributesWritable))
+        return false;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !attributesWritable) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+bool ContainedTree::RemoveLink(const std::wstring& path, EntryDeletion& deletion)
+{
+    DWORD attributes = 0;
+    bool attributesWritable = false;
+    const win32::UniqueFileHandle handle = OpenLink(path, attributes, attributesWritable);
+    return handle && Deleted(deletion.Delete(handle.get(), path, attributes));
 }
 
 bool ContainedTree::RemoveLink(const std::wstring& path)
 {
-    return RemoveLinkEntry(path);
+    EntryDeletion inPlace(std::wstring(), true, false);
+    return RemoveLink(path, inPlace);
 }

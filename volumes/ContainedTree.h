@@ -43,37 +43,53 @@ inline bool IsDotEntry(const wchar_t* name)
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
+class EntryDeletion;
+
 class ContainedTree {
 public:
-    // Resolves where the tree itself lies; false when it cannot be opened.
+    // Resolves where the tree itself lies; false when it cannot be opened or
+    // its path cannot be read, with the system's reason as the last error.
     bool Attach(const std::wstring& directory);
 
-    // Whether DeleteFile (or, for a directory, its removal) would be let
-    // through: the entry opens for deletion with the sharing the deletion
-    // uses and lies inside the tree, and, when read-only (`attributes` as
-    // listed), its attributes can be written. With `unprotect`, they go to
-    // normal through that handle. False with the thread's last error telling
-    // why; nothing is deleted either way.
-    bool CheckDeletable(const std::wstring& path, bool unprotect, DWORD attributes) const;
-    // The same for a link, removed as RemoveLink removes it.
+    // Opens an entry below the tree for its deletion: DELETE and the right to
+    // read its attributes, and to write them where that is granted
+    // (`attributesWritable`). An invalid handle, the reason left as the last
+    // error, when it cannot be opened, when its path cannot be read (the
+    // system's own error) or when it lies outside the tree
+    // (ERROR_CANT_ACCESS_FILE).
+    win32::UniqueFileHandle OpenForDeletion(const std::wstring& path, bool& attributesWritable) const;
+
+    // The look: whether the deletion would be let through. The entry opens as
+    // OpenForDeletion opens it and, when read-only (`attributes` as listed),
+    // its attributes could be written. Nothing is changed. False with the
+    // thread's last error telling why.
+    bool CheckDeletable(const std::wstring& path, DWORD attributes) const;
+
+    // Deletes an entry that lies inside the tree through the steps of
+    // `deletion` (volumes/EntryDeletion.h); false with the last error.
+    bool Delete(const std::wstring& path, DWORD attributes, EntryDeletion& deletion) const;
+
+    // A link (junction, symbolic link, mount point) opened itself, with the
+    // access OpenForDeletion asks for; refused (ERROR_NOT_A_REPARSE_POINT)
+    // when the system opened something else, as Wine does with a host
+    // symbolic link, whose target it would then act on. `attributes`: the
+    // link's own; `attributesWritable` as for OpenForDeletion.
+    static win32::UniqueFileHandle OpenLink(const std::wstring& path, DWORD& attributes, bool& attributesWritable);
+    // The look and the deletion of a link, through OpenLink.
     static bool CheckLinkDeletable(const std::wstring& path);
+    static bool RemoveLink(const std::wstring& path, EntryDeletion& deletion);
 
-    // Deletes a file entry that lies inside the tree; with `unprotect` its
-    // attributes go to normal first (a read-only file is refused otherwise).
+    // For the clearing of directories (prep/): a file entry deleted where it
+    // lies; with `unprotect` a read-only one too, else the system refuses it.
     bool DeleteFile(const std::wstring& path, bool unprotect) const;
-
-    // Removes a link itself; refused when the system would act on the target.
+    // A link removed where it lies.
     static bool RemoveLink(const std::wstring& path);
 
 private:
-    // Opens an entry below the tree for its deletion, with the right to change
-    // its attributes where that is granted (`attributesWritable`); an invalid
-    // handle, the reason left as the last error, when it cannot be opened or
-    // lies outside the tree.
-    win32::UniqueFileHandle OpenForDeletion(const std::wstring& path, bool& attributesWritable) const;
-
-    // Whether the handle, opened on `path` below the tree, lies inside it.
-    bool Contains(HANDLE handle, const std::wstring& path) const;
+    // ERROR_SUCCESS when the handle, opened on `path` below the tree, lies
+    // inside it; ERROR_CANT_ACCESS_FILE when it lies outside; otherwise the
+    // error of the call that could not tell.
+    DWORD Where(HANDLE handle, const std::wstring& path) const;
 
     std::wstring m_root;      // the tree as attached, ending in a backslash
     std::wstring m_prefix;    // resolved path of the tree, ending in a backslash

@@ -3,6 +3,7 @@
 #include "recorderlibs/CVkUtility.h"
 #include "recorderlibs/DbgLogger.h"
 #include "recorderlibs/TextCase.h"
+#include "recorderlibs/Win32Handle.h"
 #include "store/MasterIndex.h"
 #include "volumes/VolumeInfoFile.h"
 #include "volumes/VolumeInfoText.h"
@@ -36,15 +37,41 @@ VolumeHandler::~VolumeHandler() = default;
 
 bool VolumeHandler::SaveDescription(const VolumeRecord& record)
 {
-    if (!IsPreview())
-        return SaveVolumeInfo(record);
-    if (record.path.empty())
-        return false;
-    XmlDocument document;
-    WriteVolumeInfoDocument(document, record);
+    bool saved = false;
+    if (!IsPreview()) {
+        saved = SaveVolumeInfo(record);
+    } else if (!record.path.empty()) {
+        XmlDocument document;
+        WriteVolumeInfoDocument(document, record);
+        saved = DescriptionFits(record.path, document.GetText().size());
+        Lock lock(HandlerLock);
+        if (saved)
+            m_descriptions[UpperAscii(record.path)] = document.GetText();
+        else
+            ::SetLastError(ERROR_DISK_FULL);
+    }
+    if (!saved) {
+        const DWORD error = ::GetLastError();
+        Lock lock(HandlerLock);
+        if (!m_writeFailure.known())
+            m_writeFailure = FailureCause{VolumeInfoPath(record.path, kVolumeInfoFileName), "cannot be written", error,
+                                          std::string()};
+    }
+    return saved;
+}
+
+bool VolumeHandler::DescriptionFits(const std::string& volumePath, std::size_t bytes)
+{
+    if (volumePath.size() < 2 || volumePath[1] != ':')
+        return true;
+    const std::string drive = UpperAscii(volumePath.substr(0, 2));
+    ULARGE_INTEGER available{};
+    const win32::QuietDriveErrors quiet;
+    if (!::GetDiskFreeSpaceExA((drive + "\\").c_str(), &available, nullptr, nullptr))
+        return true;  // nothing to judge by: taken to succeed, as every other write
     Lock lock(HandlerLock);
-    m_descriptions[UpperAscii(record.path)] = document.GetText();
-    return true;
+    const auto freed = m_freedBytes.find(drive);
+    return available.QuadPart + (freed == m_freedBytes.end() ? 0 : freed->second) >= bytes;
 }
 
 bool VolumeHandler::LoadDescription(VolumeRecord& record)

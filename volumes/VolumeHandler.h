@@ -65,7 +65,12 @@ public:
     // volume being recorded to. 1 on success, 0 on failure; nothing is
     // logged. A drive whose contents cannot all be deleted is not touched
     // at all; only a file opened by another program between the count and
-    // its deletion leaves a drive partly emptied.
+    // its deletion leaves a drive partly emptied. Success means that every
+    // description this initialisation wrote is on the disk whole: when one
+    // cannot be written, the volume list and the other volumes' descriptions
+    // are put back as they were, the drive's own description no longer names
+    // the database where it can still be written, the directories just
+    // created go again, and the initialisation fails.
     int InitializeVolume(std::int32_t index, std::int32_t sizeKB);
     // The same, giving the paths of the volumes made in position order: the
     // entry's own, or for a drive larger than one description can hold
@@ -145,24 +150,26 @@ public:
     void GetIndexDirectory(const VolumeRecord& record, std::string& directory);
 
     // Whether the root can be written (a test file is created and removed),
-    // and whether it holds anything but the description files, RECYCLED and
-    // System Volume Information.
+    // and whether it holds anything but the description files, RECYCLED,
+    // System Volume Information and the wipe's holding directory.
     static bool ProbeVolumeRoot(const std::string& root, bool& hasOtherEntries);
 
     // The probe of a preview: whether the root can be written, judged by
     // reading only (less certain than the test file), and the other entries.
     static bool JudgeVolumeRoot(const std::string& root, bool& hasOtherEntries, WriteJudgement& how);
 
-    // The wipe's first step, before anything is deleted: every file below
-    // the directory is opened for deletion as the deletion will open it,
-    // loses its read-only, hidden and system attributes through that handle
-    // and is counted; every directory the deletion removes is opened so too.
-    // -1, with what stopped it in `cause`, at the first entry the deletion
-    // could not remove (held open by a program that does not share deletion,
-    // access denied, a directory that keeps System Volume Information or a
-    // full-stop directory) or a directory that cannot be listed.
-    std::int32_t CountAndUnprotectFiles(const std::string& directory, FailureCause* cause = nullptr);
-    // The same without changing any attribute, with the files' bytes.
+    // The wipe's look, its first step, before anything is deleted: every file
+    // and directory below the directory that the deletion removes is opened
+    // as the deletion will open it, and counted with the files' bytes.
+    // Nothing is changed: attributes are cleared by the deletion, where the
+    // system needs that. -1, with what stopped it in `cause`, at the first
+    // entry the deletion could not remove (held open by a program that does
+    // not share deletion, access denied, a read-only attribute that cannot
+    // be cleared, a directory that keeps System Volume Information or a
+    // full-stop directory), at an entry whose path cannot be read or lies
+    // outside the directory, or at a directory that cannot be listed. A file
+    // held by a program that shares deletion passes: the deletion finishes
+    // on it.
     std::int32_t CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause = nullptr);
     // The files the wipe would delete, by listing alone: no entry is opened,
     // so it is cheap enough to total the drives before the first wipe.
@@ -173,6 +180,13 @@ public:
     // with a full stop; the directory itself stays. Adds the number of files
     // deleted to `counter`. Stops at the first failure and returns false,
     // saying where in `cause`.
+    //
+    // Each entry goes through the handle it is opened with, with POSIX
+    // semantics where the system has them, else moved first into the holding
+    // directory in the directory's root (volumes/EntryDeletion.h), which is
+    // emptied before and after: an entry a program holds open sharing its
+    // deletion does not stop the deletion, and goes when that program lets
+    // go.
     //
     // Links (junctions, symbolic links) are removed themselves, never
     // entered or followed: what they point to is left alone. Where the
@@ -217,6 +231,9 @@ private:
     bool WouldCreateDirectories(const std::string& root, const std::vector<std::string>& directories,
                                 FailureCause& cause);
     bool SizeRecord(VolumeRecord& volume, std::int32_t spaceKB);
+    // A preview's judgement of a description write: whether the drive has
+    // room for `bytes` once the preview's wipe of it would be done.
+    bool DescriptionFits(const std::string& volumePath, std::size_t bytes);
     bool MakeVolumeRecords(std::int32_t index, std::int32_t sizeKB, std::vector<VolumeRecord>& made);
 
     HandlerMode m_mode = HandlerMode::Run;
@@ -226,6 +243,11 @@ private:
     // A preview's descriptions by upper-case volume path: the text a save
     // would have written.
     std::map<std::string, std::string> m_descriptions;
+    // The first description write that failed since the last reset, with the
+    // system's error (a preview's predicted one).
+    FailureCause m_writeFailure;
+    // A preview's wipes: the bytes they would free, by upper-case drive ("E:").
+    std::map<std::string, std::uint64_t> m_freedBytes;
 
     int ExamineVolume(VolumeRecord& record, int checkIndex, int splitSubVolumes);
     bool CheckLastFiles(const VolumeRecord& record);

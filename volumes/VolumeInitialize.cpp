@@ -1,6 +1,7 @@
 // Making one listed drive an empty, active volume of this database.
 #include "volumes/VolumeHandler.h"
 
+#include "recorderlibs/TextCase.h"
 #include "volumes/ContainedTree.h"
 #include "volumes/VolumeInfoFile.h"
 #include "volumes/VolumeOrdering.h"
@@ -46,7 +47,7 @@ std::vector<std::string> SurvivingDirectories(const std::string& root)
     WIN32_FIND_DATAW entry;
     while (listing.Next(entry))
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName) == WipeEntry::Skipped)
+            ClassifyWipeEntry(entry.dwFileAttributes, entry.dwReserved0, entry.cFileName) == WipeEntry::Skipped)
             names.push_back(NarrowName(entry.cFileName));
     return names;
 }
@@ -145,7 +146,7 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
     if (m_progress)
         m_progress->StepBegun(RunStep::Wiping, root);
     std::uint64_t bytes = 0;
-    const std::int32_t count = IsPreview() ? CountFiles(root, bytes, &why) : CountAndUnprotectFiles(root, &why);
+    const std::int32_t count = CountFiles(root, bytes, &why);
     handler.lock();
     if (count == -1) {
         why.outcome = "Nothing on " + root + " was deleted.";
@@ -156,7 +157,8 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
         m_progress->FilesCounted(count);
     if (IsPreview()) {
         // What else stops the deletion (a file opened meanwhile) shows only
-        // on trying, so it is taken to succeed.
+        // on trying, so it is taken to succeed; its room is the drive's.
+        m_freedBytes[UpperAscii(root.substr(0, 2))] += bytes;
         Notify([&](ScanObserver& o) { o.ContentsCounted(root, count, bytes); });
     } else {
         handler.unlock();
@@ -183,6 +185,8 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
         for (const std::string* setting : {&Settings.AlarmPath, &Settings.IndexPath, &Settings.ImagePath})
             directories.push_back(below + *setting);
     }
+    const std::string notAVolume = "Everything on " + root + " was deleted; it is not a volume of the database.";
+    m_writeFailure = FailureCause{};
     if (made.size() > 1) {
         // Written first: until the subvolumes are ready, a scan judges the
         // drive as one foreign volume, which a run prepares again, where a
@@ -192,17 +196,23 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
         for (const VolumeRecord& volume : made)
             whole.subVolumes.push_back(volume.path.substr(root.size()));
         if (!SaveDescription(whole)) {
-            why = FailureCause::Last(VolumeInfoPath(root, kVolumeInfoFileName), "cannot be written");
-            why.outcome = "Everything on " + root + " was deleted; it is not a volume of the database.";
+            why = m_writeFailure;
+            why.outcome = notAVolume;
             return 0;
         }
     }
     if (m_progress && !IsPreview())
         m_progress->StepBegun(RunStep::CreatingDirectories, root);
     if (IsPreview() ? !WouldCreateDirectories(root, directories, why) : !CreateDirectories(root, directories, why)) {
-        why.outcome = "Everything on " + root + " was deleted; it is not a volume of the database.";
+        why.outcome = notAVolume;
         return 0;
     }
+
+    // What is put back when a description cannot be written.
+    const std::vector<VolumeRecord> listBefore = Volumes;
+    const std::int32_t activeBefore = ActiveVolumeCount;
+    const std::int32_t startBefore = StartVolumeIndex;
+    const std::int32_t recordBefore = RecordVolumeIndex;
 
     // New capacity goes right behind the volume being recorded to; a
     // drive's subvolumes take consecutive positions.
@@ -231,6 +241,31 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
     if (GetStartFile() == -1)
         SetStartFile(0);
     UpdateDatabaseInfo();
+
+    // A drive is a volume only with its description on the disk whole, and
+    // so are the others with theirs: on a failed write (a full drive) the
+    // list goes back to what it was, and so do the other descriptions.
+    if (m_writeFailure.known()) {
+        why = m_writeFailure;
+        why.outcome = notAVolume;
+        Volumes = listBefore;
+        ActiveVolumeCount = activeBefore;
+        StartVolumeIndex = startBefore;
+        RecordVolumeIndex = recordBefore;
+        UpdateDatabaseInfo();
+        // Where the drive's own description could be written, it names no
+        // database, and a run prepares the drive again; where none could, the
+        // drive is blank to the next run once its directories are gone.
+        for (VolumeRecord released : made) {
+            released.dbGuid = GUID{};
+            SaveDescription(released);
+        }
+        if (!IsPreview())
+            for (auto directory = directories.rbegin(); directory != directories.rend(); ++directory)
+                ::RemoveDirectoryA((root + *directory).c_str());
+        volumePaths.clear();
+        return 0;
+    }
 
     handler.unlock();
     if (!IsPreview())

@@ -6,6 +6,7 @@
 #include "recorderlibs/TextCase.h"
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/ContainedTree.h"
+#include "volumes/EntryDeletion.h"
 #include "volumes/VolumeHandler.h"
 
 namespace {
@@ -39,19 +40,26 @@ bool Blocked(FailureCause* cause, const std::wstring& path, const char* failure)
     return Blocked(cause, path, failure, ::GetLastError());
 }
 
-// The wipe's look before it deletes anything: every entry the deletion will
-// remove is opened as the deletion opens it, so that whatever would stop the
-// deletion (a file held by a program that does not share deletion, access
-// denied, a read-only attribute that will not go, a directory that keeps
-// what the wipe leaves in place) stops the wipe here instead, before the
-// first deletion. With `unprotect`, files lose their read-only and other
-// attributes through that handle. Without a tree, entries are only listed
-// and counted: nothing is opened and nothing stops the count.
-struct WipeSurvey {
-    const ContainedTree* tree;
-    bool unprotect;
-    FailureCause* cause;
-    std::int32_t files = 0;
+// The wipe's one walk over a tree, in one of three modes:
+// - List: the files are counted by their listing alone; nothing is opened.
+// - Look: before anything is deleted, every entry the deletion will remove
+//   is opened as the deletion opens it, so that whatever would stop the
+//   deletion (a file held by a program that does not share deletion, access
+//   denied, a read-only attribute that cannot be cleared, a directory that
+//   keeps what the wipe leaves in place) stops the wipe here instead. It
+//   changes nothing.
+// - Delete: every entry is deleted through the steps of an EntryDeletion.
+//   It stops at the first failure, unless `keepGoing` (then without a cause).
+enum class WalkMode { List, Look, Delete };
+
+struct WipeWalk {
+    WalkMode mode;
+    const ContainedTree* tree = nullptr;  // Look, Delete
+    EntryDeletion* deletion = nullptr;    // Delete
+    FailureCause* cause = nullptr;
+    RunProgress* progress = nullptr;
+    bool keepGoing = false;
+    std::int32_t files = 0;  // counted (List, Look) or deleted (Delete)
     std::uint64_t bytes = 0;
 
     bool Below(const std::wstring& directory, bool isRoot)
@@ -60,81 +68,79 @@ struct WipeSurvey {
         if (!listing.Start(directory, L"*.*"))
             return Blocked(cause, directory, "cannot be listed");
         bool keepsDirectory = false;
+        bool whole = true;
         WIN32_FIND_DATAW entry;
         while (listing.Next(entry)) {
             const std::wstring path = JoinPath(directory, entry.cFileName);
             const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
+            bool done = true;
+            switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.dwReserved0, entry.cFileName)) {
             case WipeEntry::Skipped:
                 keepsDirectory = keepsDirectory || (isDirectory && !IsDotEntry(entry.cFileName));
                 break;
             case WipeEntry::Directory:
-                if (!Below(path, false))
-                    return false;
-                // The deletion clears a read-only directory's attribute itself,
-                // when it can.
-                if (tree && !tree->CheckDeletable(path, false, entry.dwFileAttributes))
-                    return Blocked(cause, path, "cannot be removed");
+                done = Below(path, false);
+                done = (done || keepGoing) && Remove(path, entry.dwFileAttributes, false, "cannot be removed") && done;
                 break;
             case WipeEntry::Link:
-                if (tree && !ContainedTree::CheckLinkDeletable(path))
-                    return Blocked(cause, path, "cannot be deleted");
-                files += isDirectory ? 0 : 1;
+                done = Remove(path, entry.dwFileAttributes, true, "cannot be deleted");
+                if (done && !isDirectory)
+                    Counted(0);
                 break;
             case WipeEntry::File:
-                if (tree && !tree->CheckDeletable(path, unprotect, entry.dwFileAttributes))
-                    return Blocked(cause, path, "cannot be deleted");
-                bytes += (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-                ++files;
+                done = Remove(path, entry.dwFileAttributes, false, "cannot be deleted");
+                if (done)
+                    Counted((static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow);
                 break;
             }
+            if (!done && !keepGoing)
+                return false;
+            whole = whole && done;
         }
         if (listing.failed())
             return Blocked(cause, directory, "cannot be listed");
         // Emptied of everything else, it still holds what the wipe leaves.
-        if (tree && keepsDirectory && !isRoot)
+        if (mode == WalkMode::Look && keepsDirectory && !isRoot)
             return Blocked(cause, directory, "cannot be removed", ERROR_DIR_NOT_EMPTY);
-        return true;
+        return whole;
+    }
+
+private:
+    bool Remove(const std::wstring& path, DWORD attributes, bool link, const char* failure)
+    {
+        bool removed = true;
+        if (mode == WalkMode::Look)
+            removed = link ? ContainedTree::CheckLinkDeletable(path) : tree->CheckDeletable(path, attributes);
+        else if (mode == WalkMode::Delete)
+            removed = link ? ContainedTree::RemoveLink(path, *deletion) : tree->Delete(path, attributes, *deletion);
+        return removed || Blocked(cause, path, failure);
+    }
+
+    void Counted(std::uint64_t size)
+    {
+        ++files;
+        bytes += size;
+        if (progress && mode == WalkMode::Delete)
+            progress->FilesDeleted(files);
     }
 };
 
-bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter, FailureCause* cause,
-                 RunProgress* progress)
+// What an earlier deletion moved into the holding directory and its holders
+// have let go of is deleted where it lies; what they still hold stays, and
+// goes when they let go. The directory itself goes once it is empty.
+void EmptyHoldingDirectory(const ContainedTree& tree, const std::wstring& root)
 {
-    DirectoryListing listing;
-    if (!listing.Start(directory, L"*.*"))
-        return Blocked(cause, directory, "cannot be listed");
-    WIN32_FIND_DATAW entry;
-    while (listing.Next(entry)) {
-        const std::wstring path = JoinPath(directory, entry.cFileName);
-        switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
-        case WipeEntry::Skipped:
-            break;
-        case WipeEntry::Directory:
-            if (!DeleteBelow(path, tree, counter, cause, progress))
-                return false;
-            // A read-only directory cannot be removed.
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!::RemoveDirectoryW(path.c_str()))
-                return Blocked(cause, path, "cannot be removed");
-            break;
-        case WipeEntry::Link:
-            if (!ContainedTree::RemoveLink(path))
-                return Blocked(cause, path, "cannot be deleted");
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ++counter;
-            break;
-        case WipeEntry::File:
-            if (!tree.DeleteFile(path, true))
-                return Blocked(cause, path, "cannot be deleted");
-            ++counter;
-            if (progress)
-                progress->FilesDeleted(counter);
-            break;
-        }
-    }
-    return !listing.failed() || Blocked(cause, directory, "cannot be listed");
+    const std::wstring holding = JoinPath(root, kHoldingDirectoryName);
+    const DWORD attributes = ::GetFileAttributesW(holding.c_str());
+    // Only a directory of its own: a link of that name is the wipe's to remove.
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return;
+    EntryDeletion inPlace(std::wstring(), true, false);
+    WipeWalk walk{WalkMode::Delete, &tree, &inPlace};
+    walk.keepGoing = true;
+    walk.Below(holding, false);
+    tree.Delete(holding, attributes, inPlace);
 }
 
 }  // namespace
@@ -143,17 +149,23 @@ bool IsIgnoredByProbe(const std::string& name)
 {
     return name == "." || name == ".." || EqualNoCase(name, "VolumeInfo.xml") ||
            EqualNoCase(name, "VolumeInfoOld.xml") || EqualNoCase(name, "RECYCLED") ||
-           EqualNoCase(name, "System Volume Information");
+           EqualNoCase(name, "System Volume Information") || EqualNoCase(name, NarrowName(kHoldingDirectoryName));
 }
 
-WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name)
+bool IsLinkTag(DWORD tag)
 {
+    return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
+WipeEntry ClassifyWipeEntry(DWORD attributes, DWORD tag, const std::wstring& name)
+{
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         if ((!name.empty() && name[0] == L'.') || EqualNoCase(name, kSystemVolumeInformation))
             return WipeEntry::Skipped;
-        return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? WipeEntry::Link : WipeEntry::Directory;
+        return link ? WipeEntry::Link : WipeEntry::Directory;
     }
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? WipeEntry::Link : WipeEntry::File;
+    return link ? WipeEntry::Link : WipeEntry::File;
 }
 
 namespace {
@@ -239,9 +251,7 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
 
 namespace {
 
-// `look`: every entry is opened as the deletion will open it.
-std::int32_t Survey(const std::string& directory, bool look, bool unprotect, std::uint64_t& bytes,
-                    FailureCause* cause)
+std::int32_t Survey(const std::string& directory, bool look, std::uint64_t& bytes, FailureCause* cause)
 {
     std::wstring wide;
     ContainedTree tree;
@@ -250,30 +260,25 @@ std::int32_t Survey(const std::string& directory, bool look, bool unprotect, std
         Blocked(cause, directory, "cannot be listed", ::GetLastError());
         return -1;
     }
-    WipeSurvey survey{look ? &tree : nullptr, unprotect, cause};
-    if (!survey.Below(wide, true))
+    WipeWalk walk{look ? WalkMode::Look : WalkMode::List, &tree};
+    walk.cause = cause;
+    if (!walk.Below(wide, true))
         return -1;
-    bytes = survey.bytes;
-    return survey.files;
+    bytes = walk.bytes;
+    return walk.files;
 }
 
 }  // namespace
 
-std::int32_t VolumeHandler::CountAndUnprotectFiles(const std::string& directory, FailureCause* cause)
-{
-    std::uint64_t bytes = 0;
-    return Survey(directory, true, true, bytes, cause);
-}
-
 std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause)
 {
-    return Survey(directory, true, false, bytes, cause);
+    return Survey(directory, true, bytes, cause);
 }
 
 std::int32_t VolumeHandler::ListFiles(const std::string& directory)
 {
     std::uint64_t bytes = 0;
-    return Survey(directory, false, false, bytes, nullptr);
+    return Survey(directory, false, bytes, nullptr);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause)
@@ -282,7 +287,15 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     ContainedTree tree;
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return Blocked(cause, directory, "cannot be listed", ::GetLastError());
-    return DeleteBelow(wide, tree, counter, cause, m_progress);
+    // What a wipe before this one left in the holding directory, first.
+    EmptyHoldingDirectory(tree, wide);
+    EntryDeletion deletion(JoinPath(wide, kHoldingDirectoryName), true, true);
+    WipeWalk walk{WalkMode::Delete, &tree, &deletion, cause, m_progress};
+    walk.files = counter;
+    const bool deleted = walk.Below(wide, true);
+    counter = walk.files;
+    EmptyHoldingDirectory(tree, wide);
+    return deleted;
 }
 
 bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings,

@@ -8,18 +8,26 @@
 #include <vector>
 
 // Entries the probe does not count as other contents: the description files,
-// RECYCLED and System Volume Information, in any letter case, and "." and "..".
+// RECYCLED, System Volume Information and the wipe's holding directory
+// (volumes/EntryDeletion.h), in any letter case, and "." and "..".
 bool IsIgnoredByProbe(const std::string& name);
 
 enum class WipeEntry {
     Skipped,    // "." and "..", directories beginning with a full stop, System Volume Information
-    Directory,  // a real directory: emptied, then removed
-    Link,       // a junction or symbolic link: removed itself, never entered or followed
-    File,       // unprotected, then deleted
+    Directory,  // a directory, or one with a reparse point that is no link: emptied, then removed
+    Link,       // a junction, symbolic link or mount point: removed itself, never entered or followed
+    File,       // deleted (a file with a reparse point that is no link too: the file itself)
 };
 
-// `attributes` as a directory listing gives them.
-WipeEntry ClassifyWipeEntry(DWORD attributes, const std::wstring& name);
+// Whether a reparse point with this tag is a link: a name surrogate
+// (junctions, symbolic links, mount points), or of no tag the listing gives
+// (Wine's host symbolic links), which is taken as the worst case. Others
+// (cloud files, deduplication, compression, storage tiers) are where their
+// data lives.
+bool IsLinkTag(DWORD tag);
+
+// `attributes` and `tag` (dwReserved0) as a directory listing gives them.
+WipeEntry ClassifyWipeEntry(DWORD attributes, DWORD tag, const std::wstring& name);
 
 // Whether creating root + each setting in turn (each one directory, its
 // parent not created) succeeds on a root that the deletion has emptied down

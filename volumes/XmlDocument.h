@@ -28,7 +28,8 @@ public:
     void WriteElement(const std::string& name, std::int32_t value, int indent, bool newline);
 
     // Creates or truncates the file and writes the text with nothing added,
-    // flushed to the disk before it returns true. A file error gives false.
+    // flushed to the disk before it returns true. A file error gives false,
+    // with the system's error of the failed step as the last error.
     bool Save(const std::string& path) const;
 
     // Replaces the text with the whole file; false (text unchanged) when the

@@ -12,7 +12,9 @@ bool XmlDocument::Save(const std::string& path) const
         file.Flush();
         file.Close();
         return true;
-    } catch (const PlatformFileError&) {
+    } catch (const PlatformFileError& error) {
+        // The file is closed by now: the caller gets the step's own reason.
+        ::SetLastError(error.GetError());
         return false;
     }
 }

@@ -2,8 +2,10 @@
 Linux: the run log byte for byte, drive trees, descriptions and the registry."""
 
 import os
+import stat
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
@@ -17,6 +19,8 @@ SIZE_KB = 262144  # 256 MiB drives: 12 image files of 20 MB each
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
 # Wine's own words for the system's errors.
 IN_USE, DENIED, NOT_EMPTY = "Sharing violation.", "Access denied.", "Directory is not empty."
+DISK_FULL = "Disk full."
+HOLDING = ".Mediaprep-deleted"
 TRACE = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepTrace.log"
 
 
@@ -114,6 +118,8 @@ class HeldAndDenied(Scenario):
         foreign(deep)
         clip = "Exports/2026/12/Camera 3/clip0001.avi"
         write(deep / clip, os.urandom(4096))
+        write(deep / "Exports" / "kept.avi", os.urandom(256))
+        os.chmod(deep / "Exports" / "kept.avi", 0o444)  # the look leaves the attribute of a drive left whole
         ours = rec.drive("f")                                    # a volume of this database
         volwriter.write_volume(ours, files=2, position=0, db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL,
                                seconds=20, active_volumes=1)
@@ -146,6 +152,7 @@ class HeldAndDenied(Scenario):
                          + cause(held[2][:-12], "cannot be removed: " + NOT_EMPTY), rec.log())
         for d in "eg":
             self.assertEqual(kept[d], contents(s.drive(d)), d)
+        self.assertEqual(0o444, stat.S_IMODE(os.stat(deep / "Exports" / "kept.avi").st_mode))
         # Ours keeps the description the run released before it prepared any drive.
         self.assertEqual({**kept["f"], "VolumeInfo.xml": 0, "VolumeInfoOld.xml": 0},
                          {**contents(ours), "VolumeInfo.xml": 0, "VolumeInfoOld.xml": 0})
@@ -161,6 +168,81 @@ class HeldAndDenied(Scenario):
         subprocess.run(["umount", denied / "Locked"], check=True)
         self.assertEqual(0, rec.run().code)
         self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F: G: H:\r\n", rec.log())
+
+
+class HeldWithSharing(Scenario):
+    def test_a_file_held_sharing_its_deletion_goes_and_the_drive_is_prepared(self):
+        rec, s = self.rec, self.session
+        plain, deep, root = (rec.drive(d) for d in "efg")
+        for drive in (plain, deep, root):
+            foreign(drive)
+        write(deep / "zz" / "deep" / "scanned.avi", os.urandom(4096))
+        write(root / "scanned.avi", os.urandom(4096))
+        (root / "Exports").mkdir()
+        # An indexer, a virus scanner and an Explorer window on the drives.
+        held = (r"E:\Images\IMG0001.AVI", r"F:\zz\deep\scanned.avi", r"G:\scanned.avi", r"G:\Exports")
+        with rec.holding(*held, how="share"):
+            report = rec.run(["/report"])
+            result = rec.run()
+            # Each drive is prepared; the held entries wait in the holding
+            # directory until their holder lets go.
+            for letter, count in (("e", 1), ("f", 1), ("g", 2)):
+                drive = s.drive(letter)
+                self.assertEqual(count, len(os.listdir(drive / HOLDING)), letter)
+                self.assertEqual([HOLDING + "/", "Alarm/", "Images/", "Index/", "VolumeInfo.xml"],
+                                 [p for p in tree(drive) if p == HOLDING + "/" or not p.startswith(HOLDING + "/")
+                                  and p != "VolumeInfoOld.xml"], letter)
+        self.assertEqual("Drives a run would prepare: E: F: G:", report.stdout.splitlines()[-1])
+        self.assertEqual((0, LOG_HEAD + "Message: Data drives found: E: F: G:\r\n"), (result.code, rec.log()))
+        # Each later drive goes right behind the first, which records.
+        for letter, position in (("e", 0), ("f", 2), ("g", 1)):
+            info = rec.info(letter)
+            self.assertEqual((self.rec.registry("GUID"), 3, position), (info["DBGUID"], info["ActiveVolumes"],
+                                                                        info["Position"]), letter)
+        # Let go of, they are gone; the next run takes the holding directory away.
+        deadline = time.time() + 10
+        while any(os.listdir(s.drive(d) / HOLDING) for d in "efg") and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertEqual([[], [], []], [os.listdir(s.drive(d) / HOLDING) for d in "efg"])
+        self.assertEqual(0, rec.run().code)
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: E: G: F:\r\n", rec.log())
+        for letter, position in (("e", 0), ("f", 1), ("g", 2)):
+            self.assertPrepared(letter, 3, position)
+
+
+class FullDrive(Scenario):
+    def test_a_drive_without_room_for_its_description_is_reported_and_left_no_volume(self):
+        rec, s = self.rec, self.session
+        full = rec.drive("e", size_kb=205832)  # blank, just at the minimum size
+        rec.drive("f")
+        # Shadow copies and restore points take every page of E:.
+        filler = full / "System Volume Information" / "{3808876b-c176-4e48-b7ae-04046e6cc752}"
+        filler.parent.mkdir()
+        with open(filler, "wb") as f:
+            os.posix_fallocate(f.fileno(), 0, os.statvfs(full).f_bavail * os.statvfs(full).f_frsize)
+        self.assertEqual(0, os.statvfs(full).f_bavail)
+        cause = (r"E:\VolumeInfo.xml cannot be written: " + DISK_FULL
+                 + " Everything on E: was deleted; it is not a volume of the database.")
+
+        report = rec.run(["/report"]).stdout.splitlines()
+        result = rec.run()
+
+        self.assertEqual("Drives a run would prepare: F:", report[-1])
+        self.assertIn("  A run would try to prepare it and fail after deleting 0 files (0 bytes): " + cause, report)
+        self.assertEqual((1, LOG_HEAD + failure("E:") + "Error:" + cause + "\r\n" + "Message: Data drives found: F:\r\n"),
+                         (result.code, rec.log()))
+        # F: is the only volume; E: holds no directory of the database and names none.
+        self.assertPrepared("f", 1, 0)
+        self.assertEqual([], [p for p in tree(full) if not p.startswith("System Volume Information")
+                              and not p.startswith("VolumeInfo")])
+        self.assertIsNone(rec.info("e"))
+
+        # Room made, the next run prepares it.
+        filler.unlink()
+        filler.parent.rmdir()
+        self.assertEqual(0, rec.run().code)
+        self.assertEqual(LOG_HEAD + "Message: Data drives found: F: E:\r\n", rec.log())
+        self.assertPrepared("e", 2, 1, size_kb=205832)
 
 
 class UnreleasableVolume(Scenario):

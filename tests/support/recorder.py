@@ -97,9 +97,10 @@ class Recorder:
         return result
 
     @contextlib.contextmanager
-    def holding(self, *windows_paths):
-        """Another process holds the files open without sharing meanwhile."""
-        holder = self.s.start(mptest.exe("mptesthelper.exe"), ["hold", *windows_paths, "120"])
+    def holding(self, *windows_paths, how="hold"):
+        """Another process holds the files open meanwhile: without sharing,
+        or with how="share" sharing reading and deletion."""
+        holder = self.s.start(mptest.exe("mptesthelper.exe"), [how, *windows_paths, "120"])
         try:
             assert holder.wait_for_output("held"), f"mptesthelper could not hold {windows_paths}"
             yield

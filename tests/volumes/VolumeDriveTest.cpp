@@ -1,7 +1,9 @@
 // The wipe and initialisation on real drives: E: and F: are empty fixed
 // drives, fresh for every case.
 #include "tests/support/TestFiles.h"
+#include "volumes/PlatformFile.h"
 #include "volumes/VolumeHandler.h"
+#include "volumes/VolumeInfoFile.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +38,18 @@ Names Tree(const std::string& directory)
     return found;
 }
 
+// The names in a directory (not below), "." and ".." left out.
+Names Listed(const std::string& directory)
+{
+    Names found;
+    WIN32_FIND_DATAA entry;
+    win32::UniqueFindHandle find(::FindFirstFileA((directory + "\\*").c_str(), &entry));
+    for (bool more = find.valid(); more; more = ::FindNextFileA(find.get(), &entry) != FALSE)
+        if (std::string(entry.cFileName) != "." && std::string(entry.cFileName) != "..")
+            found.push_back(entry.cFileName);
+    return found;
+}
+
 }  // namespace
 
 TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
@@ -43,8 +57,9 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     VolumeHandler handler{DatabaseSettings(), GUID{}};
     // Missing directories and drives: nothing counted, nothing deleted.
     std::int32_t counter = 10;
+    std::uint64_t bytes = 0;
     for (const char* missing : {"F:\\missing", "Q:\\"}) {
-        EXPECT_EQ(-1, handler.CountAndUnprotectFiles(missing));
+        EXPECT_EQ(-1, handler.CountFiles(missing, bytes));
         EXPECT_FALSE(handler.DeleteVolumeContents(missing, counter));
     }
     EXPECT_EQ(10, counter);
@@ -70,10 +85,18 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     Make("F:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     Make("F:\\desktop.ini", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
     Make("F:\\Data\\Day 1\\Thumbs.db", FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_EQ(6, handler.CountAndUnprotectFiles("F:"));
-    EXPECT_FALSE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
-    EXPECT_TRUE(ReadOnly("F:\\.cache\\inside.bin"));
-    ::SetFileAttributesA("F:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);  // the deletion clears it itself
+    // The look changes nothing; the deletion clears read-only attributes itself.
+    const auto attributes = [] {
+        std::vector<DWORD> found;
+        for (const char* path : {"F:\\Data\\Day 1\\IMG00002.dat", "F:\\Data\\Day 1\\KEY00002.dat",
+                                 "F:\\desktop.ini", "F:\\Data\\Day 1\\Thumbs.db"})
+            found.push_back(::GetFileAttributesA(path));
+        return found;
+    };
+    const std::vector<DWORD> before = attributes();
+    EXPECT_EQ(6, handler.CountFiles("F:", bytes));
+    EXPECT_EQ(before, attributes());
+    EXPECT_TRUE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
     EXPECT_TRUE(handler.DeleteVolumeContents("F:\\", counter));
     EXPECT_EQ(16, counter);
     EXPECT_EQ((Names{".cache\\", ".cache\\inside.bin", "System Volume Information\\",
@@ -148,8 +171,9 @@ TEST(VolumeDrives, WhatWouldStopTheDeletionStopsTheWipeBeforeItDeletesAnything)
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         FailureCause cause;
         std::uint64_t bytes = 0;
+        const DWORD attributes = ::GetFileAttributesA("E:\\a.txt");
         EXPECT_EQ(-1, handler.CountFiles("E:", bytes, &cause)) << c.blocker;
-        EXPECT_EQ(-1, handler.CountAndUnprotectFiles("E:", &cause)) << c.blocker;
+        EXPECT_EQ(attributes, ::GetFileAttributesA("E:\\a.txt"));  // left whole, it keeps its attributes
         EXPECT_EQ((std::vector<std::string>{c.blocker, c.failure}), (std::vector<std::string>{cause.path, cause.failure}));
         EXPECT_EQ(c.code, cause.code) << c.blocker;
         EXPECT_EQ(before, Tree("E:"));
@@ -163,4 +187,87 @@ TEST(VolumeDrives, WhatWouldStopTheDeletionStopsTheWipeBeforeItDeletesAnything)
     EXPECT_EQ((std::vector<std::string>{cases[1].blocker, "cannot be deleted"}),
               (std::vector<std::string>{cause.path, cause.failure}));
     EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, cause.code);
+}
+
+TEST(VolumeDrives, EntriesHeldSharingTheirDeletionGoAndTheDriveIsEmptied)
+{
+    VolumeHandler handler{DatabaseSettings(), GUID{}};
+    for (const char* path : {"E:\\zz\\", "E:\\zz\\deep\\"})
+        Make(path);
+    Make("E:\\zz\\deep\\scanned.avi");
+    Make("E:\\root.avi", FILE_ATTRIBUTE_READONLY);
+    // An indexer, a virus scanner and an Explorer window.
+    const auto share = [](const char* path) {
+        return win32::UniqueFileHandle(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    };
+    win32::UniqueFileHandle held[] = {share("E:\\zz\\deep\\scanned.avi"), share("E:\\root.avi"), share("E:\\zz")};
+    for (const auto& handle : held)
+        ASSERT_TRUE(handle.valid());
+    std::uint64_t bytes = 0;
+    EXPECT_EQ(2, handler.CountFiles("E:", bytes));
+    std::int32_t deleted = 0;
+    EXPECT_TRUE(handler.DeleteVolumeContents("E:", deleted));
+    EXPECT_EQ(2, deleted);
+    // Without POSIX semantics (Wine has none), they wait in the holding
+    // directory for their holders to let go.
+    EXPECT_EQ(Names{".Mediaprep-deleted"}, Listed("E:"));
+    EXPECT_EQ(3u, Listed("E:\\.Mediaprep-deleted").size());
+    for (auto& handle : held)
+        handle.reset();
+    // Gone; the next wipe takes the holding directory away.
+    EXPECT_TRUE(handler.DeleteVolumeContents("E:", deleted));
+    EXPECT_EQ(Names{}, Listed("E:"));
+}
+
+TEST(VolumeDrives, ADescriptionThatCannotBeWrittenLeavesNoVolumeAndPutsTheOthersBack)
+{
+    VolumeHandler handler{DatabaseSettings(), GUID{1, 2, 3, {4}}};
+    handler.Settings.AlarmPath = "\\Alarm";
+    handler.Settings.IndexPath = "\\Index";
+    handler.Settings.ImagePath = "\\Images";
+    VolumeRecord entry;
+    entry.status = VolumeStatus::Blank;
+    for (const char* path : {"E:", "F:"}) {
+        entry.path = path;
+        handler.AppendVolume(entry);
+    }
+    ASSERT_EQ(1, handler.InitializeVolume(0, 262144));
+    std::string path;
+    ASSERT_TRUE(handler.GetVolumePath(1, path) && path == "F:");
+
+    // F: of 5 TiB becomes three subvolumes; the second one's description
+    // meets a full disk.
+    const auto query = VolumeHandler::TotalSpaceQuery;
+    VolumeHandler::TotalSpaceQuery = [](const char*, std::uint64_t& kb) { return (kb = 5ull << 30) != 0; };
+    PlatformFile::SetFaultHook([](FileStep step, const std::string& file) {
+        if (step == FileStep::Write && file == "F:\\Vol2\\VolumeInfo.xml")
+            throw PlatformFileError(ERROR_DISK_FULL, "WriteFile", file);
+    });
+    std::vector<std::string> made;
+    FailureCause cause;
+    EXPECT_EQ(0, handler.InitializeVolume(1, 0x7FFFFFFF, made, &cause));
+    PlatformFile::SetFaultHook(nullptr);
+    VolumeHandler::TotalSpaceQuery = query;
+
+    EXPECT_EQ("F:\\Vol2\\VolumeInfo.xml cannot be written: " + SystemMessage(ERROR_DISK_FULL) +
+                  " Everything on F: was deleted; it is not a volume of the database.",
+              CauseLine(cause));
+    EXPECT_TRUE(made.empty());
+    EXPECT_EQ((std::vector<std::int32_t>{1, 1, 2}),
+              (std::vector<std::int32_t>{handler.ActiveVolumeCount, handler.GetActiveVolumeCount(), handler.GetVolumeCount()}));
+    EXPECT_EQ(VolumeStatus::Blank, handler.GetVolumeStatus(1));
+    // E: was rewritten as one of four volumes, then put back as the only one.
+    const auto fields = [](const char* volume, const char* name) {
+        VolumeRecord record;
+        EXPECT_TRUE(ReadVolumeInfoFile(record, std::string(volume) + "\\" + name)) << volume << name;
+        return std::vector<std::int32_t>{record.activeVolumes, record.position, record.startFile, record.recordFile,
+                                         static_cast<std::int32_t>(record.dbGuid.Data1)};
+    };
+    EXPECT_EQ((std::vector<std::int32_t>{4, 0, 0, 0, 1}), fields("E:", "VolumeInfoOld.xml"));
+    EXPECT_EQ((std::vector<std::int32_t>{1, 0, 0, 0, 1}), fields("E:", "VolumeInfo.xml"));
+    // F:'s subvolumes name no database, and the database's directories are gone.
+    EXPECT_EQ(0, fields("F:\\Vol1", "VolumeInfo.xml")[4]);
+    EXPECT_FALSE(testfiles::Exists("F:\\Vol1\\Images") || testfiles::Exists("F:\\Vol3\\Alarm"));
+    EXPECT_EQ(0u, testfiles::ReadAll("F:\\VolumeInfo.xml").find("<SubVolumes>"));
 }

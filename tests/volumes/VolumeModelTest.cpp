@@ -316,15 +316,27 @@ TEST(DriveGuard, EachPlaceProtectsItsDriveOnly)
 TEST(WipeDecisions, LinksAreNeverEnteredAndNamesDecideOnlyForDirectories)
 {
     const DWORD dir = FILE_ATTRIBUTE_DIRECTORY, link = FILE_ATTRIBUTE_REPARSE_POINT, file = FILE_ATTRIBUTE_ARCHIVE;
-    const std::tuple<DWORD, const wchar_t*, WipeEntry> cases[] = {
-        {dir, L".cache", WipeEntry::Skipped}, {dir | FILE_ATTRIBUTE_READONLY, L"Images", WipeEntry::Directory},
-        {dir | FILE_ATTRIBUTE_HIDDEN, L"system VOLUME information", WipeEntry::Skipped},
-        {dir | link, L"Images", WipeEntry::Link},         // junction or directory link
-        {dir | link, L"System Volume", WipeEntry::Link},  // a name alone does not protect
-        {file | link, L"file.lnk", WipeEntry::Link}, {file, L".cache", WipeEntry::File},
-        {FILE_ATTRIBUTE_NORMAL, L"System Volume Information", WipeEntry::File}};
-    for (const auto& [attributes, name, decision] : cases)
-        EXPECT_EQ(decision, ClassifyWipeEntry(attributes, name)) << attributes;
+    // Reparse tags: name surrogates, and what is no link (the data lives
+    // behind them: cloud files, deduplication, compression, app links).
+    const DWORD junction = 0xA0000003, symlink = 0xA000000C, cloud = 0x9000001A, dedup = 0x80000013,
+                wof = 0x80000017, appLink = 0x8000001B;
+    const std::tuple<DWORD, DWORD, const wchar_t*, WipeEntry> cases[] = {
+        {dir, 0, L".cache", WipeEntry::Skipped}, {dir | FILE_ATTRIBUTE_READONLY, 0, L"Images", WipeEntry::Directory},
+        {dir | FILE_ATTRIBUTE_HIDDEN, 0, L"system VOLUME information", WipeEntry::Skipped},
+        {dir | link, junction, L"Images", WipeEntry::Link}, {dir | link, symlink, L"Images", WipeEntry::Link},
+        {dir | link, 0, L"Images", WipeEntry::Link},  // no tag given (Wine's host links): the worst case
+        {dir | link, junction, L"System Volume", WipeEntry::Link},  // a name alone does not protect
+        {dir | link, junction, L".Mediaprep-deleted", WipeEntry::Skipped},
+        {dir | link, cloud, L"OneDrive", WipeEntry::Directory},  // entered, emptied and removed
+        {file | link, symlink, L"file.lnk", WipeEntry::Link}, {file | link, 0, L"file.lnk", WipeEntry::Link},
+        {file | link, dedup, L"IMG0001.AVI", WipeEntry::File}, {file | link, wof, L"IMG0002.AVI", WipeEntry::File},
+        {file | link, appLink, L"app.exe", WipeEntry::File}, {file, 0, L".cache", WipeEntry::File},
+        {FILE_ATTRIBUTE_NORMAL, 0, L"System Volume Information", WipeEntry::File}};
+    for (const auto& [attributes, tag, name, decision] : cases)
+        EXPECT_EQ(decision, ClassifyWipeEntry(attributes, tag, name)) << attributes << " " << tag;
+    // The holding directory is no other contents to the probe, in any letter case.
+    EXPECT_TRUE(IsIgnoredByProbe(".MEDIAPREP-deleted"));
+    EXPECT_FALSE(IsIgnoredByProbe(".Mediaprep"));
 
     // Full paths take the form that passes every name untouched.
     const std::pair<const wchar_t*, const wchar_t*> paths[] = {

@@ -24,7 +24,8 @@ int main(int argc, char** argv)
         }
         DbgLogger::Shutdown();
     } else if (command == "count") {
-        std::printf("%d\n", static_cast<int>(handler.CountAndUnprotectFiles(argv[2])));
+        std::uint64_t bytes = 0;
+        std::printf("%d\n", static_cast<int>(handler.CountFiles(argv[2], bytes)));
     } else if (command == "wipe") {
         const bool ok = handler.DeleteVolumeContents(argv[2], deleted);
         std::printf("deleted %d\n", static_cast<int>(deleted));

@@ -1,6 +1,6 @@
 // wipe_bench.exe: the wipe of a drive, timed inside the process.
 //   old DIR   the count opening each file for its attributes only, then the deletion
-//   new DIR   the count opening each file for deletion as the deletion will, then the deletion
+//   new DIR   the look opening each file for deletion as the deletion will, changing nothing, then the deletion
 // Prints "RESULT mode files=N count=S delete=S seconds=S"; exit code 1 when the wipe failed.
 #include "volumes/ContainedTree.h"
 #include "volumes/VolumeHandler.h"
@@ -68,7 +68,8 @@ int main(int argc, char** argv)
     if (!LongPathOf(argv[2], wide))
         return 1;
     const double start = Now();
-    const std::int32_t files = mode == "old" ? OldCount(wide) : handler.CountAndUnprotectFiles(argv[2]);
+    std::uint64_t bytes = 0;
+    const std::int32_t files = mode == "old" ? OldCount(wide) : handler.CountFiles(argv[2], bytes);
     const double counted = Now();
     std::int32_t deleted = 0;
     const bool wiped = files != -1 && handler.DeleteVolumeContents(argv[2], deleted);
