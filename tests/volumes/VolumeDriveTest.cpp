@@ -38,18 +38,6 @@ Names Tree(const std::string& directory)
     return found;
 }
 
-// The names in a directory (not below), "." and ".." left out.
-Names Listed(const std::string& directory)
-{
-    Names found;
-    WIN32_FIND_DATAA entry;
-    win32::UniqueFindHandle find(::FindFirstFileA((directory + "\\*").c_str(), &entry));
-    for (bool more = find.valid(); more; more = ::FindNextFileA(find.get(), &entry) != FALSE)
-        if (std::string(entry.cFileName) != "." && std::string(entry.cFileName) != "..")
-            found.push_back(entry.cFileName);
-    return found;
-}
-
 }  // namespace
 
 TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
@@ -187,37 +175,6 @@ TEST(VolumeDrives, WhatWouldStopTheDeletionStopsTheWipeBeforeItDeletesAnything)
     EXPECT_EQ((std::vector<std::string>{cases[1].blocker, "cannot be deleted"}),
               (std::vector<std::string>{cause.path, cause.failure}));
     EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, cause.code);
-}
-
-TEST(VolumeDrives, EntriesHeldSharingTheirDeletionGoAndTheDriveIsEmptied)
-{
-    VolumeHandler handler{DatabaseSettings(), GUID{}};
-    for (const char* path : {"E:\\zz\\", "E:\\zz\\deep\\"})
-        Make(path);
-    Make("E:\\zz\\deep\\scanned.avi");
-    Make("E:\\root.avi", FILE_ATTRIBUTE_READONLY);
-    // An indexer, a virus scanner and an Explorer window.
-    const auto share = [](const char* path) {
-        return win32::UniqueFileHandle(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    };
-    win32::UniqueFileHandle held[] = {share("E:\\zz\\deep\\scanned.avi"), share("E:\\root.avi"), share("E:\\zz")};
-    for (const auto& handle : held)
-        ASSERT_TRUE(handle.valid());
-    std::uint64_t bytes = 0;
-    EXPECT_EQ(2, handler.CountFiles("E:", bytes));
-    std::int32_t deleted = 0;
-    EXPECT_TRUE(handler.DeleteVolumeContents("E:", deleted));
-    EXPECT_EQ(2, deleted);
-    // Without POSIX semantics (Wine has none), they wait in the holding
-    // directory for their holders to let go.
-    EXPECT_EQ(Names{".Mediaprep-deleted"}, Listed("E:"));
-    EXPECT_EQ(3u, Listed("E:\\.Mediaprep-deleted").size());
-    for (auto& handle : held)
-        handle.reset();
-    // Gone; the next wipe takes the holding directory away.
-    EXPECT_TRUE(handler.DeleteVolumeContents("E:", deleted));
-    EXPECT_EQ(Names{}, Listed("E:"));
 }
 
 TEST(VolumeDrives, ADescriptionThatCannotBeWrittenLeavesNoVolumeAndPutsTheOthersBack)
