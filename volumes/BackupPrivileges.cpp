@@ -19,8 +19,10 @@ DWORD PrivilegeCalls::Adjust(HANDLE token, const LUID& luid, DWORD attributes, D
     TOKEN_PRIVILEGES before{};
     DWORD size = sizeof before;
     // It succeeds when the token lacks the privilege too, saying so in the last error.
-    if (!::AdjustTokenPrivileges(token, FALSE, &wanted, sizeof before, &before, &size))
-        return ::GetLastError();
+    if (!::AdjustTokenPrivileges(token, FALSE, &wanted, sizeof before, &before, &size)) {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+    }
     const DWORD error = ::GetLastError();
     previous = before.PrivilegeCount == 1 ? before.Privileges[0].Attributes : attributes;
     return error;

@@ -29,9 +29,17 @@ bool NotTaken(DWORD error)
     return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
 }
 
+// The thread's last error; a call that failed without one must not pass
+// for done.
+DWORD Failure()
+{
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
 DWORD Answer(bool succeeded)
 {
-    return succeeded ? ERROR_SUCCESS : ::GetLastError();
+    return succeeded ? ERROR_SUCCESS : Failure();
 }
 
 // The attributes without read-only; 0 would leave them unchanged.
@@ -189,8 +197,8 @@ DWORD EntryDeletion::Delete(HANDLE handle, const std::wstring& path, DWORD attri
 DWORD EntryDeletion::Dispose(FileCalls& calls, HANDLE handle, DWORD& attributes, bool& moved)
 {
     if (m_way == Way::PosixIgnoringReadOnly) {
-        const DWORD error =
-            Answer(calls.SetDispositionEx(handle, kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly));
+        const DWORD error = Answer(calls.SetDispositionEx(
+            handle, kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly));
         if (!NotTaken(error))
             return error;
         m_way = Way::Posix;
@@ -198,7 +206,7 @@ DWORD EntryDeletion::Dispose(FileCalls& calls, HANDLE handle, DWORD& attributes,
     // Every other way is refused on a read-only entry.
     if ((attributes & FILE_ATTRIBUTE_READONLY) && m_unprotect) {
         if (!calls.SetAttributes(handle, WithoutReadOnly(attributes)))
-            return ::GetLastError();
+            return Failure();
         attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     }
     if (m_way == Way::Posix) {
