@@ -1,11 +1,15 @@
 #include "app/CommandLineInfo.h"
 #include "app/MediaprepDlg.h"
 #include "app/ConsoleProgress.h"
+#include "app/RunGuards.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
 {
@@ -71,34 +75,148 @@ TEST(RunProgress, TheBarGoesOverAllDrivesTheFiguresOverTheCurrentOne)
     const ProgressSnapshot now = progress.Snapshot();
     EXPECT_EQ(std::make_tuple(std::string("Emptying C:\\Kestrix\\PreAlarm\\"), std::string(), 1000),
               std::make_tuple(StepText(now), FiguresText(now), WipePosition(now, 1000)));
-    EXPECT_FALSE(progress.StopRequested());
-    progress.RequestStop();
-    EXPECT_TRUE(progress.StopRequested());
 }
 
-// A silent run's console: a line per step, and a wipe's figures at most once per interval.
+// What a silent run's console gets when: each line said, else a wipe's figures at most once per interval.
 TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
 {
-    const std::string head = "Examining the drives\r\nWiping drive E:\r\nWiping drive E: 0 of 3 files deleted\r\n";
-    const std::pair<std::uint64_t, std::string> cases[] = {
-        {0, head + "Wiping drive E: 1 of 3 files deleted\r\nWiping drive E: 2 of 3 files deleted\r\nEmptying C:\\\r\n"},
-        {3600000, head + "Emptying C:\\\r\n"},
+    ConsoleLines lines(3000);
+    ProgressSnapshot wipe;
+    wipe.begun = true;
+    wipe.step = RunStep::Wiping;
+    wipe.where = "E:";
+    wipe.counted = 3;
+    const struct {
+        std::uint64_t now;
+        std::int32_t deleted;
+        const char* said;
+        std::vector<std::string> due;
+    } cases[] = {
+        {1000, 0, "Wiping drive E: 0 of 3 files deleted", {"Wiping drive E: 0 of 3 files deleted"}},
+        {3999, 1, nullptr, {}},
+        {4000, 1, nullptr, {"Wiping drive E: 1 of 3 files deleted"}},
+        {5000, 2, "Stopping.", {"Stopping."}},
+        {8000, 3, nullptr, {"Wiping drive E: 3 of 3 files deleted"}},
     };
-    for (const auto& [interval, expected] : cases) {
-        char temp[MAX_PATH] = "";
-        const std::string path = std::string(temp, ::GetTempPathA(MAX_PATH, temp)) + "console-progress.txt";
-        {
-            const win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-            ConsoleProgress progress(file.get(), interval);
-            progress.StepBegun(RunStep::Examining, "");
-            progress.StepBegun(RunStep::Wiping, "E:");
-            progress.FilesCounted(3);
-            progress.FilesDeleted(1);
-            progress.FilesDeleted(2);
-            progress.StepBegun(RunStep::EmptyingDirectories, "C:\\");
-        }
-        EXPECT_EQ(expected, testfiles::ReadAll(path)) << interval;
-        ::DeleteFileA(path.c_str());
+    for (const auto& c : cases) {
+        wipe.deleted = c.deleted;
+        if (c.said)
+            lines.Add(c.said);
+        EXPECT_EQ(c.due, lines.Due(wipe, c.now)) << c.now;
     }
+}
+
+// The lines are written by a thread of their own: an output that takes
+// nothing (a pipe nobody reads) holds up neither the run nor its end.
+TEST(ConsoleProgress, AnOutputThatTakesNothingHoldsUpNeitherTheRunNorItsEnd)
+{
+    testfiles::ScratchDir dir;
+    const std::string path = dir.path() + "\\console.txt";
+    for (const bool file : {true, false}) {
+        const ULONGLONG start = ::GetTickCount64();
+        {
+            HANDLE read = nullptr, write = nullptr;
+            if (file)
+                write = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            else
+                ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 64));
+            const win32::UniqueHandle ends[] = {win32::UniqueHandle(read), win32::UniqueHandle(write)};
+            ConsoleProgress progress(write, 3600000);
+            for (int n = 0; n < 20; ++n)
+                progress.StepBegun(RunStep::Wiping, "E:");
+            EXPECT_LT(::GetTickCount64() - start, 500u) << file;
+            progress.Finish(file ? 5000 : 300);
+        }
+        EXPECT_LT(::GetTickCount64() - start, 2000u) << file;
+    }
+    std::string expected;
+    for (int n = 0; n < 20; ++n)
+        expected += "Wiping drive E:\r\n";
+    EXPECT_EQ(expected, testfiles::ReadAll(path));
+}
+
+namespace {
+
+std::vector<std::wstring> g_reasons;  // what the fakes below were given; L"-" for each destroy
+BOOL WINAPI FakeCreateReason(HWND, LPCWSTR reason)
+{
+    g_reasons.push_back(reason);
+    return TRUE;
+}
+BOOL WINAPI FakeDestroyReason(HWND)
+{
+    g_reasons.push_back(L"-");
+    return TRUE;
+}
+
+}  // namespace
+
+// Wine keeps no block reason: the calls are faked. A drive under way holds
+// the session off and says why; between drives the run stops instead.
+TEST(SessionEnd, ADriveUnderWayHoldsTheSessionOffBetweenDrivesTheRunStops)
+{
+    const auto create = std::exchange(SessionEndGuard::CreateReason, FakeCreateReason);
+    const auto destroy = std::exchange(SessionEndGuard::DestroyReason, FakeDestroyReason);
+    RunProgressState run;
+    std::vector<std::string> ended;
+    SessionEndGuard guard(run, [&](const std::string& text) { ended.push_back(text); });
+    ASSERT_TRUE(run.DriveBegins("E:"));
+    run.StepBegun(RunStep::Wiping, "E:");
+    run.FilesCounted(20000);
+    run.FilesDeleted(1234);
+    EXPECT_EQ(FALSE, guard.Query(nullptr));
+    guard.Refresh(nullptr);
+    run.FilesDeleted(1300);
+    guard.Refresh(nullptr);
+    EXPECT_EQ(FALSE, run.StopRequested());
+    run.DriveEnded();
+    guard.Refresh(nullptr);
+    EXPECT_EQ(TRUE, guard.Query(nullptr));
+    EXPECT_FALSE(run.DriveBegins("F:"));
+    guard.Ended(nullptr, true);
+    const std::wstring tail = L" files deleted. Ending Mediaprep now would leave this drive half prepared.";
+    EXPECT_EQ((std::vector<std::wstring>{L"Wiping drive E: 1,234 of 20,000" + tail, L"Wiping drive E: 1,300 of 20,000" + tail,
+                                         L"-"}),
+              g_reasons);
+    EXPECT_EQ(std::vector<std::string>{"Mediaprep was ended by the system after drive E:."}, ended);
+    SessionEndGuard::CreateReason = create;
+    SessionEndGuard::DestroyReason = destroy;
+}
+
+// Ctrl+C and Ctrl+Break cannot be sent to a program in the Wine sandbox but
+// through its console, nor a console's closing at all: the handler is called here.
+TEST(ConsoleInterrupts, EachInterruptSaysWhereTheRunIsAndAClosedConsoleWaitsForTheDriveAWhile)
+{
+    testfiles::ScratchDir dir;
+    const std::string path = dir.path() + "\\console.txt";
+    std::vector<std::string> ended;
+    {
+        const win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ConsoleProgress progress(file.get(), 3600000);
+        ConsoleInterrupts interrupts(progress, [&](const std::string& text) { ended.push_back(text); });
+        ASSERT_TRUE(progress.DriveBegins("E:"));
+        progress.StepBegun(RunStep::Wiping, "E:");
+        progress.FilesCounted(3);
+        progress.FilesDeleted(1);
+        EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, FALSE}),
+                  (std::vector<BOOL>{ConsoleInterrupts::Handler(CTRL_C_EVENT),
+                                     ConsoleInterrupts::Handler(CTRL_BREAK_EVENT),
+                                     ConsoleInterrupts::Handler(CTRL_LOGOFF_EVENT)}));
+        std::thread drive([&] {
+            ::Sleep(300);
+            progress.DriveEnded();
+        });
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_EQ(TRUE, ConsoleInterrupts::Handler(CTRL_CLOSE_EVENT));
+        EXPECT_LT(::GetTickCount64() - start, 2000u);
+        drive.join();
+        EXPECT_FALSE(progress.DriveBegins("F:"));
+        progress.Finish(5000);
+    }
+    EXPECT_EQ("Wiping drive E:\r\nWiping drive E: 0 of 3 files deleted\r\n"
+              "Stopping after drive E:, which is finished first (Ctrl+C again shows how far it is).\r\n"
+              "Wiping drive E: 1 of 3 files deleted; stopping when drive E: is done.\r\n",
+              testfiles::ReadAll(path));
+    EXPECT_EQ(std::vector<std::string>{"Mediaprep was ended when its console was closed after drive E:."}, ended);
+    EXPECT_EQ(TRUE, ConsoleInterrupts::Handler(CTRL_C_EVENT));  // after the run: ignored, not the end of the process
 }
