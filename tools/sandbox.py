@@ -22,11 +22,13 @@ Layout under the build directory:
 
 import contextlib
 import fcntl
+import functools
 import json
 import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -43,6 +45,13 @@ WINE_DRIVES_KEY = r"HKLM\Software\Wine\Drives"
 WINE_DRIVES_VIEWS = (64, 32)
 # Where Debian's 32-bit Wine puts its Windows-side libraries.
 WINE32_DIRS = ("/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/wine/i386-windows")
+# Debian's loaders: /usr/bin/wine starts the 32-bit one whenever it is
+# installed, even for 64-bit programs; the 64-bit one runs them by itself.
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+# Set to 1, it answers "this machine cannot run 32-bit programs" whatever the
+# machine could do, so that the fallback is tried everywhere.
+NO_32BIT_SWITCH = "SANDBOX_NO_32BIT"
 
 
 class SandboxError(Exception):
@@ -157,6 +166,11 @@ class Prefix:
         env = dict(os.environ)
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINESERVER", "WINELOADER"):
             env.pop(name, None)
+        if not wine32_runs():
+            # What /usr/bin/wine does when only the 64-bit Wine is there: the
+            # programs Wine starts itself (services, wineboot's helpers) take
+            # the same loader.
+            env["WINELOADER"] = WINE64_LOADER
         env["WINEPREFIX"] = str(self.path)
         env["WINEARCH"] = "win64"
         env["WINEDEBUG"] = os.environ.get("SANDBOX_WINEDEBUG", "-all")
@@ -189,7 +203,7 @@ class Prefix:
                 marker.unlink()
             _rmtree(self.path)
             self.path.parent.mkdir(parents=True, exist_ok=True)
-            subprocess.run(["wineboot", "-i"], env=self.env(), check=False, timeout=300,
+            subprocess.run([wine_loader(), "wineboot.exe", "-i"], env=self.env(), check=False, timeout=300,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.wineserver("-w", timeout=300)
             if not (self.path / "system.reg").exists():
@@ -208,7 +222,7 @@ class Prefix:
 
     def _made_without_wow64(self):
         """True for a prefix made before the 32-bit Wine was installed."""
-        return _wine32_installed() and not _lookup_nocase(
+        return wine32_runs() and not _lookup_nocase(
             self.path / "drive_c", r"windows\syswow64\kernel32.dll").exists()
 
     def _link(self, name, target):
@@ -329,6 +343,7 @@ class Prefix:
     def _wine_raw(self, args, timeout=120, display=None, env_extra=None, cwd=None):
         """Start a Windows program. Callers hold the prefix lock and have run check()."""
         self.check()
+        refuse_32bit_here(Path(cwd or self.build) / args[0])
         self._keep_server_warm()
         if display:
             self._wait_for_desktop(display)
@@ -336,7 +351,7 @@ class Prefix:
         # program (the wineserver, its services) inherit the handles and would
         # hold a pipe open long after the program has ended.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen(["wine", *args], env=self.env(display, env_extra),
+            proc = subprocess.Popen([wine_loader(), *args], env=self.env(display, env_extra),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     cwd=cwd or str(self.build))
             try:
@@ -385,12 +400,13 @@ class Prefix:
         lock.acquire(exclusive=False)
         try:
             self.check()
+            refuse_32bit_here(Path(cwd or self.build) / args[0])
             self._keep_server_warm()
             if display:
                 self._wait_for_desktop(display)
             out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
             try:
-                proc = subprocess.Popen(["wine", *args], env=self.env(display, env_extra),
+                proc = subprocess.Popen([wine_loader(), *args], env=self.env(display, env_extra),
                                         stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                         cwd=cwd or str(self.build))
             except BaseException:
@@ -428,6 +444,91 @@ class Prefix:
 def _wine32_installed():
     """Whether the 32-bit Wine is installed beside the 64-bit one."""
     return any(Path(d).is_dir() for d in WINE32_DIRS)
+
+
+# The smallest Linux program of the i386 architecture: exit(42) by int 0x80.
+_ELF32_BASE = 0x08048000
+_ELF32_CODE = bytes.fromhex("bb2a000000" "b801000000" "cd80")
+_ELF32 = (b"\x7fELF\x01\x01\x01" + bytes(9)
+          + struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, _ELF32_BASE + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+          + struct.pack("<8I", 1, 0, _ELF32_BASE, _ELF32_BASE, 84 + len(_ELF32_CODE), 84 + len(_ELF32_CODE),
+                        5, 0x1000)
+          + _ELF32_CODE)
+
+
+@functools.cache
+def linux_runs_32bit():
+    """None when this machine's kernel runs 32-bit (i386) programs, else why not.
+    Asks the kernel itself: a kernel without 32-bit emulation refuses to start
+    one ("Exec format error"), and one that filters its system calls kills it."""
+    if os.environ.get(NO_32BIT_SWITCH) == "1":
+        return f"{NO_32BIT_SWITCH}=1 says so"
+    REPO.joinpath("build").mkdir(exist_ok=True)
+    with tempfile.TemporaryDirectory(dir=REPO / "build") as scratch:
+        program = Path(scratch) / "exit42"
+        program.write_bytes(_ELF32)
+        program.chmod(0o755)
+        try:
+            code = subprocess.run([str(program)], check=False, timeout=30).returncode
+        except OSError as e:
+            return f"its kernel does not run 32-bit programs ({e.strerror})"
+    if code == 42:
+        return None
+    ending = f"was killed by {signal.Signals(-code).name}" if code < 0 else f"ended with {code}"
+    return f"its kernel does not run 32-bit programs (a 32-bit test program {ending})"
+
+
+@functools.cache
+def wine32_unavailable():
+    """None when the 32-bit Wine runs here, else why not, in a few words."""
+    reason = linux_runs_32bit()
+    if reason:
+        return reason
+    if not _wine32_installed() or not os.access(WINE32_LOADER, os.X_OK):
+        return "the 32-bit Wine (wine32:i386) is not installed"
+    try:
+        r = subprocess.run([WINE32_LOADER, "--version"], check=False, timeout=60, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return f"the 32-bit Wine loader {WINE32_LOADER} does not start ({e})"
+    if r.returncode != 0:
+        last = (r.stderr.decode(errors="replace").strip().splitlines() or [f"exit code {r.returncode}"])[-1]
+        return f"the 32-bit Wine loader {WINE32_LOADER} does not start ({last})"
+    return None
+
+
+def wine32_runs():
+    return wine32_unavailable() is None
+
+
+def wine_loader():
+    """The program that starts Windows programs here: Debian's wine, or the
+    64-bit loader itself where the 32-bit one is there but cannot run."""
+    return "wine" if wine32_runs() else WINE64_LOADER
+
+
+def pe_machine(program):
+    """The processor a Windows program's PE header names (0x14c i386, 0x8664
+    x86-64), or None for no such file (a Windows path, a builtin such as reg)."""
+    try:
+        with open(program, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return None
+    if head[:2] != b"MZ" or len(head) < 64:
+        return None
+    at = struct.unpack_from("<I", head, 0x3C)[0]
+    if at + 6 > len(head) or head[at:at + 4] != b"PE\0\0":
+        return None
+    return struct.unpack_from("<H", head, at + 4)[0]
+
+
+def refuse_32bit_here(program):
+    """A clear refusal, instead of Wine's "could not be started", for a 32-bit
+    program on a machine that cannot run one."""
+    if pe_machine(program) == 0x14C and not wine32_runs():
+        raise SandboxError(f"{program} is a 32-bit program and this machine cannot run one: "
+                           f"{wine32_unavailable()}")
 
 
 def _view_args(view):

@@ -78,5 +78,35 @@ class Sessions(unittest.TestCase):
                          session_dir.exists(), drive_letters(s.prefix), held.running(), held.result.timed_out))
 
 
+class WithoutThe32BitWine(unittest.TestCase):
+    """A machine that cannot run 32-bit programs still runs the 64-bit ones,
+    whether the switch says so or the kernel kills every 32-bit program."""
+
+    def test_64_bit_programs_run_through_the_64_bit_loader_and_32_bit_ones_are_refused_plainly(self):
+        # A PE header naming the i386 processor is all the refusal looks at.
+        old = Path(tempfile.mkdtemp(prefix="mediaprep-pe-", dir=mptest.BUILD)) / "old.exe"
+        self.addCleanup(sandbox._rmtree, old.parent)
+        old.write_bytes(b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" + (0x14C).to_bytes(2, "little"))
+        tools = mptest.REPO / "tools"
+        ways = [([], dict(os.environ, SANDBOX_NO_32BIT="1"), "SANDBOX_NO_32BIT=1")]
+        wrapper = [str(tools / "without-32bit")]
+        if subprocess.run([*wrapper, "true"]).returncode == 0:
+            ways.append((wrapper, None, "its kernel does not run 32-bit"))
+        else:
+            sys.stderr.write("without-32bit cannot filter system calls here: only the switch is tried\n")
+        for around, env, reason in ways:
+            def sandboxed(*args):
+                return subprocess.run([*around, str(tools / "sandbox"), "--build", str(mptest.BUILD), *args],
+                                      capture_output=True, text=True, env=env, timeout=300)
+            r = sandboxed("wine32")
+            self.assertEqual(1, r.returncode)
+            self.assertIn(reason, r.stdout)
+            r = sandboxed("run", "--", "cmd", "/c", "echo %WINELOADER%")
+            self.assertEqual((0, sandbox.WINE64_LOADER), (r.returncode, r.stdout.strip()), r.stderr)
+            r = sandboxed("run", "--", str(old))
+            self.assertEqual(3, r.returncode)
+            self.assertIn("is a 32-bit program and this machine cannot run one: " + reason, r.stderr)
+
+
 if __name__ == "__main__":
     mptest.main()
