@@ -81,17 +81,10 @@ TEST(RunProgress, TheBarGoesOverAllDrivesTheFiguresOverTheCurrentOne)
 TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
 {
     ConsoleLines lines(3000);
-    ProgressSnapshot wipe;
-    wipe.begun = true;
-    wipe.step = RunStep::Wiping;
-    wipe.where = "E:";
-    wipe.counted = 3;
-    const struct {
-        std::uint64_t now;
-        std::int32_t deleted;
-        const char* said;
-        std::vector<std::string> due;
-    } cases[] = {
+    RunProgressState progress;
+    progress.StepBegun(RunStep::Wiping, "E:");
+    progress.FilesCounted(3);
+    const struct { std::uint64_t now; std::int32_t deleted; const char* said; std::vector<std::string> due; } cases[] = {
         {1000, 0, "Wiping drive E: 0 of 3 files deleted", {"Wiping drive E: 0 of 3 files deleted"}},
         {3999, 1, nullptr, {}},
         {4000, 1, nullptr, {"Wiping drive E: 1 of 3 files deleted"}},
@@ -99,40 +92,11 @@ TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
         {8000, 3, nullptr, {"Wiping drive E: 3 of 3 files deleted"}},
     };
     for (const auto& c : cases) {
-        wipe.deleted = c.deleted;
+        progress.FilesDeleted(c.deleted);
         if (c.said)
             lines.Add(c.said);
-        EXPECT_EQ(c.due, lines.Due(wipe, c.now)) << c.now;
+        EXPECT_EQ(c.due, lines.Due(progress.Snapshot(), c.now)) << c.now;
     }
-}
-
-// The lines are written by a thread of their own: an output that takes
-// nothing (a pipe nobody reads) holds up neither the run nor its end.
-TEST(ConsoleProgress, AnOutputThatTakesNothingHoldsUpNeitherTheRunNorItsEnd)
-{
-    testfiles::ScratchDir dir;
-    const std::string path = dir.path() + "\\console.txt";
-    for (const bool file : {true, false}) {
-        const ULONGLONG start = ::GetTickCount64();
-        {
-            HANDLE read = nullptr, write = nullptr;
-            if (file)
-                write = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-            else
-                ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 64));
-            const win32::UniqueHandle ends[] = {win32::UniqueHandle(read), win32::UniqueHandle(write)};
-            ConsoleProgress progress(write, 3600000);
-            for (int n = 0; n < 20; ++n)
-                progress.StepBegun(RunStep::Wiping, "E:");
-            EXPECT_LT(::GetTickCount64() - start, 500u) << file;
-            progress.Finish(file ? 5000 : 300);
-        }
-        EXPECT_LT(::GetTickCount64() - start, 2000u) << file;
-    }
-    std::string expected;
-    for (int n = 0; n < 20; ++n)
-        expected += "Wiping drive E:\r\n";
-    EXPECT_EQ(expected, testfiles::ReadAll(path));
 }
 
 namespace {
@@ -151,72 +115,55 @@ BOOL WINAPI FakeDestroyReason(HWND)
 
 }  // namespace
 
-// Wine keeps no block reason: the calls are faked. A drive under way holds
-// the session off and says why; between drives the run stops instead.
-TEST(SessionEnd, ADriveUnderWayHoldsTheSessionOffBetweenDrivesTheRunStops)
+// What ends a run from outside, with what Wine cannot do faked: the block
+// reason (a stub there), Ctrl+Break and a closed console (which only a
+// console sends; the handler is called here). A drive under way holds the
+// session off, Ctrl+C waits for it, a closed console a while.
+TEST(RunGuards, ADriveUnderWayHoldsOffTheSessionAndEveryStop)
 {
     const auto create = std::exchange(SessionEndGuard::CreateReason, FakeCreateReason);
     const auto destroy = std::exchange(SessionEndGuard::DestroyReason, FakeDestroyReason);
-    RunProgressState run;
-    std::vector<std::string> ended;
-    SessionEndGuard guard(run, [&](const std::string& text) { ended.push_back(text); });
-    ASSERT_TRUE(run.DriveBegins("E:"));
-    run.StepBegun(RunStep::Wiping, "E:");
-    run.FilesCounted(20000);
-    run.FilesDeleted(1234);
-    EXPECT_EQ(FALSE, guard.Query(nullptr));
-    guard.Refresh(nullptr);
-    run.FilesDeleted(1300);
-    guard.Refresh(nullptr);
-    EXPECT_EQ(FALSE, run.StopRequested());
-    run.DriveEnded();
-    guard.Refresh(nullptr);
-    EXPECT_EQ(TRUE, guard.Query(nullptr));
-    EXPECT_FALSE(run.DriveBegins("F:"));
-    guard.Ended(nullptr, true);
-    const std::wstring tail = L" files deleted. Ending Mediaprep now would leave this drive half prepared.";
-    EXPECT_EQ((std::vector<std::wstring>{L"Wiping drive E: 1,234 of 20,000" + tail, L"Wiping drive E: 1,300 of 20,000" + tail,
-                                         L"-"}),
-              g_reasons);
-    EXPECT_EQ(std::vector<std::string>{"Mediaprep was ended by the system after drive E:."}, ended);
-    SessionEndGuard::CreateReason = create;
-    SessionEndGuard::DestroyReason = destroy;
-}
-
-// Ctrl+C and Ctrl+Break cannot be sent to a program in the Wine sandbox but
-// through its console, nor a console's closing at all: the handler is called here.
-TEST(ConsoleInterrupts, EachInterruptSaysWhereTheRunIsAndAClosedConsoleWaitsForTheDriveAWhile)
-{
     testfiles::ScratchDir dir;
     const std::string path = dir.path() + "\\console.txt";
     std::vector<std::string> ended;
     {
         const win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ConsoleProgress progress(file.get(), 3600000);
-        ConsoleInterrupts interrupts(progress, [&](const std::string& text) { ended.push_back(text); });
-        ASSERT_TRUE(progress.DriveBegins("E:"));
-        progress.StepBegun(RunStep::Wiping, "E:");
-        progress.FilesCounted(3);
-        progress.FilesDeleted(1);
-        EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, FALSE}),
-                  (std::vector<BOOL>{ConsoleInterrupts::Handler(CTRL_C_EVENT),
-                                     ConsoleInterrupts::Handler(CTRL_BREAK_EVENT),
-                                     ConsoleInterrupts::Handler(CTRL_LOGOFF_EVENT)}));
+        ConsoleProgress run(file.get(), 3600000);
+        const auto report = [&](const std::string& text) { ended.push_back(text); };
+        SessionEndGuard guard(run, report);
+        ConsoleInterrupts interrupts(run, report);
+        ASSERT_TRUE(run.DriveBegins("E:"));
+        run.StepBegun(RunStep::Wiping, "E:");
+        run.FilesCounted(20000);
+        run.FilesDeleted(1234);
+        EXPECT_EQ(FALSE, guard.Query(nullptr));
+        guard.Refresh(nullptr);  // nothing new to say
+        EXPECT_FALSE(run.StopRequested());
+        for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_LOGOFF_EVENT})
+            EXPECT_EQ(event != CTRL_LOGOFF_EVENT, ConsoleInterrupts::Handler(event) != FALSE) << event;
         std::thread drive([&] {
             ::Sleep(300);
-            progress.DriveEnded();
+            run.DriveEnded();
         });
         const ULONGLONG start = ::GetTickCount64();
         EXPECT_EQ(TRUE, ConsoleInterrupts::Handler(CTRL_CLOSE_EVENT));
         EXPECT_LT(::GetTickCount64() - start, 2000u);
         drive.join();
-        EXPECT_FALSE(progress.DriveBegins("F:"));
-        progress.Finish(5000);
+        guard.Refresh(nullptr);
+        EXPECT_EQ(TRUE, guard.Query(nullptr));
+        EXPECT_FALSE(run.DriveBegins("F:"));
+        guard.Ended(nullptr, true);
+        run.Finish(5000);
     }
-    EXPECT_EQ("Wiping drive E:\r\nWiping drive E: 0 of 3 files deleted\r\n"
+    EXPECT_EQ("Wiping drive E:\r\nWiping drive E: 0 of 20,000 files deleted\r\n"
               "Stopping after drive E:, which is finished first (Ctrl+C again shows how far it is).\r\n"
-              "Wiping drive E: 1 of 3 files deleted; stopping when drive E: is done.\r\n",
+              "Wiping drive E: 1,234 of 20,000 files deleted; stopping when drive E: is done.\r\n",
               testfiles::ReadAll(path));
-    EXPECT_EQ(std::vector<std::string>{"Mediaprep was ended when its console was closed after drive E:."}, ended);
+    EXPECT_EQ((std::vector<std::wstring>{L"Wiping drive E: 1,234 of 20,000 files deleted. Ending Mediaprep now would "
+                                         L"leave this drive half prepared.", L"-"}), g_reasons);
+    EXPECT_EQ((std::vector<std::string>{"Mediaprep was ended when its console was closed after drive E:.",
+                                        "Mediaprep was ended by the system after drive E:."}), ended);
     EXPECT_EQ(TRUE, ConsoleInterrupts::Handler(CTRL_C_EVENT));  // after the run: ignored, not the end of the process
+    SessionEndGuard::CreateReason = create;
+    SessionEndGuard::DestroyReason = destroy;
 }

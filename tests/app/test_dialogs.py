@@ -241,29 +241,6 @@ class Technician(unittest.TestCase):
             self.assertEqual(silent, self.state())
             self.assertIsNone(rec.log())
 
-
-    def test_stop_after_this_drive_prepares_it_and_no_other(self):
-        with self.recorder() as rec:
-            untouched = {p: v for p, v in self.state()["files"].items() if p.startswith("F:")}
-            program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
-            self.wait(f"child={PANEL}")
-            self.display.key("Return")
-            deadline = time.time() + 120
-            while "Wiping drive E:" not in [s["step"] for s in self.watch(0.3)]:
-                self.assertLess(time.time(), deadline, "the wipe of E: never showed")
-            self.display.key("Return", "Tab", "space")  # Enter does nothing; the Stop button is next to the step
-            for text in ("Stopped on request after drive E:; not prepared: F:", FOUND,
-                         CREATE_FAILURE + "\n\n" + CREATE_CAUSE):
-                self.box_saying(text)
-                self.display.key("Return")
-            self.assert_ended(program, code=1)
-            after = self.state()
-            self.assertEqual(untouched, {p: v for p, v in after["files"].items() if p.startswith("F:")})
-            self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), after["files"]["E:/VolumeInfo.xml"])
-            self.assertEqual([], [p for p in after["files"] if p.startswith("E:/Images/0")])
-            self.assertEqual(["G:/PreAlarm/"], [p for p in after["files"] if p.startswith("G:")])
-            self.assertEqual(1, rec.registry("MultipleDir"))
-
     def test_nothing_but_the_end_of_a_drive_ends_a_run(self):
         stop, found = "Message: Stopped on request after drive E:; not prepared: F:", "Message: Data drives found: E:"
         with self.recorder(ours=True) as rec:
@@ -284,6 +261,8 @@ class Technician(unittest.TestCase):
                              "recorder can use them neither as they were nor as new volumes until a run prepares them"
                              f"\r\n{found}\r\n", rec.log())
             self.assertEqual((DB_GUID, ZERO_GUID), (rec.info("e")["DBGUID"], rec.info("f")["DBGUID"]))
+            # A stop still empties the pre-alarm and restore directories and sets MultipleDir.
+            self.assertEqual((["PreAlarm/", "Restore/"], 1), (mptest.tree(self.s.drive("g")), rec.registry("MultipleDir")))
 
             # Enter held from OK to the last box: no stop, both drives prepared.
             program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
@@ -296,7 +275,7 @@ class Technician(unittest.TestCase):
             self.assertEqual([DB_GUID] * 2, [rec.info(d)["DBGUID"] for d in "ef"])
 
             # The session ended by force while E: is wiped: the log says where
-            # the run was, and the next run prepares E: all the same.
+            # the run was. The next run prepares E:, and its stop button stops it after E:.
             self.fill(e / "Yard")  # listed after the description, as on NTFS
             clean = self.s.start(mptest.exe("Mediaprep.exe"), ["/clean"], display=self.display.name)
             self.deleting(e / "Yard")
@@ -306,11 +285,20 @@ class Technician(unittest.TestCase):
                              r"drive E: \(Wiping drive E: [\d,]+ of 30,\d{3} files deleted\); the next run prepares "
                              r"that drive again\.$")
             self.assertTrue((e / "VolumeInfo.xml").exists() and mptest.tree(e / "Yard"))
-            self.assertEqual(0, rec.run().code)
-            self.assertEqual(f"{LOG_HEAD}{found} F:\r\n", rec.log())
+            untouched = {p: (f / p).read_bytes() for p in mptest.tree(f) if not p.endswith("/")}
+            program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
+            self.wait(f"child={PANEL}")
+            self.display.key("Return")
+            while "Wiping drive E:" not in [s["step"] for s in self.watch(0.3)]:
+                self.assertTrue(program.running(), "the wipe of E: never showed")
+            self.display.key("Tab", "space")
+            for text in (stop[9:], found[9:]):
+                self.box_saying(text)
+                self.display.key("Return")
+            self.assert_ended(program, code=2)
             self.assertEqual(["Alarm/", "Image/", "Index/", "VolumeInfo.xml"],
                              [p for p in mptest.tree(e) if p != "VolumeInfoOld.xml"])
-
+            self.assertEqual(untouched, {p: (f / p).read_bytes() for p in mptest.tree(f) if not p.endswith("/")})
 
 def snapshot(roots):
     """Every file and directory below the roots: contents, attributes and the

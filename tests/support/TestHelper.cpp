@@ -39,16 +39,22 @@ std::string Screen(HANDLE screen)
     return lines;
 }
 
-// Runs argv[0] ARGS..., waits for its end (killing it after the longest run)
-// and prints its exit code; `tick` is called every 50 ms meanwhile.
+// Runs argv[0] ARGS... with `output` as its standard output and error (none
+// when null), waits for its end (killing it after the longest run) and
+// prints its exit code; `tick` is called every 50 ms meanwhile.
 template <typename Tick>
-int Run(char** argv, STARTUPINFOA& startup, bool inherit, Tick tick)
+int Run(char** argv, HANDLE output, Tick tick)
 {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
     std::string command;
     for (char** arg = argv; *arg; ++arg)
         command += std::string(command.empty() ? "" : " ") + "\"" + *arg + "\"";
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup, &process)) {
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
+                          &process)) {
         std::printf("error %lu\n", ::GetLastError());
         return 1;
     }
@@ -71,16 +77,13 @@ int OnConsole(const char* text, char** argv)
     if (!::AllocConsole())
         return 3;
     ::SetConsoleCtrlHandler(Ignore, TRUE);
-    // No standard handles: the program finds no output but the console.
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
     const HANDLE screen = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        nullptr, OPEN_EXISTING, 0, nullptr);
     ::SetConsoleScreenBufferSize(screen, COORD{200, 500});  // no line wrapped
     int sent = 0;
     DWORD last = 0;
-    const int result = Run(argv, startup, FALSE, [&] {
+    // No standard handles: the program finds no output but the console.
+    const int result = Run(argv, nullptr, [&] {
         if (sent < 2 && (sent == 0 ? Screen(screen).find(text) != std::string::npos : ::GetTickCount() - last >= 1000)) {
             ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
             ++sent;
@@ -98,11 +101,7 @@ int IntoPipe(char** argv)
     if (!::CreatePipe(&read, &write, &inherited, 64))
         return 3;
     ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = write;
-    return Run(argv, startup, TRUE, [] {});
+    return Run(argv, write, [] {});
 }
 
 }  // namespace
