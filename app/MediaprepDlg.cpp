@@ -222,6 +222,8 @@ void CMediaprepDlg::ShowRunControls()
     }
     for (int id : {IDC_RUN_STEP, IDC_RUN_FIGURES, IDC_STOP_AFTER_DRIVE})
         ::SendDlgItemMessageA(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
+    // The step lines up with the figures below it, as a static text would.
+    ::SendDlgItemMessageA(m_hWnd, IDC_RUN_STEP, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
     ::SendDlgItemMessageA(m_hWnd, IDC_RUN_PROGRESS, PBM_SETRANGE32, 0, kBarRange);
     for (int id : {IDC_RUN_STEP, IDC_RUN_FIGURES, IDC_RUN_PROGRESS, IDC_STOP_AFTER_DRIVE})
         ::ShowWindow(::GetDlgItem(m_hWnd, id), SW_SHOW);
