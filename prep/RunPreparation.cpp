@@ -131,17 +131,16 @@ bool PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
     // A volume whose description keeps naming it is why the next scan lists
     // positions that no drive holds.
     FailureCause unreleased;
-    std::vector<std::string> released;
+    std::vector<std::string> releasedPaths;  // one that stays unreleased is active again, never left by a stop
     const std::int32_t activeCount = stoppedEarly ? 0 : handler.GetActiveVolumeCount();
     for (std::int32_t i = 0; i < activeCount; ++i) {
-        VolumeRecord volume;
-        if (handler.GetVolume(i, volume)) {
-            volume.dbGuid = GUID{};
-            if (handler.SaveDescription(volume))
-                released.push_back(volume.path);
-            else if (!unreleased.known())
-                unreleased = FailureCause{VolumeInfoPath(volume.path, kVolumeInfoFileName), "cannot be written",
-                                          ::GetLastError(), volume.path + " still claims volumes that no drive holds."};
+        VolumeRecord released;
+        if (handler.GetVolume(i, released)) {
+            released.dbGuid = GUID{};
+            releasedPaths.push_back(released.path);
+            if (!handler.SaveDescription(released) && !unreleased.known())
+                unreleased = FailureCause{VolumeInfoPath(released.path, kVolumeInfoFileName), "cannot be written",
+                                          ::GetLastError(), released.path + " still claims volumes that no drive holds."};
         }
     }
     handler.ScanDrives(0, 0);
@@ -199,7 +198,7 @@ bool PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
     }
     handler.SetProgress(nullptr);
     if (!left.empty())
-        log.Message(StopReport(stoppedEarly, lastTried, left, released));
+        log.Message(StopReport(stoppedEarly, lastTried, left, releasedPaths));
     log.Message(found);
     return !left.empty();
 }
