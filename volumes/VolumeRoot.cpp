@@ -8,6 +8,9 @@
 #include "volumes/ContainedTree.h"
 #include "volumes/VolumeHandler.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
@@ -98,8 +101,28 @@ struct WipeSurvey {
     }
 };
 
+bool DeleteCountedFile(const std::wstring& path, const ContainedTree& tree, std::int32_t& counter, FailureCause* cause,
+                       RunProgress* progress)
+{
+    if (!tree.DeleteFile(path, true))
+        return Blocked(cause, path, "cannot be deleted");
+    ++counter;
+    if (progress)
+        progress->FilesDeleted(counter);
+    return true;
+}
+
+bool IsRootDescription(const WIN32_FIND_DATAW& entry)
+{
+    const std::wstring name = entry.cFileName;
+    return !(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           (EqualNoCase(name, L"VolumeInfo.xml") || EqualNoCase(name, L"VolumeInfoOld.xml"));
+}
+
+// `descriptions`, given for the root only, receives the root's description
+// files instead of deleting them.
 bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::int32_t& counter, FailureCause* cause,
-                 RunProgress* progress)
+                 RunProgress* progress, std::vector<std::wstring>* descriptions = nullptr)
 {
     DirectoryListing listing;
     if (!listing.Start(directory, L"*.*"))
@@ -107,6 +130,10 @@ bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::
     WIN32_FIND_DATAW entry;
     while (listing.Next(entry)) {
         const std::wstring path = JoinPath(directory, entry.cFileName);
+        if (descriptions && IsRootDescription(entry)) {
+            descriptions->push_back(path);
+            continue;
+        }
         switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.cFileName)) {
         case WipeEntry::Skipped:
             break;
@@ -126,11 +153,8 @@ bool DeleteBelow(const std::wstring& directory, const ContainedTree& tree, std::
                 ++counter;
             break;
         case WipeEntry::File:
-            if (!tree.DeleteFile(path, true))
-                return Blocked(cause, path, "cannot be deleted");
-            ++counter;
-            if (progress)
-                progress->FilesDeleted(counter);
+            if (!DeleteCountedFile(path, tree, counter, cause, progress))
+                return false;
             break;
         }
     }
@@ -282,7 +306,20 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     ContainedTree tree;
     if (!LongPathOf(directory, wide) || !tree.Attach(wide))
         return Blocked(cause, directory, "cannot be listed", ::GetLastError());
-    return DeleteBelow(wide, tree, counter, cause, m_progress);
+    // The description goes last, the previous one before the current: a wipe
+    // cut short (the process ended, the drive gone) leaves the drive as the
+    // volume it was, which the next run prepares again, not as a drive with
+    // data and no description, which every run leaves alone.
+    std::vector<std::wstring> descriptions;
+    if (!DeleteBelow(wide, tree, counter, cause, m_progress, &descriptions))
+        return false;
+    std::sort(descriptions.begin(), descriptions.end(), [](const std::wstring& a, const std::wstring& b) {
+        return a.size() > b.size();
+    });
+    for (const std::wstring& path : descriptions)
+        if (!DeleteCountedFile(path, tree, counter, cause, m_progress))
+            return false;
+    return true;
 }
 
 bool DirectoriesCreatable(const std::vector<std::string>& surviving, const std::vector<std::string>& settings,
