@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 
 FileRunLog::FileRunLog(const std::string& path) : m_file(path, std::ios::out | std::ios::trunc)
 {
@@ -12,17 +13,22 @@ FileRunLog::FileRunLog(const std::string& path) : m_file(path, std::ios::out | s
         ::OutputDebugStringA(message);
         return;
     }
-    m_file << "Configuring Kestrix Drives\n";
+    m_file << "Configuring Kestrix Drives\n" << std::flush;
+}
+
+void FileRunLog::Write(const char* head, const std::string& text)
+{
+    std::lock_guard<CriticalSection> lock(m_lock);
+    if (m_file.good())
+        m_file << head << text << "\n" << std::flush;
 }
 
 void FileRunLog::Error(const std::string& text)
 {
-    if (m_file.good())
-        m_file << "Error:" << text << "\n";
+    Write("Error:", text);
 }
 
 void FileRunLog::Message(const std::string& text)
 {
-    if (m_file.good())
-        m_file << "Message: " << text << "\n";
+    Write("Message: ", text);
 }

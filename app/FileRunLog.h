@@ -1,9 +1,11 @@
 // The run log of a silent run: "Configuring Kestrix Drives", then one line
 // per report. Texts are written unchanged, so a text that ends in a line
-// feed leaves an empty line behind it.
+// feed leaves an empty line behind it. Each report reaches the file at once,
+// whichever thread makes it: a run ended from outside keeps what it said.
 #pragma once
 
 #include "app/RunLog.h"
+#include "recorderlibs/CriticalSection.h"
 
 #include <fstream>
 
@@ -23,5 +25,8 @@ public:
     void Message(const std::string& text) override;
 
 private:
+    void Write(const char* head, const std::string& text);
+
+    CriticalSection m_lock;
     std::ofstream m_file;
 };

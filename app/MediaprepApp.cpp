@@ -5,6 +5,7 @@
 #include "app/FileRunLog.h"
 #include "app/MediaprepDlg.h"
 #include "app/ReportOutput.h"
+#include "app/RunGuards.h"
 #include "prep/PreviewReport.h"
 #include "prep/RunPreparation.h"
 #include "recorderlibs/DbgLogger.h"
@@ -28,13 +29,39 @@ std::vector<std::string> HelpText()
         "",
         "Switches begin with / or -, in any letter case; /report wins over /clean.",
         "",
+        "A run never leaves a drive half prepared: \"Stop after this drive\", and",
+        "Ctrl+C or Ctrl+Break on the console of /clean, stop it after the drive under",
+        "way; log-off and shut-down wait while a drive is under way, and between",
+        "drives stop the run. Closing the console of /clean ends it at once: the next",
+        "run prepares the drive it was on again.",
+        "",
         "Exit codes:",
-        "  0  the run reported no error, or it was cancelled; /report examined the",
-        "     recorder and kept its report; this help",
+        "  0  the run was complete, with no error, or it was cancelled; /report",
+        "     examined the recorder and kept its report; this help",
         "  1  the run reported at least one error (a drive that failed or was left as",
-        "     it was, a directory that could not be cleared or created); /report could",
-        "     not write its report file",
+        "     it was, a directory that could not be cleared or created), or could not",
+        "     start; /report could not write its report file",
+        "  2  the run was stopped on request (Stop after this drive, Ctrl+C) and left",
+        "     drives unprepared, with no error",
+        "",
+        "In a script, test the higher code first:",
+        "  Mediaprep.exe /clean",
+        "  if errorlevel 2 echo Stopped: some drives are not prepared",
+        "  if errorlevel 1 exit /b 1",
     };
+}
+
+int ExitCodeFor(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Complete:
+        return 0;
+    case RunOutcome::Stopped:
+        return 2;
+    case RunOutcome::ErrorsReported:
+        break;
+    }
+    return 1;
 }
 
 bool CMediaprepApp::InitInstance()
@@ -51,9 +78,16 @@ bool CMediaprepApp::InitInstance()
         m_nExitCode = WriteReport(kReportPath, FormatPreviewReport(PreviewPreparation())) ? 0 : 1;
     } else if (commandLine.m_bClean) {
         FileRunLog log(kRunLogPath);
-        // Without a console the run goes exactly as it did before it had one.
         ConsoleProgress progress;
-        m_nExitCode = RunPreparation(log, progress.HasConsole() ? &progress : nullptr) ? 0 : 1;
+        {
+            const EndedReport ended = [&log](const std::string& text) { log.Error(text); };
+            ConsoleInterrupts interrupts(progress, ended);
+            SessionWindow session(progress, ended);
+            m_nExitCode = ExitCodeFor(RunPreparation(log, &progress));
+            progress.MarkFinished();
+        }
+        // A console or pipe that takes no more lines is given up on here.
+        progress.Finish(2000);
     } else {
         // The manifest asks for version 6 of the common controls; loading
         // them before the first window is the documented way to get them.
@@ -63,8 +97,10 @@ bool CMediaprepApp::InitInstance()
         // The dialog runs the preparation itself when the user presses OK.
         CMediaprepDlg dialog;
         dialog.PublishWindowTo(m_hMainWnd);
-        dialog.DoModal();
-        m_nExitCode = dialog.ErrorsReported() ? 1 : 0;
+        const bool shown = dialog.DoModal() != -1;
+        // Only once the run has ended is its outcome known.
+        const RunOutcome outcome = dialog.FinishRun();
+        m_nExitCode = shown ? ExitCodeFor(outcome) : 1;
     }
     return false;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/Application.h"
+#include "prep/RunPreparation.h"
 
 #include <string>
 #include <vector>
@@ -11,11 +12,15 @@
 // What Mediaprep.exe /? prints: the switches, what each does, the exit codes.
 std::vector<std::string> HelpText();
 
+// 0 complete, 1 at least one error reported (or the run could not start),
+// 2 stopped on request with drives left unprepared.
+int ExitCodeFor(RunOutcome outcome);
+
 class CMediaprepApp : public Application {
 public:
     bool InitInstance() override;
-    // 0 when the run reported no error, was cancelled, or only looked; 1
-    // when it reported at least one error (or the report could not be kept).
+    // ExitCodeFor the run's outcome; 0 when it was cancelled or only looked,
+    // 1 when the report could not be kept.
     int ExitInstance() override;
 
 private:

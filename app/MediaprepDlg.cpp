@@ -1,6 +1,7 @@
 #include "app/MediaprepDlg.h"
 
 #include "app/AboutDlg.h"
+#include "app/FileRunLog.h"
 #include "app/MessageBoxRunLog.h"
 #include "app/Resource.h"
 #include "prep/RunPreparation.h"
@@ -78,7 +79,10 @@ CMediaprepDlg::CMediaprepDlg(HWND parent)
       m_hIcon(::LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
       m_hSmallIcon(static_cast<HICON>(::LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
                                                    ::GetSystemMetrics(SM_CXSMICON),
-                                                   ::GetSystemMetrics(SM_CYSMICON), LR_SHARED)))
+                                                   ::GetSystemMetrics(SM_CYSMICON), LR_SHARED))),
+      // The boxes that are the interactive run's log are of no use when the
+      // session ends: the line goes to the silent run's log file instead.
+      m_session(m_progress, [](const std::string& text) { FileRunLog(kRunLogPath).Error(text); })
 {
 }
 
@@ -148,23 +152,46 @@ CMediaprepDlg::~CMediaprepDlg()
 
 void CMediaprepDlg::OnOK()
 {
+    // Enter, held or pressed once too often, comes here during the run too.
     if (m_bRunning)
         return;
     m_bRunning = true;
     ShowRunControls();
     ::SetTimer(m_hWnd, kProgressTimer, kProgressIntervalMs, nullptr);
     const HWND dialog = m_hWnd;
-    m_worker = std::thread([this, dialog] {
-        try {
-            MessageBoxRunLog log(dialog);
-            m_bErrorsReported = !RunPreparation(log, &m_progress);
-        } catch (const std::exception& e) {
-            m_failure = *e.what() != '\0' ? e.what() : "unknown failure";
-        } catch (...) {
-            m_failure = "unknown failure";
-        }
-        ::PostMessageA(dialog, WM_MEDIAPREP_RUN_FINISHED, 0, 0);
-    });
+    try {
+        m_worker = std::thread([this, dialog] {
+            try {
+                MessageBoxRunLog log(dialog);
+                m_outcome = RunPreparation(log, &m_progress);
+            } catch (const std::exception& e) {
+                m_failure = *e.what() != '\0' ? e.what() : "unknown failure";
+            } catch (...) {
+                m_failure = "unknown failure";
+            }
+            m_progress.MarkFinished();
+            ::PostMessageA(dialog, WM_MEDIAPREP_RUN_FINISHED, 0, 0);
+        });
+    } catch (const std::exception& e) {
+        ::KillTimer(m_hWnd, kProgressTimer);
+        m_progress.MarkFinished();
+        m_bFailed = true;
+        ::MessageBoxA(m_hWnd, (std::string("Mediaprep could not start the preparation: ") + e.what()).c_str(), "Error",
+                      MB_OK | MB_ICONSTOP);
+        EndDialog(-1);
+    }
+}
+
+RunOutcome CMediaprepDlg::FinishRun()
+{
+    if (m_worker.joinable()) {
+        // The dialog has gone before the run: it failed, and said so. The
+        // run stops after the drive under way; its reports come up on their own.
+        m_progress.RequestStop();
+        m_worker.join();
+        m_bFailed = true;
+    }
+    return m_bFailed || !m_failure.empty() ? RunOutcome::ErrorsReported : m_outcome;
 }
 
 void CMediaprepDlg::OnCancel()
@@ -195,12 +222,17 @@ void CMediaprepDlg::ShowRunControls()
     }
     for (int id : {IDC_RUN_STEP, IDC_RUN_FIGURES, IDC_STOP_AFTER_DRIVE})
         ::SendDlgItemMessageA(m_hWnd, id, WM_SETFONT, reinterpret_cast<WPARAM>(m_buttonFont.get()), FALSE);
+    // The step lines up with the figures below it, as a static text would.
+    ::SendDlgItemMessageA(m_hWnd, IDC_RUN_STEP, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
     ::SendDlgItemMessageA(m_hWnd, IDC_RUN_PROGRESS, PBM_SETRANGE32, 0, kBarRange);
-    ::EnableWindow(::GetDlgItem(m_hWnd, IDOK), FALSE);
-    ::ShowWindow(::GetDlgItem(m_hWnd, IDCANCEL), SW_HIDE);
     for (int id : {IDC_RUN_STEP, IDC_RUN_FIGURES, IDC_RUN_PROGRESS, IDC_STOP_AFTER_DRIVE})
         ::ShowWindow(::GetDlgItem(m_hWnd, id), SW_SHOW);
-    ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE)), TRUE);
+    // The focus goes to the step before OK is disabled, which would leave
+    // the dialog without one; never to the stop button, which Enter or Space
+    // would press.
+    ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_RUN_STEP)), TRUE);
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDOK), FALSE);
+    ::ShowWindow(::GetDlgItem(m_hWnd, IDCANCEL), SW_HIDE);
     ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
     ShowProgress();
     // Moved controls are not always repainted (Wine leaves the icon blank):
@@ -216,14 +248,25 @@ void CMediaprepDlg::ShowProgress()
     ::SendDlgItemMessageA(m_hWnd, IDC_RUN_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(WipePosition(now, kBarRange)), 0);
 }
 
+void CMediaprepDlg::ShowStopping()
+{
+    HWND button = ::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE);
+    if (!::IsWindowEnabled(button))
+        return;
+    if (::GetFocus() == button)
+        ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(m_hWnd, IDC_RUN_STEP)), TRUE);
+    ::SetWindowTextA(button, "Stopping after this drive");
+    ::EnableWindow(button, FALSE);
+}
+
 void CMediaprepDlg::OnRunFinished()
 {
     ::KillTimer(m_hWnd, kProgressTimer);
+    m_session.Refresh(m_hWnd);
     if (m_worker.joinable())
         m_worker.join();
     if (!m_failure.empty()) {
         ::MessageBoxA(m_hWnd, ("Mediaprep stopped unexpectedly: " + m_failure).c_str(), "Error", MB_OK | MB_ICONSTOP);
-        m_bErrorsReported = true;
         EndDialog(-1);
         return;
     }
@@ -285,14 +328,36 @@ bool CMediaprepDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PT
         if (wParam != kProgressTimer)
             return false;
         ShowProgress();
+        m_session.Refresh(m_hWnd);
+        // The end of the session may have asked for the stop.
+        if (m_progress.Snapshot().stopRequested)
+            ShowStopping();
+        result = TRUE;
+        return true;
+    case WM_QUERYENDSESSION:
+        if (!m_bRunning)
+            return false;
+        SetMessageResult(m_session.Query(m_hWnd));
+        result = TRUE;
+        return true;
+    case WM_ENDSESSION:
+        if (!m_bRunning)
+            return false;
+        m_session.Ended(m_hWnd, wParam != FALSE);
+        SetMessageResult(0);
         result = TRUE;
         return true;
     case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_RUN_STEP && HIWORD(wParam) == EN_SETFOCUS) {
+            // Read, not edited: no selection, no caret.
+            ::SendMessageA(reinterpret_cast<HWND>(lParam), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+            ::HideCaret(reinterpret_cast<HWND>(lParam));
+            return false;
+        }
         if (LOWORD(wParam) != IDC_STOP_AFTER_DRIVE || HIWORD(wParam) != BN_CLICKED || !m_bRunning)
             return false;
         m_progress.RequestStop();
-        ::SetDlgItemTextA(m_hWnd, IDC_STOP_AFTER_DRIVE, "Stopping after this drive");
-        ::EnableWindow(::GetDlgItem(m_hWnd, IDC_STOP_AFTER_DRIVE), FALSE);
+        ShowStopping();
         result = TRUE;
         return true;
     case WM_SETCURSOR:

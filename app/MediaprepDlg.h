@@ -2,14 +2,18 @@
 // panel with the warning "Media Preparation clears the Kestrix image
 // database.", OK and Cancel. OK runs the preparation on a worker thread with
 // every report in a message box over the dialog, then closes; meanwhile the
-// dialog shows the run's progress, cannot be closed, and offers to stop after
-// the drive being wiped. Cancel closes and runs nothing. The system menu
-// carries an About entry.
+// dialog shows the run's progress, cannot be closed, offers to stop after
+// the drive being wiped, and holds off the end of the user's session while a
+// drive is under way. No key that confirms stops the run: the focus rests on
+// the step. Cancel closes and runs nothing. The system menu carries an About
+// entry.
 #pragma once
 
 #include "app/Dialog.h"
 #include "app/GdiHandles.h"
+#include "app/RunGuards.h"
 #include "app/RunProgressState.h"
+#include "prep/RunPreparation.h"
 
 #include <string>
 #include <thread>
@@ -23,8 +27,10 @@ public:
     explicit CMediaprepDlg(HWND parent = nullptr);
     ~CMediaprepDlg() override;
 
-    // After OK: whether the preparation reported an error.
-    bool ErrorsReported() const { return m_bErrorsReported; }
+    // After DoModal: waits for a run that the dialog did not see to its end
+    // (the dialog failed), then gives its outcome; a run that failed to
+    // start, or ended by an unexpected failure, counts as an error.
+    RunOutcome FinishRun();
 
 protected:
     BOOL OnInitDialog() override;
@@ -40,6 +46,7 @@ private:
     void DrawTextPanel(const DRAWITEMSTRUCT& item) const;
     void ShowRunControls();
     void ShowProgress();
+    void ShowStopping();
     void OnRunFinished();
 
     HICON m_hIcon;       // shared resource icon, large size
@@ -49,7 +56,10 @@ private:
     win32::UniqueIcon m_warningIcon;
     bool m_bRunning = false;  // OK pressed: the preparation is under way
     RunProgressState m_progress;
+    SessionEndGuard m_session;
     std::thread m_worker;
-    std::string m_failure;  // what ended the run unexpectedly; read after the worker is joined
-    bool m_bErrorsReported = false;
+    // Both written by the worker, read after it is joined.
+    std::string m_failure;  // what ended the run unexpectedly
+    RunOutcome m_outcome = RunOutcome::Complete;
+    bool m_bFailed = false;  // the dialog reported a failure of its own
 };

@@ -7,6 +7,7 @@ namespace {
 struct PendingReport {
     bool error;
     const std::string* text;
+    bool shown;
 };
 
 void Show(HWND owner, bool error, const std::string& text)
@@ -34,8 +35,12 @@ void MessageBoxRunLog::Report(bool error, const std::string& text)
     // A box belongs to the thread of its owner: shown from another thread, it
     // would leave the owner's thread free to act on the dialog meanwhile.
     if (m_hOwner != nullptr && ::GetWindowThreadProcessId(m_hOwner, nullptr) != ::GetCurrentThreadId()) {
-        PendingReport report{error, &text};
+        PendingReport report{error, &text, false};
         ::SendMessageA(m_hOwner, WM_MEDIAPREP_REPORT, 0, reinterpret_cast<LPARAM>(&report));
+        if (report.shown)
+            return;
+        // The owner has gone (its dialog failed): the report stands alone.
+        Show(nullptr, error, text);
         return;
     }
     Show(m_hOwner, error, text);
@@ -43,9 +48,11 @@ void MessageBoxRunLog::Report(bool error, const std::string& text)
 
 void MessageBoxRunLog::ShowMarshalledReport(HWND owner, LPARAM report)
 {
-    const auto* pending = reinterpret_cast<const PendingReport*>(report);
-    if (pending != nullptr && pending->text != nullptr)
+    auto* pending = reinterpret_cast<PendingReport*>(report);
+    if (pending != nullptr && pending->text != nullptr) {
+        pending->shown = true;
         Show(owner, pending->error, *pending->text);
+    }
 }
 
 void MessageBoxRunLog::ErrorWithCause(const std::string& text, const std::string& cause)

@@ -13,7 +13,9 @@ ConsoleOutput::ConsoleOutput()
         m_hOutput = output;
         return;
     }
-    if (!::AttachConsole(ATTACH_PARENT_PROCESS))
+    // Access denied: attached already (Wine gives a program started from a
+    // console that console, whatever its kind).
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED)
         return;
     m_console.reset(::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr));

@@ -58,6 +58,36 @@ int WipePosition(const ProgressSnapshot& progress, int range)
     return static_cast<int>(done * range / progress.planned);
 }
 
+std::string BlockReasonText(const ProgressSnapshot& progress)
+{
+    const std::string figures = FiguresText(progress);
+    return StepText(progress) + (figures.empty() ? "" : " " + figures) +
+           ". Ending Mediaprep now would leave this drive half prepared.";
+}
+
+std::string InterruptText(int count, const ProgressSnapshot& progress)
+{
+    if (count <= 1)
+        return progress.inDrive ? "Stopping after drive " + progress.lastDrive +
+                                      ", which is finished first (Ctrl+C again shows how far it is)."
+                                : "Stopping: no further drive will be prepared.";
+    const std::string figures = FiguresText(progress);
+    const std::string step = StepText(progress) + (figures.empty() ? "" : " " + figures);
+    if (progress.inDrive)
+        return step + "; stopping when drive " + progress.lastDrive + " is done.";
+    return step.empty() ? "Stopping." : "Stopping: " + step;
+}
+
+std::string EndedText(const std::string& how, const ProgressSnapshot& progress)
+{
+    const std::string text = "Mediaprep was ended " + how;
+    if (!progress.inDrive)
+        return text + (progress.lastDrive.empty() ? " before the first drive." : " after drive " + progress.lastDrive + ".");
+    const std::string figures = FiguresText(progress);
+    return text + " while it prepared drive " + progress.lastDrive + " (" + StepText(progress) +
+           (figures.empty() ? "" : " " + figures) + "); the next run prepares that drive again.";
+}
+
 void RunProgressState::StepBegun(RunStep step, const std::string& where)
 {
     std::lock_guard<CriticalSection> lock(m_lock);
@@ -88,6 +118,63 @@ void RunProgressState::FilesCounted(std::int32_t files)
 void RunProgressState::FilesDeleted(std::int32_t files)
 {
     m_deleted.store(files, std::memory_order_relaxed);
+}
+
+bool RunProgressState::StopRequested()
+{
+    std::lock_guard<CriticalSection> lock(m_lock);
+    return m_state.stopRequested;
+}
+
+bool RunProgressState::DriveBegins(const std::string& drive)
+{
+    // One decision with the stop's: a stop comes either before the drive,
+    // which is then left, or while it is under way, and waits for it.
+    std::lock_guard<CriticalSection> lock(m_lock);
+    if (m_state.stopRequested)
+        return false;
+    m_state.inDrive = true;
+    m_state.lastDrive = drive;
+    return true;
+}
+
+void RunProgressState::DriveEnded()
+{
+    std::lock_guard<CriticalSection> lock(m_lock);
+    m_state.inDrive = false;
+}
+
+bool RunProgressState::RequestStop()
+{
+    std::lock_guard<CriticalSection> lock(m_lock);
+    m_state.stopRequested = true;
+    return m_state.inDrive;
+}
+
+bool RunProgressState::StopUnlessInDrive()
+{
+    std::lock_guard<CriticalSection> lock(m_lock);
+    if (m_state.inDrive)
+        return false;
+    m_state.stopRequested = true;
+    return true;
+}
+
+bool RunProgressState::WaitForDriveEnd(DWORD milliseconds)
+{
+    for (const ULONGLONG start = ::GetTickCount64();; ::Sleep(20)) {
+        if (!Snapshot().inDrive)
+            return true;
+        if (::GetTickCount64() - start >= milliseconds)
+            return false;
+    }
+}
+
+void RunProgressState::MarkFinished()
+{
+    std::lock_guard<CriticalSection> lock(m_lock);
+    m_state.inDrive = false;
+    m_state.finished = true;
 }
 
 ProgressSnapshot RunProgressState::Snapshot()

@@ -12,6 +12,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -60,15 +61,42 @@ private:
     RunLog& m_log;
 };
 
+// Which drives a stop left unprepared, and which of them this run had taken
+// out of the database: those are now neither its old volumes nor new ones.
+std::string StopReport(bool beforeRelease, const std::string& lastTried, const std::vector<std::string>& left,
+                       const std::vector<std::string>& released)
+{
+    std::string text = "Stopped on request ";
+    text += beforeRelease      ? "before the first drive, with the database's volumes left as they were"
+            : lastTried.empty() ? "before the first drive"
+                                : "after drive " + lastTried;
+    text += "; not prepared:";
+    std::string orphans;
+    for (const std::string& drive : left) {
+        text += " " + drive;
+        // A drive of subvolumes was released volume by volume, and is left whole.
+        for (const std::string& volume : released)
+            if (volume.compare(0, drive.size(), drive) == 0 &&
+                (volume.size() == drive.size() || volume[drive.size()] == '\\')) {
+                orphans += " " + drive;
+                break;
+            }
+    }
+    if (!orphans.empty())
+        text += ". No longer volumes of the database and not prepared either:" + orphans +
+                "; the recorder can use them neither as they were nor as new volumes until a run prepares them";
+    return text;
+}
+
 }  // namespace
 
-bool RunPreparation(RunLog& outer, RunProgress* progress)
+RunOutcome RunPreparation(RunLog& outer, RunProgress* progress)
 {
     ErrorWatch log(outer);
     DatabaseSettings settings;
     settings.ReadFromRegistry();
 
-    PrepareDrives(log, progress);
+    const bool drivesLeft = PrepareDrives(log, progress);
 
     // The pre-alarm directory first, even when both paths name the same one.
     for (const std::string* path : {&settings.PreAlarmPath, &settings.RestorePath}) {
@@ -78,23 +106,27 @@ bool RunPreparation(RunLog& outer, RunProgress* progress)
     }
 
     SetMultipleDirFlag();
-    return !log.reported;
+    if (log.reported)
+        return RunOutcome::ErrorsReported;
+    return drivesLeft ? RunOutcome::Stopped : RunOutcome::Complete;
 }
 
-void PrepareDrives(RunLog& log, RunProgress* progress)
+bool PrepareDrives(RunLog& log, RunProgress* progress)
 {
     // For the drives alone: the directories on C: are cleared without them.
     const BackupPrivileges privileges;
     if (progress)
         progress->StepBegun(RunStep::Examining, std::string());
     VolumeHandler handler;  // scans at once
-    PrepareDrives(handler, log, progress);
+    return PrepareDrives(handler, log, progress);
 }
 
-void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
+bool PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
 {
     handler.ScanDrives(0, 0);
-    if (progress)
+    // A stop asked for before anything changed keeps the database whole.
+    const bool stoppedEarly = progress && progress->StopRequested();
+    if (progress && !stoppedEarly)
         progress->StepBegun(RunStep::Releasing, std::string());
 
     // Release this database's volumes: their descriptions stop naming it, so
@@ -102,11 +134,13 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
     // A volume whose description keeps naming it is why the next scan lists
     // positions that no drive holds.
     FailureCause unreleased;
-    const std::int32_t activeCount = handler.GetActiveVolumeCount();
+    std::vector<std::string> releasedPaths;  // one that stays unreleased is active again, never left by a stop
+    const std::int32_t activeCount = stoppedEarly ? 0 : handler.GetActiveVolumeCount();
     for (std::int32_t i = 0; i < activeCount; ++i) {
         VolumeRecord released;
         if (handler.GetVolume(i, released)) {
             released.dbGuid = GUID{};
+            releasedPaths.push_back(released.path);
             if (!handler.SaveDescription(released) && !unreleased.known())
                 unreleased = FailureCause{VolumeInfoPath(released.path, kVolumeInfoFileName), "cannot be written",
                                           ::GetLastError(), released.path + " still claims volumes that no drive holds."};
@@ -119,33 +153,38 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
         log.Error(ProtectedDriveReport(drive));
 
     if (handler.GetVolumeCount() == 0)
-        return;
+        return false;
     if (progress) {
         progress->StepBegun(RunStep::Examining, std::string());
-        progress->WipePlanned(FilesToWipe(handler));
+        if (progress->ShowsWipeTotal())
+            progress->WipePlanned(FilesToWipe(handler));
         handler.SetProgress(progress);
     }
     std::string found = "Data drives found:";
     std::string lastTried;
-    std::string stopped;  // the drives a stop left unprepared
+    std::vector<std::string> left;  // the drives a stop left unprepared
     // A drive made of subvolumes lengthens the list as it goes.
     for (std::int32_t i = 0; i < handler.GetVolumeCount(); ++i) {
         const VolumeStatus status = handler.GetVolumeStatus(i);
-        if (!IsPrepared(status))
+        if (!IsPrepared(status) && !(stoppedEarly && status == VolumeStatus::Active))
             continue;
         const std::int32_t sizeKB = handler.GetVolumeSizeKB(i);
         std::string name;
         if (!handler.GetVolumePath(i, name))
             continue;
         // A drive is never left half wiped: a stop takes effect between drives.
-        if (!stopped.empty() || (progress && progress->StopRequested())) {
-            stopped += " " + name;
+        if (stoppedEarly || !left.empty() || (progress && !progress->DriveBegins(name))) {
+            if (!name.empty())
+                left.push_back(name);
             continue;
         }
         lastTried = name;
         std::vector<std::string> made;
         FailureCause cause;
-        if (!handler.InitializeVolume(i, sizeKB, made, &cause)) {
+        const bool initialized = handler.InitializeVolume(i, sizeKB, made, &cause);
+        if (progress)
+            progress->DriveEnded();
+        if (!initialized) {
             if (status == VolumeStatus::Missing)
                 cause = unreleased;
             char text[1024];
@@ -161,10 +200,10 @@ void PrepareDrives(VolumeHandler& handler, RunLog& log, RunProgress* progress)
         i += static_cast<std::int32_t>(made.size()) - 1;
     }
     handler.SetProgress(nullptr);
-    if (!stopped.empty())
-        log.Message("Stopped on request " + (lastTried.empty() ? "before the first drive" : "after drive " + lastTried) +
-                    "; not prepared:" + stopped);
+    if (!left.empty())
+        log.Message(StopReport(stoppedEarly, lastTried, left, releasedPaths));
     log.Message(found);
+    return !left.empty();
 }
 
 void PrepareIndexDirectory(const std::string& path, RunLog& log, ClearingTally* tally)

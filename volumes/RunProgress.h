@@ -18,14 +18,22 @@ enum class RunStep {
 class RunProgress {
 public:
     virtual void StepBegun(RunStep step, const std::string& where) = 0;
+    // Whether WipePlanned is worth the listing of every drive it takes.
+    virtual bool ShowsWipeTotal() const = 0;
     // Before the first wipe: the files of all the drives the run means to wipe.
     virtual void WipePlanned(std::int64_t files) = 0;
     // The wipe's count pass of the current drive is done.
     virtual void FilesCounted(std::int32_t files) = 0;
     // Files deleted so far on the current drive.
     virtual void FilesDeleted(std::int32_t files) = 0;
-    // Asked before each drive is prepared: true prepares no further drive.
+    // Asked before this database's volumes are released: true releases none
+    // and prepares no drive.
     virtual bool StopRequested() = 0;
+    // Asked before each drive is prepared: false prepares no further drive.
+    // After true the drive is under way until DriveEnded: a stop, a log-off
+    // or a shut-down asked for meanwhile waits for it.
+    virtual bool DriveBegins(const std::string& drive) = 0;
+    virtual void DriveEnded() = 0;
 
 protected:
     ~RunProgress() = default;

@@ -9,6 +9,10 @@
 #include "volumes/EntryDeletion.h"
 #include "volumes/VolumeHandler.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <vector>
+
 namespace {
 
 constexpr const wchar_t* kSystemVolumeInformation = L"System Volume Information";
@@ -40,6 +44,13 @@ bool Blocked(FailureCause* cause, const std::wstring& path, const char* failure)
     return Blocked(cause, path, failure, ::GetLastError());
 }
 
+bool IsRootDescription(const WIN32_FIND_DATAW& entry)
+{
+    const std::wstring name = entry.cFileName;
+    return !(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           (EqualNoCase(name, L"VolumeInfo.xml") || EqualNoCase(name, L"VolumeInfoOld.xml"));
+}
+
 // The wipe's one walk over a tree, in one of three modes:
 // - List: the files are counted by their listing alone; nothing is opened.
 // - Look: before anything is deleted, every entry the deletion will remove
@@ -61,6 +72,9 @@ struct WipeWalk {
     bool keepGoing = false;
     std::int32_t files = 0;  // counted (List, Look) or deleted (Delete)
     std::uint64_t bytes = 0;
+    // When given, the root's description files are left out of the walk and
+    // gathered here, for the caller to delete last.
+    std::vector<WIN32_FIND_DATAW>* descriptions = nullptr;
 
     bool Below(const std::wstring& directory, bool isRoot)
     {
@@ -71,28 +85,16 @@ struct WipeWalk {
         bool whole = true;
         WIN32_FIND_DATAW entry;
         while (listing.Next(entry)) {
-            const std::wstring path = JoinPath(directory, entry.cFileName);
-            const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            bool done = true;
-            switch (ClassifyWipeEntry(entry.dwFileAttributes, entry.dwReserved0, entry.cFileName)) {
-            case WipeEntry::Skipped:
-                keepsDirectory = keepsDirectory || (isDirectory && !IsDotEntry(entry.cFileName));
-                break;
-            case WipeEntry::Directory:
-                done = Below(path, false);
-                done = (done || keepGoing) && Remove(path, entry.dwFileAttributes, false, "cannot be removed") && done;
-                break;
-            case WipeEntry::Link:
-                done = Remove(path, entry.dwFileAttributes, true, "cannot be deleted");
-                if (done && !isDirectory)
-                    Counted(0);
-                break;
-            case WipeEntry::File:
-                done = Remove(path, entry.dwFileAttributes, false, "cannot be deleted");
-                if (done)
-                    Counted((static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow);
-                break;
+            if (isRoot && descriptions && IsRootDescription(entry)) {
+                descriptions->push_back(entry);
+                continue;
             }
+            if (ClassifyWipeEntry(entry.dwFileAttributes, entry.dwReserved0, entry.cFileName) == WipeEntry::Skipped) {
+                keepsDirectory = keepsDirectory ||
+                                 ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(entry.cFileName));
+                continue;
+            }
+            const bool done = Entry(directory, entry);
             if (!done && !keepGoing)
                 return false;
             whole = whole && done;
@@ -103,6 +105,33 @@ struct WipeWalk {
         if (mode == WalkMode::Look && keepsDirectory && !isRoot)
             return Blocked(cause, directory, "cannot be removed", ERROR_DIR_NOT_EMPTY);
         return whole;
+    }
+
+    // One entry of `directory` that the wipe removes, with all below it.
+    bool Entry(const std::wstring& directory, const WIN32_FIND_DATAW& entry)
+    {
+        const std::wstring path = JoinPath(directory, entry.cFileName);
+        const DWORD attributes = entry.dwFileAttributes;
+        switch (ClassifyWipeEntry(attributes, entry.dwReserved0, entry.cFileName)) {
+        case WipeEntry::Skipped:
+            return true;
+        case WipeEntry::Directory: {
+            const bool emptied = Below(path, false);
+            return (emptied || keepGoing) && Remove(path, attributes, false, "cannot be removed") && emptied;
+        }
+        case WipeEntry::Link:
+            if (!Remove(path, attributes, true, "cannot be deleted"))
+                return false;
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                Counted(0);
+            return true;
+        case WipeEntry::File:
+            if (!Remove(path, attributes, false, "cannot be deleted"))
+                return false;
+            Counted((static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow);
+            return true;
+        }
+        return true;
     }
 
 private:
@@ -292,7 +321,18 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     EntryDeletion deletion(JoinPath(wide, kHoldingDirectoryName), true, true);
     WipeWalk walk{WalkMode::Delete, &tree, &deletion, cause, m_progress};
     walk.files = counter;
-    const bool deleted = walk.Below(wide, true);
+    // The description goes last, the previous one before the current: a wipe
+    // cut short (the process ended, the drive gone) leaves the drive as the
+    // volume it was, which the next run prepares again, not as a drive with
+    // data and no description, which every run leaves alone.
+    std::vector<WIN32_FIND_DATAW> descriptions;
+    walk.descriptions = &descriptions;
+    bool deleted = walk.Below(wide, true);
+    std::sort(descriptions.begin(), descriptions.end(), [](const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
+        return std::wcslen(a.cFileName) > std::wcslen(b.cFileName);
+    });
+    for (const WIN32_FIND_DATAW& entry : descriptions)
+        deleted = deleted && walk.Entry(wide, entry);
     counter = walk.files;
     EmptyHoldingDirectory(tree, wide);
     return deleted;

@@ -9,6 +9,8 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix)
     return text.rfind(prefix, 0) == 0;
 }
 
+}  // namespace
+
 bool Widen(const std::string& text, std::wstring& wide)
 {
     wide.clear();
@@ -21,8 +23,6 @@ bool Widen(const std::string& text, std::wstring& wide)
     return ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length) ==
            length;
 }
-
-}  // namespace
 
 std::wstring JoinPath(const std::wstring& directory, const std::wstring& name)
 {

@@ -10,6 +10,9 @@
 
 #include <string>
 
+// Text in the system code page as UTF-16; false when it cannot be converted.
+bool Widen(const std::string& text, std::wstring& wide);
+
 // The directory, a backslash unless it ends in one, and the name.
 std::wstring JoinPath(const std::wstring& directory, const std::wstring& name);
 

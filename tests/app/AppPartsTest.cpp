@@ -1,11 +1,15 @@
 #include "app/CommandLineInfo.h"
 #include "app/MediaprepDlg.h"
 #include "app/ConsoleProgress.h"
+#include "app/RunGuards.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 TEST(CommandLine, NothingButASwitchAfterASlashOrADashCountsAndReportWins)
 {
@@ -71,34 +75,95 @@ TEST(RunProgress, TheBarGoesOverAllDrivesTheFiguresOverTheCurrentOne)
     const ProgressSnapshot now = progress.Snapshot();
     EXPECT_EQ(std::make_tuple(std::string("Emptying C:\\Kestrix\\PreAlarm\\"), std::string(), 1000),
               std::make_tuple(StepText(now), FiguresText(now), WipePosition(now, 1000)));
-    EXPECT_FALSE(progress.StopRequested());
-    progress.RequestStop();
-    EXPECT_TRUE(progress.StopRequested());
 }
 
-// A silent run's console: a line per step, and a wipe's figures at most once per interval.
+// What a silent run's console gets when: each line said, else a wipe's figures at most once per interval.
 TEST(ConsoleProgress, ALinePerStepAndAWipesFiguresAtMostOncePerInterval)
 {
-    const std::string head = "Examining the drives\r\nWiping drive E:\r\nWiping drive E: 0 of 3 files deleted\r\n";
-    const std::pair<std::uint64_t, std::string> cases[] = {
-        {0, head + "Wiping drive E: 1 of 3 files deleted\r\nWiping drive E: 2 of 3 files deleted\r\nEmptying C:\\\r\n"},
-        {3600000, head + "Emptying C:\\\r\n"},
+    ConsoleLines lines(3000);
+    RunProgressState progress;
+    progress.StepBegun(RunStep::Wiping, "E:");
+    progress.FilesCounted(3);
+    const struct { std::uint64_t now; std::int32_t deleted; const char* said; std::vector<std::string> due; } cases[] = {
+        {1000, 0, "Wiping drive E: 0 of 3 files deleted", {"Wiping drive E: 0 of 3 files deleted"}},
+        {3999, 1, nullptr, {}},
+        {4000, 1, nullptr, {"Wiping drive E: 1 of 3 files deleted"}},
+        {5000, 2, "Stopping.", {"Stopping."}},
+        {8000, 3, nullptr, {"Wiping drive E: 3 of 3 files deleted"}},
     };
-    for (const auto& [interval, expected] : cases) {
-        char temp[MAX_PATH] = "";
-        const std::string path = std::string(temp, ::GetTempPathA(MAX_PATH, temp)) + "console-progress.txt";
-        {
-            const win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-            ConsoleProgress progress(file.get(), interval);
-            progress.StepBegun(RunStep::Examining, "");
-            progress.StepBegun(RunStep::Wiping, "E:");
-            progress.FilesCounted(3);
-            progress.FilesDeleted(1);
-            progress.FilesDeleted(2);
-            progress.StepBegun(RunStep::EmptyingDirectories, "C:\\");
-        }
-        EXPECT_EQ(expected, testfiles::ReadAll(path)) << interval;
-        ::DeleteFileA(path.c_str());
+    for (const auto& c : cases) {
+        progress.FilesDeleted(c.deleted);
+        if (c.said)
+            lines.Add(c.said);
+        EXPECT_EQ(c.due, lines.Due(progress.Snapshot(), c.now)) << c.now;
     }
+}
+
+namespace {
+
+std::vector<std::wstring> g_reasons;  // what the fakes below were given; L"-" for each destroy
+BOOL WINAPI FakeCreateReason(HWND, LPCWSTR reason)
+{
+    g_reasons.push_back(reason);
+    return TRUE;
+}
+BOOL WINAPI FakeDestroyReason(HWND)
+{
+    g_reasons.push_back(L"-");
+    return TRUE;
+}
+
+}  // namespace
+
+// What ends a run from outside, with what Wine cannot do faked: the block
+// reason (a stub there), Ctrl+Break and a closed console (which only a
+// console sends; the handler is called here). A drive under way holds the
+// session off, Ctrl+C waits for it, a closed console a while.
+TEST(RunGuards, ADriveUnderWayHoldsOffTheSessionAndEveryStop)
+{
+    const auto create = std::exchange(SessionEndGuard::CreateReason, FakeCreateReason);
+    const auto destroy = std::exchange(SessionEndGuard::DestroyReason, FakeDestroyReason);
+    testfiles::ScratchDir dir;
+    const std::string path = dir.path() + "\\console.txt";
+    std::vector<std::string> ended;
+    {
+        const win32::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ConsoleProgress run(file.get(), 3600000);
+        const auto report = [&](const std::string& text) { ended.push_back(text); };
+        SessionEndGuard guard(run, report);
+        ConsoleInterrupts interrupts(run, report);
+        ASSERT_TRUE(run.DriveBegins("E:"));
+        run.StepBegun(RunStep::Wiping, "E:");
+        run.FilesCounted(20000);
+        run.FilesDeleted(1234);
+        EXPECT_EQ(FALSE, guard.Query(nullptr));
+        guard.Refresh(nullptr);  // nothing new to say
+        EXPECT_FALSE(run.StopRequested());
+        for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_LOGOFF_EVENT})
+            EXPECT_EQ(event != CTRL_LOGOFF_EVENT, ConsoleInterrupts::Handler(event) != FALSE) << event;
+        std::thread drive([&] {
+            ::Sleep(300);
+            run.DriveEnded();
+        });
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_EQ(TRUE, ConsoleInterrupts::Handler(CTRL_CLOSE_EVENT));
+        EXPECT_LT(::GetTickCount64() - start, 2000u);
+        drive.join();
+        guard.Refresh(nullptr);
+        EXPECT_EQ(TRUE, guard.Query(nullptr));
+        EXPECT_FALSE(run.DriveBegins("F:"));
+        guard.Ended(nullptr, true);
+        run.Finish(5000);
+    }
+    EXPECT_EQ("Wiping drive E:\r\nWiping drive E: 0 of 20,000 files deleted\r\n"
+              "Stopping after drive E:, which is finished first (Ctrl+C again shows how far it is).\r\n"
+              "Wiping drive E: 1,234 of 20,000 files deleted; stopping when drive E: is done.\r\n",
+              testfiles::ReadAll(path));
+    EXPECT_EQ((std::vector<std::wstring>{L"Wiping drive E: 1,234 of 20,000 files deleted. Ending Mediaprep now would "
+                                         L"leave this drive half prepared.", L"-"}), g_reasons);
+    EXPECT_EQ((std::vector<std::string>{"Mediaprep was ended when its console was closed after drive E:.",
+                                        "Mediaprep was ended by the system after drive E:."}), ended);
+    EXPECT_EQ(TRUE, ConsoleInterrupts::Handler(CTRL_C_EVENT));  // after the run: ignored, not the end of the process
+    SessionEndGuard::CreateReason = create;
+    SessionEndGuard::DestroyReason = destroy;
 }

@@ -4,7 +4,9 @@
 // coordinates); "null" and exit code 1 when there is none within SECONDS. With
 // "gone": waits until none matches. "dlgprobe watch SECONDS child=ID" describes
 // the matching dialog every 0.1 s for SECONDS, each sample with whether it
-// answered a message within one second.
+// answered a message within one second. "dlgprobe send MESSAGE WPARAM
+// caption=TEXT|child=ID|class=NAME" sends the message (numbers in any C form)
+// to the first such window, hidden ones too for class=, and prints its answer.
 #include <windows.h>
 
 #include <cstdio>
@@ -46,7 +48,12 @@ std::string Describe(HWND dialog)
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(dialog)),
                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(::GetWindow(dialog, GW_OWNER))),
                   ::IsWindowEnabled(dialog) ? "true" : "false", r.left, r.top, r.right, r.bottom);
-    std::string out = head + JsonText(dialog) + ", \"children\": [";
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread);
+    std::string out = head + JsonText(dialog) + ", \"focus\": " +
+                      std::to_string(thread.hwndFocus ? static_cast<short>(::GetDlgCtrlID(thread.hwndFocus)) : 0) +
+                      ", \"children\": [";
     for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
         char name[32] = "";
         ::GetClassNameA(child, name, sizeof name);
@@ -83,6 +90,8 @@ BOOL CALLBACK Match(HWND hwnd, LPARAM param)
 
 HWND Find(const std::string& match)
 {
+    if (match.rfind("class=", 0) == 0)
+        return ::FindWindowA(match.substr(6).c_str(), nullptr);
     Search search{match.substr(match.find('=') + 1), match.rfind("caption=", 0) == 0, nullptr};
     ::EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
     return search.found;
@@ -108,6 +117,15 @@ int Watch(DWORD milliseconds, const std::string& match)
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::strcmp(argv[1], "send") == 0) {
+        const HWND window = Find(argv[4]);
+        DWORD_PTR answer = 0;
+        if (window == nullptr || !::SendMessageTimeoutA(window, std::strtoul(argv[2], nullptr, 0),
+                                                        std::strtoul(argv[3], nullptr, 0), 0, SMTO_NORMAL, 20000, &answer))
+            return 1;
+        std::printf("%llu\n", static_cast<unsigned long long>(answer));
+        return 0;
+    }
     if (argc == 4 && std::strcmp(argv[1], "watch") == 0)
         return Watch(static_cast<DWORD>(std::atof(argv[2]) * 1000), argv[3]);
     if ((argc != 4 && argc != 5) || std::strcmp(argv[1], "wait") != 0)

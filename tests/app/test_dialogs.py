@@ -16,11 +16,11 @@ from pathlib import Path
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
-from recorder import RECORDER_SETTINGS, Recorder, description, guid_text, write  # noqa: E402
+from recorder import RECORDER_SETTINGS, ZERO_GUID, Recorder, description, guid_text, write  # noqa: E402
 import volwriter  # noqa: E402  (tools/, put on the path by mptest)
 
 KESTRIX_KEY = r"HKLM\Software\Corvane-VG\Kestrix"
-IDOK, IDCANCEL, PANEL, VERSION_LINE, SS_ICON = 1, 2, 1004, 1007, 0x3
+IDOK, IDCANCEL, PANEL, VERSION_LINE, SS_ICON, BS_DEFPUSHBUTTON = 1, 2, 1004, 1007, 0x3, 0x1
 STEP, FIGURES, BAR, STOP = 1005, 1006, 1008, 1009
 BUSY_FILES = 30000  # on E:, enough for several seconds of wiping
 WARNING = "Media Preparation clears the Kestrix image database."
@@ -37,6 +37,8 @@ CREATE_FAILURE = "Failed attempting to create: G:\\missing\\Restore\\"
 FAILURE_CAUSE = "F:\\Recordings cannot be removed: Directory is not empty. Nothing on F: was deleted."
 CREATE_CAUSE = "G:\\missing\\Restore\\ cannot be created: Path not found."
 REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
+LOG_HEAD = "Configuring Kestrix Drives\r\n"
+WM_QUERYENDSESSION, WM_ENDSESSION = 0x11, 0x16
 
 
 def texts(dialog):
@@ -48,24 +50,24 @@ class Technician(unittest.TestCase):
         self.display = self.enterContext(sandbox.Display())
 
     @contextlib.contextmanager
-    def recorder(self):
+    def recorder(self, ours=False):
+        """ours: E: and F: are this database's two volumes, and nothing fails."""
         with sandbox.Session() as self.s:
-            rec = Recorder(self.s, DB_GUID, SETTINGS)
+            rec = Recorder(self.s, DB_GUID, {**SETTINGS, "RestorePath": "G:\\Restore\\"} if ours else SETTINGS)
             e = rec.drive("e", size_kb=307200)
-            write(e / "VolumeInfo.xml", description(NumFiles=14, Position=0, ActiveVolumes=1, AllocatedSpaceKB=307200,
-                                                    VolumeGUID="{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1FE}",
-                                                    DBGUID="{11111111-2222-3333-4444-55556666777E}"))
-            for n in range(BUSY_FILES):
-                if n % 500 == 0:
-                    (folder := e / "Images" / f"{n // 500:03}").mkdir(parents=True)
-                (folder / f"IMG{n:05}.IMG").write_bytes(b"%d" % n)
             f = rec.drive("f", size_kb=307200)
-            write(f / "VolumeInfo.xml", description(NumFiles=14, Position=0, StartFile=0, RecordFile=3,
-                                                    VolumeGUID="{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}",
-                                                    DBGUID="{11111111-2222-3333-4444-555566667777}",
-                                                    ActiveVolumes=1, AllocatedSpaceKB=307200))
+            write(e / "VolumeInfo.xml", description(
+                NumFiles=14, Position=0, ActiveVolumes=1 + ours, AllocatedSpaceKB=307200,
+                VolumeGUID="{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1FE}",
+                DBGUID=DB_GUID if ours else "{11111111-2222-3333-4444-55556666777E}"))
+            write(f / "VolumeInfo.xml", description(
+                NumFiles=14, Position=int(ours), StartFile=-1 if ours else 0, RecordFile=-1 if ours else 3,
+                VolumeGUID="{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}", ActiveVolumes=1 + ours, AllocatedSpaceKB=307200,
+                DBGUID=DB_GUID if ours else "{11111111-2222-3333-4444-555566667777}"))
+            self.fill(e)
             write(f / "Image" / "IMG00000003.IMG", b"image" * 2000)
-            write(f / "Recordings" / "System Volume Information" / "keep.dat", b"system")
+            if not ours:
+                write(f / "Recordings" / "System Volume Information" / "keep.dat", b"system")
             g = rec.drive("g", size_kb=16384)
             write(g / "PreAlarm" / "older" / "alarm-0000.jpg", b"jpeg" * 100)
             write(g / "PreAlarm" / "alarm-0001.jpg", b"jpeg" * 100)
@@ -74,6 +76,26 @@ class Technician(unittest.TestCase):
                 self.assertEqual([], rec.dead_canaries())
             finally:
                 rec.forget_settings()
+
+    @staticmethod
+    def fill(root):
+        for n in range(BUSY_FILES):
+            if n % 500 == 0:
+                (folder := root / "Images" / f"{n // 500:03}").mkdir(parents=True)
+            (folder / f"IMG{n:05}.IMG").write_bytes(b"%d" % n)
+
+    def deleting(self, root):
+        """Waits until the wipe of the drive at root has begun to delete."""
+        deadline = time.time() + 120
+        while sum(len(fs) for _, _, fs in os.walk(root / "Images")) == BUSY_FILES:
+            self.assertLess(time.time(), deadline, f"the wipe of {root} never began")
+            time.sleep(0.05)
+
+    def send(self, message, wparam, match):
+        """A message's answer (as dlgprobe prints it), or None when no window took it."""
+        r = self.s.run(mptest.exe("dlgprobe.exe"), ["send", message, wparam, match], timeout=60,
+                       display=self.display.name)
+        return r.stdout.strip() if r.code == 0 else None
 
     def watch(self, seconds):
         """Samples of the dialog every 0.1 s: whether it answered within a second, and its controls."""
@@ -187,6 +209,8 @@ class Technician(unittest.TestCase):
                 samples += self.watch(0.5)
             self.screenshot("running", samples[-1]["dialog"])
             self.display.key("Escape", "alt+F4")  # alt+F4: what the close box sends
+            # Log-off and shut-down wait for the drive; the run goes on as if never asked.
+            self.assertEqual("0", self.send(WM_QUERYENDSESSION, 0, f"child={PANEL}"))
             keys = len(samples)
             samples += self.watch(1)
             self.assertEqual([True] * len(samples), [s["answered"] for s in samples])
@@ -198,6 +222,8 @@ class Technician(unittest.TestCase):
             shown = [samples[-1]["controls"][i] for i in (IDOK, IDCANCEL, STOP)]
             self.assertEqual([(True, False), (False, True), (True, True)],
                              [(c["visible"], c["enabled"]) for c in shown])
+            # The focus rests on the step, not on a button that Enter would press.
+            self.assertEqual((STEP, 0), (samples[-1]["dialog"]["focus"], shown[2]["style"] & BS_DEFPUSHBUTTON))
             for caption, text in (("Error", FAILURE + "\n" + FAILURE_CAUSE), ("", FOUND),
                                   ("Error", CREATE_FAILURE + "\n\n" + CREATE_CAUSE)):
                 box = self.wait(f"caption={caption}")
@@ -215,29 +241,64 @@ class Technician(unittest.TestCase):
             self.assertEqual(silent, self.state())
             self.assertIsNone(rec.log())
 
+    def test_nothing_but_the_end_of_a_drive_ends_a_run(self):
+        stop, found = "Message: Stopped on request after drive E:; not prepared: F:", "Message: Data drives found: E:"
+        with self.recorder(ours=True) as rec:
+            e, f = self.s.drive("e"), self.s.drive("f")
+            # Ctrl+C twice on the console of /clean while E: is wiped: the run
+            # finishes E:, says so and leaves F:, which it had released. The
+            # system's question meanwhile is answered no.
+            clean = self.s.start(mptest.exe("mptesthelper.exe"), ["console", "Wiping drive E:", "B:\\Mediaprep.exe",
+                                                                  "/clean"], display=self.display.name)
+            self.deleting(e)
+            self.assertEqual("0", self.send(WM_QUERYENDSESSION, 0, "class=MediaprepSession"))
+            lines = clean.wait(timeout=300).stdout.splitlines()
+            self.assertEqual("exit 2", lines[0])
+            self.assertIn("Stopping after drive E:, which is finished first (Ctrl+C again shows how far it is).", lines)
+            self.assertTrue(any(re.fullmatch(r"Wiping drive E: .*; stopping when drive E: is done\.", line)
+                                for line in lines), lines)
+            self.assertEqual(f"{LOG_HEAD}{stop}. No longer volumes of the database and not prepared either: F:; the "
+                             "recorder can use them neither as they were nor as new volumes until a run prepares them"
+                             f"\r\n{found}\r\n", rec.log())
+            self.assertEqual((DB_GUID, ZERO_GUID), (rec.info("e")["DBGUID"], rec.info("f")["DBGUID"]))
+            # A stop still empties the pre-alarm and restore directories and sets MultipleDir.
+            self.assertEqual((["PreAlarm/", "Restore/"], 1), (mptest.tree(self.s.drive("g")), rec.registry("MultipleDir")))
 
-    def test_stop_after_this_drive_prepares_it_and_no_other(self):
-        with self.recorder() as rec:
-            untouched = {p: v for p, v in self.state()["files"].items() if p.startswith("F:")}
+            # Enter held from OK to the last box: no stop, both drives prepared.
+            program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
+            self.wait(f"child={PANEL}")
+            deadline = time.time() + 120
+            while program.running() and time.time() < deadline:
+                self.display.key("Return")
+                time.sleep(0.1)
+            self.assert_ended(program)
+            self.assertEqual([DB_GUID] * 2, [rec.info(d)["DBGUID"] for d in "ef"])
+
+            # The session ended by force while E: is wiped: the log says where
+            # the run was. The next run prepares E:, and its stop button stops it after E:.
+            self.fill(e / "Yard")  # listed after the description, as on NTFS
+            clean = self.s.start(mptest.exe("Mediaprep.exe"), ["/clean"], display=self.display.name)
+            self.deleting(e / "Yard")
+            self.assertEqual("0", self.send(WM_ENDSESSION, 1, "class=MediaprepSession"))
+            clean.kill()
+            self.assertRegex(rec.log().splitlines()[-1], r"^Error:Mediaprep was ended by the system while it prepared "
+                             r"drive E: \(Wiping drive E: [\d,]+ of 30,\d{3} files deleted\); the next run prepares "
+                             r"that drive again\.$")
+            self.assertTrue((e / "VolumeInfo.xml").exists() and mptest.tree(e / "Yard"))
+            untouched = {p: (f / p).read_bytes() for p in mptest.tree(f) if not p.endswith("/")}
             program = self.s.start(mptest.exe("Mediaprep.exe"), [], display=self.display.name)
             self.wait(f"child={PANEL}")
             self.display.key("Return")
-            deadline = time.time() + 120
             while "Wiping drive E:" not in [s["step"] for s in self.watch(0.3)]:
-                self.assertLess(time.time(), deadline, "the wipe of E: never showed")
-            self.display.key("space")  # the Stop button has the focus
-            for text in ("Stopped on request after drive E:; not prepared: F:", FOUND,
-                         CREATE_FAILURE + "\n\n" + CREATE_CAUSE):
+                self.assertTrue(program.running(), "the wipe of E: never showed")
+            self.display.key("Tab", "space")
+            for text in (stop[9:], found[9:]):
                 self.box_saying(text)
                 self.display.key("Return")
-            self.assert_ended(program, code=1)
-            after = self.state()
-            self.assertEqual(untouched, {p: v for p, v in after["files"].items() if p.startswith("F:")})
-            self.assertIn(f"<DBGUID>{DB_GUID}</DBGUID>".encode(), after["files"]["E:/VolumeInfo.xml"])
-            self.assertEqual([], [p for p in after["files"] if p.startswith("E:/Images/0")])
-            self.assertEqual(["G:/PreAlarm/"], [p for p in after["files"] if p.startswith("G:")])
-            self.assertEqual(1, rec.registry("MultipleDir"))
-
+            self.assert_ended(program, code=2)
+            self.assertEqual(["Alarm/", "Image/", "Index/", "VolumeInfo.xml"],
+                             [p for p in mptest.tree(e) if p != "VolumeInfoOld.xml"])
+            self.assertEqual(untouched, {p: (f / p).read_bytes() for p in mptest.tree(f) if not p.endswith("/")})
 
 def snapshot(roots):
     """Every file and directory below the roots: contents, attributes and the

@@ -1,9 +1,12 @@
 // The recorder's settings read through the sandbox registry; what the whole
-// runs leave out of directory clearing.
+// runs leave out of directory clearing; a stop before the first drive (E: is
+// an empty drive of the sandbox).
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
+#include "prep/RunPreparation.h"
 #include "recorderlibs/FailureCause.h"
 #include "tests/support/RecordingRunLog.h"
+#include "volumes/RunProgress.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestRegistry.h"
 
@@ -23,6 +26,20 @@ std::string Paths(const DatabaseSettings& s)
     return s.ImagePath + "|" + s.IndexPath + "|" + s.RestorePath + "|" + s.AlarmPath + "|" + s.PreAlarmPath + "|" +
            s.SelArchivePath;
 }
+
+// Stops the run before its release of the database's volumes, or at its first drive.
+struct StopBeforeDrives final : RunProgress {
+    explicit StopBeforeDrives(bool before) : beforeRelease(before) {}
+    void StepBegun(RunStep, const std::string&) override {}
+    bool ShowsWipeTotal() const override { return false; }
+    void WipePlanned(std::int64_t) override {}
+    void FilesCounted(std::int32_t) override {}
+    void FilesDeleted(std::int32_t) override {}
+    bool StopRequested() override { return beforeRelease; }
+    bool DriveBegins(const std::string&) override { return false; }
+    void DriveEnded() override {}
+    bool beforeRelease;
+};
 
 }  // namespace
 
@@ -88,4 +105,30 @@ TEST(ClearDirectory, ReportsWhatStaysAndWhyAndNeverEntersTheSystemDirectory)
                   "Error:" + missing + " cannot be created: " + SystemMessage(ERROR_PATH_NOT_FOUND)}),
               log.reports);
     EXPECT_TRUE(testfiles::Exists(readOnly));
+}
+
+// Asked for before the release, a stop leaves this database's volumes as
+// they were; after it, the report names those that are no volumes any more.
+TEST(PrepareDrives, AStopBeforeTheFirstDriveLeavesEveryDriveAndSaysWhich)
+{
+    const std::string key = DatabaseKeyPath();
+    testreg::ScopedKey scoped{key};
+    const std::string guid = "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}";
+    ASSERT_EQ(0, testreg::SetString(key.c_str(), "GUID", guid));
+    const std::string description = "<VolumeInformation>\r\n<Excluded>0</Excluded>\r\n<Label></Label>\r\n<NumFiles>12"
+                                    "</NumFiles>\r\n<FileNumOffset>0</FileNumOffset>\r\n<Position>0</Position>\r\n<VolumeGUID>"
+                                    "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}</VolumeGUID>\r\n<StartFile>-1</StartFile>\r\n"
+                                    "<RecordFile>-1</RecordFile>\r\n<DBGUID>" + guid + "</DBGUID>\r\n<ActiveVolumes>1"
+                                    "</ActiveVolumes>\r\n<AllocatedSpaceKB>262144</AllocatedSpaceKB>\r\n</VolumeInformation>\r\n";
+    for (const bool beforeRelease : {true, false}) {
+        testfiles::WriteAll("E:\\VolumeInfo.xml", description);
+        StopBeforeDrives progress(beforeRelease);
+        RecordingRunLog log;
+        EXPECT_TRUE(PrepareDrives(log, &progress));
+        const std::string stop = beforeRelease ? ", with the database's volumes left as they were; not prepared: E:"
+                                               : "; not prepared: E:. No longer volumes of the database and not prepared either: E:;";
+        EXPECT_EQ(0u, log.reports.at(0).rfind("Message: Stopped on request before the first drive" + stop, 0)) << log.reports[0];
+        EXPECT_EQ("Message: Data drives found:", log.reports.at(1));
+        EXPECT_EQ(beforeRelease, testfiles::ReadAll("E:\\VolumeInfo.xml").find(guid) != std::string::npos);
+    }
 }

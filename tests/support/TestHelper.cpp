@@ -5,19 +5,121 @@
 // others may read; "share": existing files or directories, for reading,
 // others may read and delete, as indexers, virus scanners, backup agents and
 // Explorer windows hold them), or ends with exit code 1 when it cannot.
+// "console TEXT PROGRAM ARGS..." runs the program on a console of its own,
+// which the program attaches to, presses Ctrl+C there once the console shows
+// TEXT and again a second later, then prints the console's lines and
+// "exit CODE". "pipe PROGRAM ARGS..." runs the program with a 64-byte pipe
+// that nobody reads as its standard output and prints "exit CODE".
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+namespace {
+
+constexpr DWORD kLongestRunMs = 280000;
+
+BOOL WINAPI Ignore(DWORD)
+{
+    return TRUE;
+}
+
+std::string Screen(HANDLE screen)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    std::string lines;
+    if (!::GetConsoleScreenBufferInfo(screen, &info))
+        return lines;
+    std::string row(static_cast<std::size_t>(info.dwSize.X), ' ');
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+        DWORD read = 0;
+        ::ReadConsoleOutputCharacterA(screen, row.data(), static_cast<DWORD>(row.size()), COORD{0, y}, &read);
+        lines += row.substr(0, row.find_last_not_of(' ') + 1) + "\n";
+    }
+    return lines;
+}
+
+// Runs argv[0] ARGS... with `output` as its standard output and error (none
+// when null), waits for its end (killing it after the longest run) and
+// prints its exit code; `tick` is called every 50 ms meanwhile.
+template <typename Tick>
+int Run(char** argv, HANDLE output, Tick tick)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output;
+    std::string command;
+    for (char** arg = argv; *arg; ++arg)
+        command += std::string(command.empty() ? "" : " ") + "\"" + *arg + "\"";
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        std::printf("error %lu\n", ::GetLastError());
+        return 1;
+    }
+    for (const DWORD start = ::GetTickCount(); ::WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT;) {
+        tick();
+        if (::GetTickCount() - start > kLongestRunMs)
+            ::TerminateProcess(process.hProcess, 99);
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    std::printf("exit %lu\n", code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return 0;
+}
+
+int OnConsole(const char* text, char** argv)
+{
+    ::FreeConsole();
+    if (!::AllocConsole())
+        return 3;
+    ::SetConsoleCtrlHandler(Ignore, TRUE);
+    const HANDLE screen = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+    ::SetConsoleScreenBufferSize(screen, COORD{200, 500});  // no line wrapped
+    int sent = 0;
+    DWORD last = 0;
+    // No standard handles: the program finds no output but the console.
+    const int result = Run(argv, nullptr, [&] {
+        if (sent < 2 && (sent == 0 ? Screen(screen).find(text) != std::string::npos : ::GetTickCount() - last >= 1000)) {
+            ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+            ++sent;
+            last = ::GetTickCount();
+        }
+    });
+    std::printf("%s", Screen(screen).c_str());
+    return result;
+}
+
+int IntoPipe(char** argv)
+{
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!::CreatePipe(&read, &write, &inherited, 64))
+        return 3;
+    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    return Run(argv, write, [] {});
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 4 && std::strcmp(argv[1], "console") == 0)
+        return OnConsole(argv[2], argv + 3);
+    if (argc >= 3 && std::strcmp(argv[1], "pipe") == 0)
+        return IntoPipe(argv + 2);
     const bool read = argc >= 4 && std::strcmp(argv[1], "read") == 0;
     const bool share = argc >= 4 && std::strcmp(argv[1], "share") == 0;
     const bool hold = read || share || (argc >= 4 && std::strcmp(argv[1], "hold") == 0);
     if (!hold && (argc != 3 || std::strcmp(argv[1], "sleep") != 0)) {
-        std::fprintf(stderr, "usage: mptesthelper sleep S | hold PATH... S | read PATH... S | share PATH... S\n");
+        std::fprintf(stderr, "usage: mptesthelper sleep S | hold PATH... S | read PATH... S | share PATH... S |"
+                             " console TEXT PROGRAM ARGS... | pipe PROGRAM ARGS...\n");
         return 2;
     }
     for (int i = 2; hold && i < argc - 1; ++i) {
