@@ -3,11 +3,37 @@
 #include "recorderlibs/TextCase.h"
 #include "volumes/EntryDeletion.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace {
 
 constexpr DWORD kDeletionAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kBatchBytes = 64 * 1024;
+constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
+
+// Answers of a system or file system that does not know an information class.
+bool ClassRefused(DWORD error)
+{
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_LEVEL;
+}
+
+// The last error of a call that failed; one that failed without saying why
+// must not pass for an answer.
+DWORD LastFailure()
+{
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
+// A link in the wipe's sense (volumes/VolumeRoot.h: IsLinkTag): a name
+// surrogate, or a reparse point of no tag.
+bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& tag)
+{
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag));
+}
 
 // Opens the entry itself, for deleting it and changing its attributes, or
 // when the latter is denied, for deleting it alone.
@@ -77,7 +103,9 @@ std::string JoinPath(const std::string& directory, const std::string& name)
 
 bool DirectoryListing::Start(const std::wstring& directory, const wchar_t* pattern)
 {
-    m_find.reset(::FindFirstFileW(JoinPath(directory, pattern).c_str(), &m_entry));
+    // No short names, and large batches from the file system.
+    m_find.reset(::FindFirstFileExW(JoinPath(directory, pattern).c_str(), FindExInfoBasic, &m_entry,
+                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (m_find) {
         m_pending = true;
         return true;
@@ -101,6 +129,78 @@ bool DirectoryListing::Next(WIN32_FIND_DATAW& entry)
         return true;
     m_failed = ::GetLastError() != ERROR_NO_MORE_FILES;
     return false;
+}
+
+bool DirectoryEntries::Start(HANDLE directory, const std::wstring& path, std::vector<ULONGLONG>& batch)
+{
+    m_directory = directory;
+    m_batch = &batch;
+    m_batch->resize(kBatchBytes / sizeof(ULONGLONG));
+    m_ended = m_failed = m_byPath = false;
+    if (Fetch() || m_ended)
+        return true;
+    const DWORD error = ::GetLastError();
+    m_failed = false;
+    // An empty root has not even "." and "..": nothing is found at once.
+    if (error == ERROR_FILE_NOT_FOUND) {
+        m_ended = true;
+        return true;
+    }
+    if (!ClassRefused(error)) {
+        m_failed = true;
+        return false;
+    }
+    m_byPath = true;
+    return m_listing.Start(path, L"*");
+}
+
+bool DirectoryEntries::Fetch()
+{
+    m_next = kNoRecord;
+    if (FileCalls::Current().ReadDirectory(m_directory, m_batch->data(), kBatchBytes)) {
+        m_next = 0;
+        return true;
+    }
+    const DWORD error = LastFailure();
+    m_ended = error == ERROR_NO_MORE_FILES;
+    m_failed = !m_ended;
+    ::SetLastError(error);
+    return false;
+}
+
+bool DirectoryEntries::Next(ListedEntry& entry)
+{
+    if (m_byPath) {
+        WIN32_FIND_DATAW found;
+        if (!m_listing.Next(found)) {
+            m_failed = m_listing.failed();
+            return false;
+        }
+        entry.name = found.cFileName;
+        entry.attributes = found.dwFileAttributes;
+        entry.tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+        entry.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        return true;
+    }
+    if (m_next == kNoRecord && (m_ended || m_failed || !Fetch()))
+        return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_batch->data());
+    const auto* record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytes + m_next);
+    const std::size_t end = m_next + offsetof(FILE_FULL_DIR_INFO, FileName);
+    // A record that would reach beyond the batch is a listing gone wrong.
+    if (end > kBatchBytes || record->FileNameLength > kBatchBytes - end ||
+        (record->NextEntryOffset && record->NextEntryOffset > kBatchBytes - m_next)) {
+        m_failed = true;
+        ::SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
+    entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
+    entry.attributes = record->FileAttributes;
+    // The listing gives a reparse point's tag where its extended attributes' size would be.
+    entry.tag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? record->EaSize : 0;
+    entry.size = static_cast<std::uint64_t>(record->EndOfFile.QuadPart);
+    m_next = record->NextEntryOffset ? m_next + record->NextEntryOffset : kNoRecord;
+    return true;
 }
 
 bool ContainedTree::Attach(const std::wstring& directory)
@@ -129,9 +229,12 @@ DWORD ContainedTree::Where(HANDLE handle, const std::wstring& path) const
         return error != ERROR_SUCCESS ? error : ERROR_CANT_ACCESS_FILE;
     };
     std::wstring resolved;
-    if (FileCalls::Current().FinalPath(handle, resolved))
+    if (FileCalls::Current().FinalPath(handle, resolved)) {
+        if (EqualNoCase(JoinPath(path, L""), m_root))  // the tree itself, held
+            return EqualNoCase(JoinPath(resolved, L""), m_prefix) ? ERROR_SUCCESS : ERROR_CANT_ACCESS_FILE;
         return resolved.size() > m_prefix.size() && StartsWithNoCase(resolved, m_prefix) ? ERROR_SUCCESS
                                                                                           : ERROR_CANT_ACCESS_FILE;
+    }
     const DWORD error = failed();
     if (error != ERROR_MORE_DATA)
         return error;
@@ -151,6 +254,60 @@ DWORD ContainedTree::Where(HANDLE handle, const std::wstring& path) const
     return ElsewhereToo(name, index, m_drive) ? ERROR_CANT_ACCESS_FILE : ERROR_SUCCESS;
 }
 
+win32::UniqueFileHandle ContainedTree::HoldDirectory(const std::wstring& path, DWORD attributes, bool deletion,
+                                                     bool& attributesWritable) const
+{
+    FileCalls& calls = FileCalls::Current();
+    const DWORD access = (deletion ? DELETE : 0) | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    win32::UniqueFileHandle handle;
+    const bool readOnly = deletion && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly)
+        handle.reset(calls.OpenEntry(path, access | FILE_WRITE_ATTRIBUTES, kShare));
+    attributesWritable = handle.valid();
+    if (!handle && (!readOnly || ::GetLastError() == ERROR_ACCESS_DENIED))
+        handle.reset(calls.OpenEntry(path, access, kShare));
+    if (!handle)
+        return handle;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    DWORD error = ERROR_SUCCESS;
+    if (!calls.AttributeTag(handle.get(), tag))
+        error = LastFailure();
+    // Replaced by a link since it was listed, it might lead anywhere. The tree
+    // itself may be a mount point (Wine calls a drive on a mount of its own one).
+    else if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+             (IsLink(tag) && !EqualNoCase(JoinPath(path, L""), m_root)))
+        error = ERROR_CANT_ACCESS_FILE;
+    else
+        error = Where(handle.get(), path);
+    if (error != ERROR_SUCCESS) {
+        handle.reset();
+        ::SetLastError(error);
+    }
+    return handle;
+}
+
+win32::UniqueFileHandle ContainedTree::OpenFile(const std::wstring& path, DWORD attributes,
+                                                bool& attributesWritable) const
+{
+    FileCalls& calls = FileCalls::Current();
+    win32::UniqueFileHandle handle;
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly)
+        handle.reset(calls.OpenEntry(path, kDeletionAccess));
+    attributesWritable = handle.valid();
+    if (!handle && (!readOnly || ::GetLastError() == ERROR_ACCESS_DENIED))
+        handle.reset(calls.OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES));
+    if (handle && calls.LinksMayHide()) {
+        const DWORD where = Where(handle.get(), path);
+        if (where != ERROR_SUCCESS) {
+            handle.reset();
+            ::SetLastError(where);
+        }
+    }
+    return handle;
+}
+
 win32::UniqueFileHandle ContainedTree::OpenForDeletion(const std::wstring& path, bool& attributesWritable) const
 {
     win32::UniqueFileHandle handle = OpenEntryForDeletion(path, attributesWritable);
@@ -167,7 +324,7 @@ win32::UniqueFileHandle ContainedTree::OpenForDeletion(const std::wstring& path,
 bool ContainedTree::CheckDeletable(const std::wstring& path, DWORD attributes) const
 {
     bool attributesWritable = false;
-    const win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
+    const win32::UniqueFileHandle handle = OpenFile(path, attributes, attributesWritable);
     if (!handle)
         return false;
     // The system refuses to delete a read-only entry whose attribute stays.
@@ -192,8 +349,22 @@ bool Deleted(DWORD error)
 bool ContainedTree::Delete(const std::wstring& path, DWORD attributes, EntryDeletion& deletion) const
 {
     bool attributesWritable = false;
-    const win32::UniqueFileHandle handle = OpenForDeletion(path, attributesWritable);
-    return handle && Deleted(deletion.Delete(handle.get(), path, attributes));
+    const win32::UniqueFileHandle handle = OpenFile(path, attributes, attributesWritable);
+    return handle && Delete(handle.get(), path, attributes, deletion);
+}
+
+bool ContainedTree::Delete(HANDLE held, const std::wstring& path, DWORD attributes, EntryDeletion& deletion)
+{
+    return Deleted(deletion.Delete(held, path, attributes));
+}
+
+bool ContainedTree::DeleteAtOnce(const std::wstring& path)
+{
+    // Shared with no one: an open fails while anyone else holds the file, so
+    // its name goes as it is closed, on every system; a holder that shares
+    // deletion needs the longer way.
+    win32::UniqueFileHandle handle(FileCalls::Current().OpenEntry(path, DELETE, 0, FILE_FLAG_DELETE_ON_CLOSE));
+    return handle && handle.reset();
 }
 
 bool ContainedTree::DeleteFile(const std::wstring& path, bool unprotect) const

@@ -1,12 +1,16 @@
 // File operations confined to one directory tree.
 //
 // Deleting is the one thing this program does to what it did not write, so
-// every deletion goes through a handle whose resolved path is checked to lie
-// inside the tree being emptied. Links (junctions, symbolic links) are
-// removed themselves, never followed. Where the system resolves a link while
-// opening it (Wine does so with host symbolic links: deleting, moving or
-// changing the attributes of the link acts on its target), the operation is
-// refused and reported as failed rather than done to the target.
+// nothing is deleted outside the tree being emptied. The wipe holds a handle
+// on every directory from the tree down to the one it works in, each checked
+// once to lie inside the tree and to be no link, and shared with no one who
+// would delete or rename it: an entry opened below it itself
+// (FILE_FLAG_OPEN_REPARSE_POINT) then lies inside the tree. Links
+// (junctions, symbolic links) are removed themselves, never followed. Where
+// the system may open a link's target under the link's name without marking
+// the link in its listings (FileCalls::LinksMayHide: Wine's host symbolic
+// links, whose targets Wine would delete, move or change), every entry's
+// resolved path is checked as well, and one outside is refused.
 //
 // Paths here are the "\\?\" forms of volumes/WidePath.h, so that every name
 // on the drive can be listed and deleted.
@@ -15,8 +19,10 @@
 #include "recorderlibs/Win32Handle.h"
 #include "volumes/WidePath.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 // The directory, a backslash unless it ends in one, and the name.
 std::string JoinPath(const std::string& directory, const std::string& name);
@@ -37,6 +43,38 @@ private:
     bool m_failed = false;
 };
 
+// One entry as a directory's listing gives it.
+struct ListedEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+    DWORD tag = 0;  // the reparse tag, where the attributes name a reparse point
+    std::uint64_t size = 0;
+};
+
+// The entries of a directory held open, read through its handle in batches
+// of up to 64 KB (FileFullDirectoryInfo: no short names), or listed by path
+// where the system or the file system does not know that class (some SMB
+// servers and FAT drivers). The directory's "." and ".." come too.
+class DirectoryEntries {
+public:
+    // `batch`: room for one batch, which listings that do not overlap share.
+    bool Start(HANDLE directory, const std::wstring& path, std::vector<ULONGLONG>& batch);
+    // False at the end; failed() tells an end from a listing error.
+    bool Next(ListedEntry& entry);
+    bool failed() const { return m_failed; }
+
+private:
+    bool Fetch();
+
+    HANDLE m_directory = INVALID_HANDLE_VALUE;
+    std::vector<ULONGLONG>* m_batch = nullptr;
+    std::size_t m_next = 0;  // byte offset of the next record, or npos when the batch is used up
+    bool m_ended = false;
+    bool m_failed = false;
+    bool m_byPath = false;
+    DirectoryListing m_listing;
+};
+
 // The "." and ".." a listing gives of every directory but a root.
 inline bool IsDotEntry(const wchar_t* name)
 {
@@ -51,6 +89,17 @@ public:
     // its path cannot be read, with the system's reason as the last error.
     bool Attach(const std::wstring& directory);
 
+    // Opens a directory of the tree (the tree itself, or one below it) to be
+    // held while the walk works below it: for listing and, with `deletion`,
+    // for its own deletion (and writing its attributes where it is read-only
+    // by `attributes` as listed and that is granted: `attributesWritable`).
+    // It shares reading and writing but not deletion, so that no one renames
+    // or deletes it while it is held. Refused when it is no directory or a
+    // link now, or lies outside the tree (ERROR_CANT_ACCESS_FILE), with the
+    // system's own error when that cannot be told.
+    win32::UniqueFileHandle HoldDirectory(const std::wstring& path, DWORD attributes, bool deletion,
+                                          bool& attributesWritable) const;
+
     // Opens an entry below the tree for its deletion: DELETE and the right to
     // read its attributes, and to write them where that is granted
     // (`attributesWritable`). An invalid handle, the reason left as the last
@@ -59,15 +108,24 @@ public:
     // (ERROR_CANT_ACCESS_FILE).
     win32::UniqueFileHandle OpenForDeletion(const std::wstring& path, bool& attributesWritable) const;
 
-    // The look: whether the deletion would be let through. The entry opens as
-    // OpenForDeletion opens it and, when read-only (`attributes` as listed),
-    // its attributes could be written. Nothing is changed. False with the
-    // thread's last error telling why.
+    // The look at a file in a held directory: whether Delete would be let
+    // through. It opens as Delete opens it and, when read-only (`attributes`
+    // as listed), its attributes could be written. Nothing is changed. False
+    // with the thread's last error telling why.
     bool CheckDeletable(const std::wstring& path, DWORD attributes) const;
 
-    // Deletes an entry that lies inside the tree through the steps of
-    // `deletion` (volumes/EntryDeletion.h); false with the last error.
+    // Deletes a file in a held directory, or a directory of the tree
+    // (`held`: its held handle), through the steps of `deletion`
+    // (volumes/EntryDeletion.h), sharing it with whoever holds it; false with
+    // the last error.
     bool Delete(const std::wstring& path, DWORD attributes, EntryDeletion& deletion) const;
+    static bool Delete(HANDLE held, const std::wstring& path, DWORD attributes, EntryDeletion& deletion);
+
+    // A file in a held directory that no one else has open, deleted as it is
+    // closed: one open and one close. False, deleting nothing, when it is
+    // open elsewhere, read-only or cannot be opened; Delete then goes the
+    // longer way.
+    static bool DeleteAtOnce(const std::wstring& path);
 
     // A link (junction, symbolic link, mount point) opened itself, with the
     // access OpenForDeletion asks for; refused (ERROR_NOT_A_REPARSE_POINT)
@@ -90,6 +148,10 @@ private:
     // inside it; ERROR_CANT_ACCESS_FILE when it lies outside; otherwise the
     // error of the call that could not tell.
     DWORD Where(HANDLE handle, const std::wstring& path) const;
+    // A file of a held directory opened sharing everything, for DELETE and,
+    // where it is read-only, to write its attributes when granted; its path
+    // checked where links may hide.
+    win32::UniqueFileHandle OpenFile(const std::wstring& path, DWORD attributes, bool& attributesWritable) const;
 
     std::wstring m_root;      // the tree as attached, ending in a backslash
     std::wstring m_prefix;    // resolved path of the tree, ending in a backslash

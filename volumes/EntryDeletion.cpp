@@ -71,10 +71,10 @@ FileCalls*& Replacement()
 
 }  // namespace
 
-HANDLE FileCalls::OpenEntry(const std::wstring& path, DWORD access)
+HANDLE FileCalls::OpenEntry(const std::wstring& path, DWORD access, DWORD share, DWORD flags)
 {
-    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return ::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
 bool FileCalls::FinalPath(HANDLE handle, std::wstring& path)
@@ -99,6 +99,18 @@ bool FileCalls::FinalPath(HANDLE handle, std::wstring& path)
 bool FileCalls::AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info)
 {
     return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) != FALSE;
+}
+
+bool FileCalls::ReadDirectory(HANDLE directory, void* buffer, DWORD size)
+{
+    return ::GetFileInformationByHandleEx(directory, FileFullDirectoryInfo, buffer, size) != FALSE;
+}
+
+bool FileCalls::LinksMayHide()
+{
+    static const bool wine =
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
 }
 
 bool FileCalls::SetDispositionEx(HANDLE handle, DWORD flags)

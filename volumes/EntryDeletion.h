@@ -23,17 +23,29 @@
 // lets go.
 inline constexpr const wchar_t* kHoldingDirectoryName = L".Mediaprep-deleted";
 
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The platform calls of the wipe's look and deletion, each answering as the
 // system does: false (or INVALID_HANDLE_VALUE) with the thread's last error.
 class FileCalls {
 public:
     virtual ~FileCalls() = default;
-    // CreateFileW of an existing entry itself (a link, not its target),
-    // sharing reading, writing and deletion, with backup semantics.
-    virtual HANDLE OpenEntry(const std::wstring& path, DWORD access);
+    // CreateFileW of an existing entry itself (a link, not its target), with
+    // backup semantics and `flags` (FILE_FLAG_DELETE_ON_CLOSE).
+    virtual HANDLE OpenEntry(const std::wstring& path, DWORD access, DWORD share = kShareAll, DWORD flags = 0);
     // GetFinalPathNameByHandleW: normalised, in DOS form ("\\?\E:\x").
     virtual bool FinalPath(HANDLE handle, std::wstring& path);
     virtual bool AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info);
+    // The next batch of a directory's entries, as FILE_FULL_DIR_INFO records
+    // (GetFileInformationByHandleEx, FileFullDirectoryInfo): ERROR_NO_MORE_FILES
+    // after the last.
+    virtual bool ReadDirectory(HANDLE directory, void* buffer, DWORD size);
+    // Whether the system may show a link as a plain file in its listings and
+    // open its target under the link's name, even with
+    // FILE_FLAG_OPEN_REPARSE_POINT: Wine does so with host symbolic links to
+    // files (and deletes the target). Windows marks every link in its
+    // listings, and opens the link itself.
+    virtual bool LinksMayHide();
     // SetFileInformationByHandle with FileDispositionInfoEx and the flags.
     virtual bool SetDispositionEx(HANDLE handle, DWORD flags);
     // The same with FileDispositionInfo: delete when the last handle closes.

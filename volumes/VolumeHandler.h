@@ -177,24 +177,27 @@ public:
 
     // Deletes every file and directory below the directory except System
     // Volume Information (at any depth) and directories whose names begin
-    // with a full stop; the directory itself stays. Adds the number of files
-    // deleted to `counter`. Stops at the first failure and returns false,
-    // saying where in `cause`.
+    // with a full stop; the directory itself stays. The look of CountFiles
+    // comes first, told to the progress as the files counted: a directory
+    // that cannot be wiped whole is not touched (`leftWhole`, when given, is
+    // then set). Adds the number of files deleted to `counter`. Stops at the
+    // first failure and returns false, saying where in `cause`.
     //
-    // Each entry goes through the handle it is opened with, with POSIX
-    // semantics where the system has them, else moved first into the holding
-    // directory in the directory's root (volumes/EntryDeletion.h), which is
-    // emptied before and after: an entry a program holds open sharing its
-    // deletion does not stop the deletion, and goes when that program lets
-    // go.
+    // A file that no one else holds goes as it is closed. Every other entry
+    // goes through the handle it is opened with, with POSIX semantics where
+    // the system has them, else moved first into the holding directory in
+    // the directory's root (volumes/EntryDeletion.h), which is emptied
+    // before and after: an entry a program holds open sharing its deletion
+    // does not stop the deletion, and goes when that program lets go.
     //
     // Links (junctions, symbolic links) are removed themselves, never
     // entered or followed: what they point to is left alone. Where the
     // system resolves a link while opening it instead (Wine does so with host
     // symbolic links, and shows those to files as plain files), nothing that
     // resolves to a place outside the directory is changed or deleted: the
-    // counting pass stops there, and so would the deletion.
-    bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause = nullptr);
+    // look stops there.
+    bool DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause = nullptr,
+                              bool* leftWhole = nullptr);
 
     // The volume's description, written to its drive (in memory, for a
     // preview) or read from there; as SaveVolumeInfo and LoadVolumeInfo.

@@ -139,35 +139,39 @@ int VolumeHandler::InitializeVolume(std::int32_t index, std::int32_t sizeKB, std
     if (!MakeVolumeRecords(index, sizeKB, made))
         return 0;
 
-    // The drive is counted and emptied without the handler lock, so that the
-    // list stays readable meanwhile. Whatever would stop the deletion halfway
-    // and can be seen beforehand stops it here, before the first deletion.
+    // The drive is looked at and emptied without the handler lock, so that
+    // the list stays readable meanwhile. Whatever would stop the deletion
+    // halfway and can be seen beforehand stops it before the first deletion.
     handler.unlock();
     if (m_progress)
         m_progress->StepBegun(RunStep::Wiping, root);
+    std::int32_t count = 0;  // counted (a preview) or deleted
     std::uint64_t bytes = 0;
-    const std::int32_t count = CountFiles(root, bytes, &why);
+    bool leftWhole = true;
+    bool wiped = false;
+    if (IsPreview()) {
+        count = CountFiles(root, bytes, &why);
+        wiped = count != -1;
+        if (wiped && m_progress)
+            m_progress->FilesCounted(count);
+    } else {
+        wiped = DeleteVolumeContents(root, count, &why, &leftWhole);
+    }
     handler.lock();
-    if (count == -1) {
+    if (!wiped) {
+        if (!leftWhole) {
+            why.outcome = root + " is only partly emptied.";
+            return 0;
+        }
         why.outcome = "Nothing on " + root + " was deleted.";
         Notify([&](ScanObserver& o) { o.WipeRefused(root, why); });
         return 0;
     }
-    if (m_progress)
-        m_progress->FilesCounted(count);
     if (IsPreview()) {
         // What else stops the deletion (a file opened meanwhile) shows only
         // on trying, so it is taken to succeed; its room is the drive's.
         m_freedBytes[UpperAscii(root.substr(0, 2))] += bytes;
         Notify([&](ScanObserver& o) { o.ContentsCounted(root, count, bytes); });
-    } else {
-        handler.unlock();
-        std::int32_t deleted = 0;
-        if (!DeleteVolumeContents(root, deleted, &why)) {
-            why.outcome = root + " is only partly emptied.";
-            return 0;
-        }
-        handler.lock();
     }
 
     // Someone may have rescanned while the lock was free: go on only with the

@@ -10,7 +10,6 @@
 #include "volumes/VolumeHandler.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <vector>
 
 namespace {
@@ -44,23 +43,27 @@ bool Blocked(FailureCause* cause, const std::wstring& path, const char* failure)
     return Blocked(cause, path, failure, ::GetLastError());
 }
 
-bool IsRootDescription(const WIN32_FIND_DATAW& entry)
+bool IsRootDescription(const ListedEntry& entry)
 {
-    const std::wstring name = entry.cFileName;
-    return !(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-           (EqualNoCase(name, L"VolumeInfo.xml") || EqualNoCase(name, L"VolumeInfoOld.xml"));
+    return !(entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           (EqualNoCase(entry.name, L"VolumeInfo.xml") || EqualNoCase(entry.name, L"VolumeInfoOld.xml"));
 }
 
 // The wipe's one walk over a tree, in one of three modes:
-// - List: the files are counted by their listing alone; nothing is opened.
+// - List: the files are counted by their listing alone; only directories
+//   are opened, to be listed.
 // - Look: before anything is deleted, every entry the deletion will remove
 //   is opened as the deletion opens it, so that whatever would stop the
 //   deletion (a file held by a program that does not share deletion, access
 //   denied, a read-only attribute that cannot be cleared, a directory that
-//   keeps what the wipe leaves in place) stops the wipe here instead. It
-//   changes nothing.
-// - Delete: every entry is deleted through the steps of an EntryDeletion.
-//   It stops at the first failure, unless `keepGoing` (then without a cause).
+//   keeps what the wipe leaves in place) stops the wipe here instead. Where
+//   links may hide, it also makes sure that no file leads out of the tree,
+//   which the deletion then relies on. It changes nothing.
+// - Delete: a file no one else holds goes as it is closed; every other
+//   entry goes through the steps of an EntryDeletion. It stops at the first
+//   failure, unless `keepGoing` (then without a cause).
+// Each directory is held open (ContainedTree::HoldDirectory) while the walk
+// is below it, listed through that handle once, and removed through it.
 enum class WalkMode { List, Look, Delete };
 
 struct WipeWalk {
@@ -69,80 +72,142 @@ struct WipeWalk {
     EntryDeletion* deletion = nullptr;    // Delete
     FailureCause* cause = nullptr;
     RunProgress* progress = nullptr;
+    // Whatever can go goes, each file opened as one no look has seen (what
+    // the holding directory keeps).
     bool keepGoing = false;
     std::int32_t files = 0;  // counted (List, Look) or deleted (Delete)
     std::uint64_t bytes = 0;
     // When given, the root's description files are left out of the walk and
     // gathered here, for the caller to delete last.
-    std::vector<WIN32_FIND_DATAW>* descriptions = nullptr;
+    std::vector<ListedEntry>* descriptions = nullptr;
+    std::vector<ULONGLONG> batch{};  // of the one listing under way
 
-    bool Below(const std::wstring& directory, bool isRoot)
+    // Everything below the tree's own directory.
+    bool Root(const std::wstring& root)
     {
-        DirectoryListing listing;
-        if (!listing.Start(directory, L"*.*"))
-            return Blocked(cause, directory, "cannot be listed");
+        bool attributesWritable = false;
+        const win32::UniqueFileHandle held = Hold(root, 0, false, attributesWritable);
+        return held ? Below(root, held.get(), true) : Blocked(cause, root, "cannot be listed");
+    }
+
+    bool Below(const std::wstring& directory, HANDLE held, bool isRoot)
+    {
+        // Entered once the listing is done: one batch in memory, whatever the depth.
+        std::vector<ListedEntry> subdirectories;
         bool keepsDirectory = false;
         bool whole = true;
-        WIN32_FIND_DATAW entry;
-        while (listing.Next(entry)) {
-            if (isRoot && descriptions && IsRootDescription(entry)) {
-                descriptions->push_back(entry);
-                continue;
+        {
+            DirectoryEntries entries;
+            if (!entries.Start(held, directory, batch))
+                return Blocked(cause, directory, "cannot be listed");
+            ListedEntry entry;
+            while (entries.Next(entry)) {
+                if (isRoot && descriptions && IsRootDescription(entry)) {
+                    descriptions->push_back(entry);
+                    continue;
+                }
+                const WipeEntry kind = ClassifyWipeEntry(entry.attributes, entry.tag, entry.name);
+                if (kind == WipeEntry::Skipped)
+                    keepsDirectory = keepsDirectory || ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                                        !IsDotEntry(entry.name.c_str()));
+                else if (kind == WipeEntry::Directory)
+                    subdirectories.push_back(entry);
+                else if (!Next(Entry(directory, entry), whole))
+                    return false;
             }
-            if (ClassifyWipeEntry(entry.dwFileAttributes, entry.dwReserved0, entry.cFileName) == WipeEntry::Skipped) {
-                keepsDirectory = keepsDirectory ||
-                                 ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(entry.cFileName));
-                continue;
-            }
-            const bool done = Entry(directory, entry);
-            if (!done && !keepGoing)
-                return false;
-            whole = whole && done;
+            if (entries.failed())
+                return Blocked(cause, directory, "cannot be listed");
         }
-        if (listing.failed())
-            return Blocked(cause, directory, "cannot be listed");
         // Emptied of everything else, it still holds what the wipe leaves.
         if (mode == WalkMode::Look && keepsDirectory && !isRoot)
             return Blocked(cause, directory, "cannot be removed", ERROR_DIR_NOT_EMPTY);
+        for (const ListedEntry& entry : subdirectories)
+            if (!Next(Entry(directory, entry), whole))
+                return false;
         return whole;
     }
 
     // One entry of `directory` that the wipe removes, with all below it.
-    bool Entry(const std::wstring& directory, const WIN32_FIND_DATAW& entry)
+    bool Entry(const std::wstring& directory, const ListedEntry& entry)
     {
-        const std::wstring path = JoinPath(directory, entry.cFileName);
-        const DWORD attributes = entry.dwFileAttributes;
-        switch (ClassifyWipeEntry(attributes, entry.dwReserved0, entry.cFileName)) {
+        const std::wstring path = JoinPath(directory, entry.name);
+        const DWORD attributes = entry.attributes;
+        switch (ClassifyWipeEntry(attributes, entry.tag, entry.name)) {
         case WipeEntry::Skipped:
             return true;
         case WipeEntry::Directory: {
-            const bool emptied = Below(path, false);
-            return (emptied || keepGoing) && Remove(path, attributes, false, "cannot be removed") && emptied;
+            bool attributesWritable = false;
+            const win32::UniqueFileHandle held = Hold(path, attributes, true, attributesWritable);
+            if (!held)
+                return Blocked(cause, path, mode == WalkMode::List ? "cannot be listed" : "cannot be removed");
+            const bool emptied = Below(path, held.get(), false);
+            return (emptied || keepGoing) && RemoveDirectory(held.get(), path, attributes, attributesWritable) &&
+                   emptied;
         }
         case WipeEntry::Link:
-            if (!Remove(path, attributes, true, "cannot be deleted"))
+            if (!RemoveLink(path))
                 return false;
             if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
                 Counted(0);
             return true;
         case WipeEntry::File:
-            if (!Remove(path, attributes, false, "cannot be deleted"))
-                return false;
-            Counted((static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow);
+            if (!RemoveFile(path, attributes))
+                return Blocked(cause, path, "cannot be deleted");
+            Counted(entry.size);
             return true;
         }
         return true;
     }
 
 private:
-    bool Remove(const std::wstring& path, DWORD attributes, bool link, const char* failure)
+    // Whether the walk goes on after an entry; `whole` remembers a failure.
+    bool Next(bool done, bool& whole)
+    {
+        whole = whole && done;
+        return done || keepGoing;
+    }
+
+    // `removed`: a directory the walk removes, not the tree's own.
+    win32::UniqueFileHandle Hold(const std::wstring& path, DWORD attributes, bool removed, bool& attributesWritable)
+    {
+        if (mode != WalkMode::List)
+            return tree->HoldDirectory(path, attributes, removed, attributesWritable);
+        return win32::UniqueFileHandle(FileCalls::Current().OpenEntry(path, FILE_LIST_DIRECTORY | SYNCHRONIZE));
+    }
+
+    bool RemoveDirectory(HANDLE held, const std::wstring& path, DWORD attributes, bool attributesWritable)
+    {
+        bool removed = true;
+        if (mode == WalkMode::Look && (attributes & FILE_ATTRIBUTE_READONLY) && !attributesWritable) {
+            ::SetLastError(ERROR_ACCESS_DENIED);  // the system refuses a read-only entry whose attribute stays
+            removed = false;
+        } else if (mode == WalkMode::Delete) {
+            removed = ContainedTree::Delete(held, path, attributes, *deletion);
+        }
+        return removed || Blocked(cause, path, "cannot be removed");
+    }
+
+    bool RemoveLink(const std::wstring& path)
     {
         bool removed = true;
         if (mode == WalkMode::Look)
-            removed = link ? ContainedTree::CheckLinkDeletable(path) : tree->CheckDeletable(path, attributes);
+            removed = ContainedTree::CheckLinkDeletable(path);
         else if (mode == WalkMode::Delete)
-            removed = link ? ContainedTree::RemoveLink(path, *deletion) : tree->Delete(path, attributes, *deletion);
-        return removed || Blocked(cause, path, failure);
+            removed = ContainedTree::RemoveLink(path, *deletion);
+        return removed || Blocked(cause, path, "cannot be deleted");
+    }
+
+    bool RemoveFile(const std::wstring& path, DWORD attributes)
+    {
+        if (mode == WalkMode::List)
+            return true;
+        if (mode == WalkMode::Look)
+            return tree->CheckDeletable(path, attributes);
+        // The look has seen that it leads nowhere else; a read-only file
+        // needs its attribute seen to.
+        if (!keepGoing && !(attributes & FILE_ATTRIBUTE_READONLY) && ContainedTree::DeleteAtOnce(path))
+            return true;
+        return tree->Delete(path, attributes, *deletion);
     }
 
     void Counted(std::uint64_t size)
@@ -165,11 +230,15 @@ void EmptyHoldingDirectory(const ContainedTree& tree, const std::wstring& root)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return;
+    bool attributesWritable = false;
+    const win32::UniqueFileHandle held = tree.HoldDirectory(holding, attributes, true, attributesWritable);
+    if (!held)
+        return;
     EntryDeletion inPlace(std::wstring(), true, false);
     WipeWalk walk{WalkMode::Delete, &tree, &inPlace};
     walk.keepGoing = true;
-    walk.Below(holding, false);
-    tree.Delete(holding, attributes, inPlace);
+    walk.Below(holding, held.get(), false);
+    ContainedTree::Delete(held.get(), holding, attributes, inPlace);
 }
 
 }  // namespace
@@ -280,18 +349,18 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
 
 namespace {
 
-std::int32_t Survey(const std::string& directory, bool look, std::uint64_t& bytes, FailureCause* cause)
+std::int32_t Survey(const std::string& directory, WalkMode mode, ContainedTree& tree, std::uint64_t& bytes,
+                    FailureCause* cause)
 {
     std::wstring wide;
-    ContainedTree tree;
     bytes = 0;
-    if (!LongPathOf(directory, wide) || (look && !tree.Attach(wide))) {
+    if (!LongPathOf(directory, wide) || (mode == WalkMode::Look && !tree.Attach(wide))) {
         Blocked(cause, directory, "cannot be listed", ::GetLastError());
         return -1;
     }
-    WipeWalk walk{look ? WalkMode::Look : WalkMode::List, &tree};
+    WipeWalk walk{mode, &tree};
     walk.cause = cause;
-    if (!walk.Below(wide, true))
+    if (!walk.Root(wide))
         return -1;
     bytes = walk.bytes;
     return walk.files;
@@ -301,21 +370,33 @@ std::int32_t Survey(const std::string& directory, bool look, std::uint64_t& byte
 
 std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause)
 {
-    return Survey(directory, true, bytes, cause);
+    ContainedTree tree;
+    return Survey(directory, WalkMode::Look, tree, bytes, cause);
 }
 
 std::int32_t VolumeHandler::ListFiles(const std::string& directory)
 {
+    ContainedTree tree;
     std::uint64_t bytes = 0;
-    return Survey(directory, false, bytes, nullptr);
+    return Survey(directory, WalkMode::List, tree, bytes, nullptr);
 }
 
-bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause)
+bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause,
+                                         bool* leftWhole)
 {
-    std::wstring wide;
+    if (leftWhole)
+        *leftWhole = true;
     ContainedTree tree;
-    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
-        return Blocked(cause, directory, "cannot be listed", ::GetLastError());
+    std::uint64_t bytes = 0;
+    const std::int32_t count = Survey(directory, WalkMode::Look, tree, bytes, cause);
+    if (count == -1)
+        return false;
+    if (m_progress)
+        m_progress->FilesCounted(count);
+    if (leftWhole)
+        *leftWhole = false;
+    std::wstring wide;
+    LongPathOf(directory, wide);
     // What a wipe before this one left in the holding directory, first.
     EmptyHoldingDirectory(tree, wide);
     EntryDeletion deletion(JoinPath(wide, kHoldingDirectoryName), true, true);
@@ -325,13 +406,13 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     // cut short (the process ended, the drive gone) leaves the drive as the
     // volume it was, which the next run prepares again, not as a drive with
     // data and no description, which every run leaves alone.
-    std::vector<WIN32_FIND_DATAW> descriptions;
+    std::vector<ListedEntry> descriptions;
     walk.descriptions = &descriptions;
-    bool deleted = walk.Below(wide, true);
-    std::sort(descriptions.begin(), descriptions.end(), [](const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
-        return std::wcslen(a.cFileName) > std::wcslen(b.cFileName);
+    bool deleted = walk.Root(wide);
+    std::sort(descriptions.begin(), descriptions.end(), [](const ListedEntry& a, const ListedEntry& b) {
+        return a.name.size() > b.name.size();
     });
-    for (const WIN32_FIND_DATAW& entry : descriptions)
+    for (const ListedEntry& entry : descriptions)
         deleted = deleted && walk.Entry(wide, entry);
     counter = walk.files;
     EmptyHoldingDirectory(tree, wide);

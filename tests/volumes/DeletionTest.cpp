@@ -149,14 +149,14 @@ class AclCalls : public FileCalls {
 public:
     std::set<std::wstring> denied, attributesDenied, unreadable;
 
-    HANDLE OpenEntry(const std::wstring& path, DWORD access) override
+    HANDLE OpenEntry(const std::wstring& path, DWORD access, DWORD share, DWORD flags) override
     {
         const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
         if (denied.count(name) || (attributesDenied.count(name) && (access & FILE_WRITE_ATTRIBUTES))) {
             ::SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        return FileCalls::OpenEntry(path, access);
+        return FileCalls::OpenEntry(path, access, share, flags);
     }
     bool FinalPath(HANDLE handle, std::wstring& path) override
     {

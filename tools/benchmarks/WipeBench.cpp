@@ -1,9 +1,16 @@
-// wipe_bench.exe: the wipe of a drive, timed inside the process.
-//   old DIR   the count opening each file for its attributes only, then the deletion
-//   new DIR   the look opening each file for deletion as the deletion will, changing nothing, then the deletion
-// Prints "RESULT mode files=N count=S delete=S seconds=S"; exit code 1 when the wipe failed.
+// wipe_bench.exe: the wipe of a directory, for tools/bench --wipe.
+//   new DIR      Mediaprep's wipe (VolumeHandler::DeleteVolumeContents: the look, then the deletion)
+//   windows DIR  the same with the system's answer that links never hide, as on Windows: the look does
+//                not read each file's path (safe only on a tree without host links)
+//   old DIR      the wipe before it, frozen: each directory listed by path in each pass, each entry
+//                opened by path for the look and again for the deletion, its resolved path read both
+//                times, every entry moved into the holding directory before its deletion where the
+//                system has no POSIX semantics
+// Prints "RESULT mode files=N seconds=S"; exit code 1 when the wipe failed.
 #include "volumes/ContainedTree.h"
+#include "volumes/EntryDeletion.h"
 #include "volumes/VolumeHandler.h"
+#include "volumes/VolumeRoot.h"
 
 #include <cstdio>
 #include <string>
@@ -19,39 +26,58 @@ double Now()
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The count as it was: each file opened for its attributes, checked to lie
-// on the drive, and unprotected; nothing asks whether it can be deleted.
-std::int32_t OldCount(const std::wstring& directory)
-{
-    DirectoryListing listing;
-    if (!listing.Start(directory, L"*.*"))
-        return -1;
-    std::int32_t count = 0;
-    WIN32_FIND_DATAW entry;
-    while (listing.Next(entry)) {
-        const std::wstring path = JoinPath(directory, entry.cFileName);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDotEntry(entry.cFileName))
+struct WindowsAnswers : FileCalls {
+    bool LinksMayHide() override { return false; }
+};
+
+// The walk as it was, for files and plain directories (what the bench's
+// tree holds): false at the first entry that fails.
+struct OldWalk {
+    const ContainedTree& tree;
+    EntryDeletion* deletion;  // null: the look
+    std::int32_t files = 0;
+
+    bool Below(const std::wstring& directory)
+    {
+        DirectoryListing listing;
+        if (!listing.Start(directory, L"*.*"))
+            return false;
+        WIN32_FIND_DATAW entry;
+        while (listing.Next(entry)) {
+            const bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (isDirectory && entry.cFileName[0] == L'.')
                 continue;
-            const std::int32_t below = OldCount(path);
-            if (below == -1)
-                return -1;
-            count += below;
-            continue;
+            const std::wstring path = JoinPath(directory, entry.cFileName);
+            if ((isDirectory && !Below(path)) || !Remove(path, entry.dwFileAttributes))
+                return false;
+            files += isDirectory ? 0 : 1;
         }
-        const win32::UniqueFileHandle handle(::CreateFileW(
-            path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        wchar_t resolved[MAX_PATH];
-        if (handle && ::GetFinalPathNameByHandleW(handle.get(), resolved, MAX_PATH, FILE_NAME_NORMALIZED) != 0) {
-            FILE_BASIC_INFO info{};
-            info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            ::SetFileInformationByHandle(handle.get(), FileBasicInfo, &info, sizeof info);
-        }
-        ++count;
+        return !listing.failed();
     }
-    return listing.failed() ? -1 : count;
+
+    bool Remove(const std::wstring& path, DWORD attributes)
+    {
+        bool writable = false;
+        const win32::UniqueFileHandle handle = tree.OpenForDeletion(path, writable);
+        return handle && (!deletion || deletion->Delete(handle.get(), path, attributes) == ERROR_SUCCESS);
+    }
+};
+
+bool OldWipe(const std::string& directory, std::int32_t& deleted)
+{
+    std::wstring wide;
+    ContainedTree tree;
+    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
+        return false;
+    OldWalk look{tree, nullptr};
+    if (!look.Below(wide))
+        return false;
+    EntryDeletion deletion(JoinPath(wide, kHoldingDirectoryName), true, true);
+    OldWalk walk{tree, &deletion};
+    const bool wiped = walk.Below(wide);
+    ::RemoveDirectoryW(JoinPath(wide, kHoldingDirectoryName).c_str());
+    deleted = walk.files;
+    return wiped;
 }
 
 }  // namespace
@@ -59,22 +85,19 @@ std::int32_t OldCount(const std::wstring& directory)
 int main(int argc, char** argv)
 {
     const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode != "old" && mode != "new") {
-        std::fprintf(stderr, "usage: wipe_bench old|new DIR\n");
+    if (mode != "old" && mode != "new" && mode != "windows") {
+        std::fprintf(stderr, "usage: wipe_bench old|new|windows DIR\n");
         return 2;
     }
+    WindowsAnswers windows;
+    if (mode == "windows")
+        FileCalls::Replace(&windows);
     VolumeHandler handler{DatabaseSettings(), GUID{}};
-    std::wstring wide;
-    if (!LongPathOf(argv[2], wide))
-        return 1;
     const double start = Now();
-    std::uint64_t bytes = 0;
-    const std::int32_t files = mode == "old" ? OldCount(wide) : handler.CountFiles(argv[2], bytes);
-    const double counted = Now();
     std::int32_t deleted = 0;
-    const bool wiped = files != -1 && handler.DeleteVolumeContents(argv[2], deleted);
+    const bool wiped = mode == "old" ? OldWipe(argv[2], deleted) : handler.DeleteVolumeContents(argv[2], deleted);
     const double end = Now();
-    std::printf("RESULT %s files=%d count=%.4f delete=%.4f seconds=%.4f\n", mode.c_str(), static_cast<int>(deleted),
-                counted - start, end - counted, end - start);
-    return wiped && deleted == files ? 0 : 1;
+    FileCalls::Replace(nullptr);
+    std::printf("RESULT %s files=%d seconds=%.4f\n", mode.c_str(), static_cast<int>(deleted), end - start);
+    return wiped ? 0 : 1;
 }
