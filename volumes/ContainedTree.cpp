@@ -131,33 +131,42 @@ bool DirectoryListing::Next(WIN32_FIND_DATAW& entry)
     return false;
 }
 
-bool DirectoryEntries::Start(HANDLE directory, const std::wstring& path, std::vector<ULONGLONG>& batch)
+bool DirectoryEntries::Start(HANDLE directory, const std::wstring& path, Listing& how,
+                             std::vector<ULONGLONG>& batch)
 {
     m_directory = directory;
     m_batch = &batch;
     m_batch->resize(kBatchBytes / sizeof(ULONGLONG));
-    m_ended = m_failed = m_byPath = false;
-    if (Fetch() || m_ended)
-        return true;
-    const DWORD error = ::GetLastError();
-    m_failed = false;
-    // An empty root has not even "." and "..": nothing is found at once.
-    if (error == ERROR_FILE_NOT_FOUND) {
-        m_ended = true;
-        return true;
+    m_ended = m_failed = false;
+    for (const Listing way : {Listing::Full, Listing::IdBoth}) {
+        if (how != Listing::Unknown && how != way)
+            continue;
+        m_how = way;
+        if (Fetch() || m_ended) {
+            how = way;
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        // An empty root has not even "." and "..": nothing is found at once.
+        if (error == ERROR_FILE_NOT_FOUND) {
+            m_failed = false;
+            m_ended = true;
+            how = way;
+            return true;
+        }
+        if (how != Listing::Unknown || !ClassRefused(error))
+            return false;
+        m_failed = false;
     }
-    if (!ClassRefused(error)) {
-        m_failed = true;
-        return false;
-    }
-    m_byPath = true;
+    how = m_how = Listing::ByPath;
     return m_listing.Start(path, L"*");
 }
 
 bool DirectoryEntries::Fetch()
 {
     m_next = kNoRecord;
-    if (FileCalls::Current().ReadDirectory(m_directory, m_batch->data(), kBatchBytes)) {
+    const auto listing = m_how == Listing::Full ? FileFullDirectoryInfo : FileIdBothDirectoryInfo;
+    if (FileCalls::Current().ReadDirectory(m_directory, listing, m_batch->data(), kBatchBytes)) {
         m_next = 0;
         return true;
     }
@@ -170,7 +179,7 @@ bool DirectoryEntries::Fetch()
 
 bool DirectoryEntries::Next(ListedEntry& entry)
 {
-    if (m_byPath) {
+    if (m_how == Listing::ByPath) {
         WIN32_FIND_DATAW found;
         if (!m_listing.Next(found)) {
             m_failed = m_listing.failed();
@@ -184,17 +193,21 @@ bool DirectoryEntries::Next(ListedEntry& entry)
     }
     if (m_next == kNoRecord && (m_ended || m_failed || !Fetch()))
         return false;
+    // Both records begin alike, up to where the reparse tag stands; the name
+    // follows later in the second.
     const auto* bytes = reinterpret_cast<const unsigned char*>(m_batch->data());
     const auto* record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(bytes + m_next);
-    const std::size_t end = m_next + offsetof(FILE_FULL_DIR_INFO, FileName);
+    const std::size_t nameAt = m_next + (m_how == Listing::Full ? offsetof(FILE_FULL_DIR_INFO, FileName)
+                                                                : offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
     // A record that would reach beyond the batch is a listing gone wrong.
-    if (end > kBatchBytes || record->FileNameLength > kBatchBytes - end ||
-        (record->NextEntryOffset && record->NextEntryOffset > kBatchBytes - m_next)) {
+    if (nameAt > kBatchBytes || record->FileNameLength > kBatchBytes - nameAt ||
+        record->NextEntryOffset > kBatchBytes - m_next) {
         m_failed = true;
         ::SetLastError(ERROR_INVALID_DATA);
         return false;
     }
-    entry.name.assign(record->FileName, record->FileNameLength / sizeof(wchar_t));
+    const auto* name = reinterpret_cast<const wchar_t*>(bytes + nameAt);
+    entry.name.assign(name, record->FileNameLength / sizeof(wchar_t));
     entry.attributes = record->FileAttributes;
     // The listing gives a reparse point's tag where its extended attributes' size would be.
     entry.tag = (record->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? record->EaSize : 0;

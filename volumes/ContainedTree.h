@@ -51,14 +51,24 @@ struct ListedEntry {
     std::uint64_t size = 0;
 };
 
+// How a file system gives a directory's entries.
+enum class Listing {
+    Unknown,     // not asked yet
+    Full,        // FileFullDirectoryInfo through a handle: no short names
+    IdBoth,      // FileIdBothDirectoryInfo through a handle, where the first is not known
+    ByPath,      // neither: FindFirstFileExW by path, which no holder of DELETE access may share
+};
+
 // The entries of a directory held open, read through its handle in batches
-// of up to 64 KB (FileFullDirectoryInfo: no short names), or listed by path
-// where the system or the file system does not know that class (some SMB
-// servers and FAT drivers). The directory's "." and ".." come too.
+// of up to 64 KB, or listed by path where the system or the file system knows
+// neither class (some SMB servers and FAT drivers refuse such classes). The
+// directory's "." and ".." come too.
 class DirectoryEntries {
 public:
-    // `batch`: room for one batch, which listings that do not overlap share.
-    bool Start(HANDLE directory, const std::wstring& path, std::vector<ULONGLONG>& batch);
+    // `how`: the way found for the file system so far; Unknown tries each in
+    // turn and keeps the first it takes. `batch`: room for one batch, which
+    // listings that do not overlap share.
+    bool Start(HANDLE directory, const std::wstring& path, Listing& how, std::vector<ULONGLONG>& batch);
     // False at the end; failed() tells an end from a listing error.
     bool Next(ListedEntry& entry);
     bool failed() const { return m_failed; }
@@ -67,11 +77,11 @@ private:
     bool Fetch();
 
     HANDLE m_directory = INVALID_HANDLE_VALUE;
+    Listing m_how = Listing::Unknown;
     std::vector<ULONGLONG>* m_batch = nullptr;
     std::size_t m_next = 0;  // byte offset of the next record, or npos when the batch is used up
     bool m_ended = false;
     bool m_failed = false;
-    bool m_byPath = false;
     DirectoryListing m_listing;
 };
 

@@ -101,9 +101,9 @@ bool FileCalls::AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info)
     return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) != FALSE;
 }
 
-bool FileCalls::ReadDirectory(HANDLE directory, void* buffer, DWORD size)
+bool FileCalls::ReadDirectory(HANDLE directory, FILE_INFO_BY_HANDLE_CLASS listing, void* buffer, DWORD size)
 {
-    return ::GetFileInformationByHandleEx(directory, FileFullDirectoryInfo, buffer, size) != FALSE;
+    return ::GetFileInformationByHandleEx(directory, listing, buffer, size) != FALSE;
 }
 
 bool FileCalls::LinksMayHide()

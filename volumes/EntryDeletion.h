@@ -36,10 +36,10 @@ public:
     // GetFinalPathNameByHandleW: normalised, in DOS form ("\\?\E:\x").
     virtual bool FinalPath(HANDLE handle, std::wstring& path);
     virtual bool AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info);
-    // The next batch of a directory's entries, as FILE_FULL_DIR_INFO records
-    // (GetFileInformationByHandleEx, FileFullDirectoryInfo): ERROR_NO_MORE_FILES
+    // The next batch of a directory's entries (GetFileInformationByHandleEx,
+    // FileFullDirectoryInfo or FileIdBothDirectoryInfo): ERROR_NO_MORE_FILES
     // after the last.
-    virtual bool ReadDirectory(HANDLE directory, void* buffer, DWORD size);
+    virtual bool ReadDirectory(HANDLE directory, FILE_INFO_BY_HANDLE_CLASS listing, void* buffer, DWORD size);
     // Whether the system may show a link as a plain file in its listings and
     // open its target under the link's name, even with
     // FILE_FLAG_OPEN_REPARSE_POINT: Wine does so with host symbolic links to

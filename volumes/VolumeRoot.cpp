@@ -80,7 +80,8 @@ struct WipeWalk {
     // When given, the root's description files are left out of the walk and
     // gathered here, for the caller to delete last.
     std::vector<ListedEntry>* descriptions = nullptr;
-    std::vector<ULONGLONG> batch{};  // of the one listing under way
+    Listing listing = Listing::Unknown;  // the tree's file system's, once its root is listed
+    std::vector<ULONGLONG> batch{};      // of the one listing under way
 
     // Everything below the tree's own directory.
     bool Root(const std::wstring& root)
@@ -88,6 +89,27 @@ struct WipeWalk {
         bool attributesWritable = false;
         const win32::UniqueFileHandle held = Hold(root, 0, false, attributesWritable);
         return held ? Below(root, held.get(), true) : Blocked(cause, root, "cannot be listed");
+    }
+
+    // A directory the wipe removes, with everything below it.
+    bool Directory(const std::wstring& path, DWORD attributes)
+    {
+        // Listed by path, it can be held only for listing until it is empty.
+        const bool forDeletion = listing != Listing::ByPath;
+        bool attributesWritable = false;
+        win32::UniqueFileHandle held = Hold(path, attributes, forDeletion, attributesWritable);
+        if (!held)
+            return Blocked(cause, path, mode == WalkMode::List ? "cannot be listed" : "cannot be removed");
+        const bool emptied = Below(path, held.get(), false);
+        if (!emptied && !keepGoing)
+            return false;
+        if (!forDeletion && mode != WalkMode::List) {
+            held.reset();
+            held = Hold(path, attributes, true, attributesWritable);
+            if (!held)
+                return Blocked(cause, path, "cannot be removed");
+        }
+        return RemoveDirectory(held.get(), path, attributes, attributesWritable) && emptied;
     }
 
     bool Below(const std::wstring& directory, HANDLE held, bool isRoot)
@@ -98,7 +120,7 @@ struct WipeWalk {
         bool whole = true;
         {
             DirectoryEntries entries;
-            if (!entries.Start(held, directory, batch))
+            if (!entries.Start(held, directory, listing, batch))
                 return Blocked(cause, directory, "cannot be listed");
             ListedEntry entry;
             while (entries.Next(entry)) {
@@ -135,15 +157,8 @@ struct WipeWalk {
         switch (ClassifyWipeEntry(attributes, entry.tag, entry.name)) {
         case WipeEntry::Skipped:
             return true;
-        case WipeEntry::Directory: {
-            bool attributesWritable = false;
-            const win32::UniqueFileHandle held = Hold(path, attributes, true, attributesWritable);
-            if (!held)
-                return Blocked(cause, path, mode == WalkMode::List ? "cannot be listed" : "cannot be removed");
-            const bool emptied = Below(path, held.get(), false);
-            return (emptied || keepGoing) && RemoveDirectory(held.get(), path, attributes, attributesWritable) &&
-                   emptied;
-        }
+        case WipeEntry::Directory:
+            return Directory(path, attributes);
         case WipeEntry::Link:
             if (!RemoveLink(path))
                 return false;
@@ -167,11 +182,11 @@ private:
         return done || keepGoing;
     }
 
-    // `removed`: a directory the walk removes, not the tree's own.
-    win32::UniqueFileHandle Hold(const std::wstring& path, DWORD attributes, bool removed, bool& attributesWritable)
+    // `forDeletion`: with the access of its own deletion.
+    win32::UniqueFileHandle Hold(const std::wstring& path, DWORD attributes, bool forDeletion, bool& attributesWritable)
     {
         if (mode != WalkMode::List)
-            return tree->HoldDirectory(path, attributes, removed, attributesWritable);
+            return tree->HoldDirectory(path, attributes, forDeletion, attributesWritable);
         return win32::UniqueFileHandle(FileCalls::Current().OpenEntry(path, FILE_LIST_DIRECTORY | SYNCHRONIZE));
     }
 
@@ -222,7 +237,7 @@ private:
 // What an earlier deletion moved into the holding directory and its holders
 // have let go of is deleted where it lies; what they still hold stays, and
 // goes when they let go. The directory itself goes once it is empty.
-void EmptyHoldingDirectory(const ContainedTree& tree, const std::wstring& root)
+void EmptyHoldingDirectory(const ContainedTree& tree, const std::wstring& root, Listing listing)
 {
     const std::wstring holding = JoinPath(root, kHoldingDirectoryName);
     const DWORD attributes = ::GetFileAttributesW(holding.c_str());
@@ -230,15 +245,11 @@ void EmptyHoldingDirectory(const ContainedTree& tree, const std::wstring& root)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return;
-    bool attributesWritable = false;
-    const win32::UniqueFileHandle held = tree.HoldDirectory(holding, attributes, true, attributesWritable);
-    if (!held)
-        return;
     EntryDeletion inPlace(std::wstring(), true, false);
     WipeWalk walk{WalkMode::Delete, &tree, &inPlace};
     walk.keepGoing = true;
-    walk.Below(holding, held.get(), false);
-    ContainedTree::Delete(held.get(), holding, attributes, inPlace);
+    walk.listing = listing;
+    walk.Directory(holding, attributes);
 }
 
 }  // namespace
@@ -349,10 +360,10 @@ bool VolumeHandler::ProbeVolumeRoot(const std::string& root, bool& hasOtherEntri
 
 namespace {
 
-std::int32_t Survey(const std::string& directory, WalkMode mode, ContainedTree& tree, std::uint64_t& bytes,
-                    FailureCause* cause)
+std::int32_t Survey(const std::string& directory, WalkMode mode, std::uint64_t& bytes, FailureCause* cause)
 {
     std::wstring wide;
+    ContainedTree tree;
     bytes = 0;
     if (!LongPathOf(directory, wide) || (mode == WalkMode::Look && !tree.Attach(wide))) {
         Blocked(cause, directory, "cannot be listed", ::GetLastError());
@@ -370,15 +381,13 @@ std::int32_t Survey(const std::string& directory, WalkMode mode, ContainedTree& 
 
 std::int32_t VolumeHandler::CountFiles(const std::string& directory, std::uint64_t& bytes, FailureCause* cause)
 {
-    ContainedTree tree;
-    return Survey(directory, WalkMode::Look, tree, bytes, cause);
+    return Survey(directory, WalkMode::Look, bytes, cause);
 }
 
 std::int32_t VolumeHandler::ListFiles(const std::string& directory)
 {
-    ContainedTree tree;
     std::uint64_t bytes = 0;
-    return Survey(directory, WalkMode::List, tree, bytes, nullptr);
+    return Survey(directory, WalkMode::List, bytes, nullptr);
 }
 
 bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int32_t& counter, FailureCause* cause,
@@ -386,22 +395,24 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
 {
     if (leftWhole)
         *leftWhole = true;
+    std::wstring wide;
     ContainedTree tree;
-    std::uint64_t bytes = 0;
-    const std::int32_t count = Survey(directory, WalkMode::Look, tree, bytes, cause);
-    if (count == -1)
+    if (!LongPathOf(directory, wide) || !tree.Attach(wide))
+        return Blocked(cause, directory, "cannot be listed", ::GetLastError());
+    WipeWalk look{WalkMode::Look, &tree};
+    look.cause = cause;
+    if (!look.Root(wide))
         return false;
     if (m_progress)
-        m_progress->FilesCounted(count);
+        m_progress->FilesCounted(look.files);
     if (leftWhole)
         *leftWhole = false;
-    std::wstring wide;
-    LongPathOf(directory, wide);
     // What a wipe before this one left in the holding directory, first.
-    EmptyHoldingDirectory(tree, wide);
+    EmptyHoldingDirectory(tree, wide, look.listing);
     EntryDeletion deletion(JoinPath(wide, kHoldingDirectoryName), true, true);
     WipeWalk walk{WalkMode::Delete, &tree, &deletion, cause, m_progress};
     walk.files = counter;
+    walk.listing = look.listing;
     // The description goes last, the previous one before the current: a wipe
     // cut short (the process ended, the drive gone) leaves the drive as the
     // volume it was, which the next run prepares again, not as a drive with
@@ -415,7 +426,7 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     for (const ListedEntry& entry : descriptions)
         deleted = deleted && walk.Entry(wide, entry);
     counter = walk.files;
-    EmptyHoldingDirectory(tree, wide);
+    EmptyHoldingDirectory(tree, wide, look.listing);
     return deleted;
 }
 

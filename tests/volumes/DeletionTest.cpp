@@ -143,36 +143,63 @@ TEST(EntryDeletion, EachSystemsWayAndWhereEachAnswerLeads)
 
 namespace {
 
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
 // The system's answers, but for the entries named: their opening is denied
-// (whole, or the right to write attributes), or their path cannot be read.
+// (whole, or the right to write attributes), their path cannot be read, or
+// they have become junctions; links hide (Wine) or not (Windows); listing
+// classes may be refused. `holdLater` is held from the deletion's open on
+// (the only one that shares nothing); `held` must not be renamed while
+// anything below it is opened.
 class AclCalls : public FileCalls {
 public:
-    std::set<std::wstring> denied, attributesDenied, unreadable;
+    std::set<std::wstring> denied, attributesDenied, unreadable, junctions;
+    std::set<FILE_INFO_BY_HANDLE_CLASS> refused;
+    bool hide = true;
+    int pathsRead = 0, renamed = 0;
+    std::wstring holdLater, held;
+    win32::UniqueFileHandle holder;
 
     HANDLE OpenEntry(const std::wstring& path, DWORD access, DWORD share, DWORD flags) override
     {
-        const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
-        if (denied.count(name) || (attributesDenied.count(name) && (access & FILE_WRITE_ATTRIBUTES))) {
+        const std::wstring name = NameOf(path);
+        if (name == holdLater && share == 0 && !holder)
+            holder.reset(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!held.empty() && path.rfind(held + L"\\", 0) == 0)
+            renamed += ::MoveFileW(held.c_str(), (held + L"-moved").c_str());
+        const bool refuse = denied.count(name) || (attributesDenied.count(name) && (access & FILE_WRITE_ATTRIBUTES));
+        if (refuse)
             ::SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        return FileCalls::OpenEntry(path, access, share, flags);
+        return refuse ? INVALID_HANDLE_VALUE : FileCalls::OpenEntry(path, access, share, flags);
     }
     bool FinalPath(HANDLE handle, std::wstring& path) override
     {
-        if (!FileCalls::FinalPath(handle, path))
-            return false;
-        if (unreadable.count(path.substr(path.find_last_of(L'\\') + 1))) {
+        ++pathsRead;
+        const bool read = FileCalls::FinalPath(handle, path);
+        if (read && unreadable.count(NameOf(path)))
             ::SetLastError(ERROR_NOT_SUPPORTED);  // as some redirectors and RAM disks answer
-            return false;
-        }
-        return true;
+        return read && !unreadable.count(NameOf(path));
     }
+    bool AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info) override
+    {
+        std::wstring path;
+        const bool known = FileCalls::AttributeTag(handle, info) && FileCalls::FinalPath(handle, path);
+        if (known && junctions.count(NameOf(path)))
+            info = {info.FileAttributes | FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_MOUNT_POINT};
+        return known;
+    }
+    bool ReadDirectory(HANDLE directory, FILE_INFO_BY_HANDLE_CLASS listing, void* buffer, DWORD size) override
+    {
+        if (refused.count(listing))
+            ::SetLastError(ERROR_INVALID_PARAMETER);  // as some SMB servers and FAT drivers answer
+        return !refused.count(listing) && FileCalls::ReadDirectory(directory, listing, buffer, size);
+    }
+    bool LinksMayHide() override { return hide; }
 };
 
 }  // namespace
 
-TEST(WipeLook, AccessDeniedAndUnreadablePathsStopTheLookWithTheSystemsOwnReason)
+TEST(WipeLook, AccessDeniedUnreadablePathsAndLinksStopTheLookWithTheSystemsOwnReason)
 {
     const testfiles::ScratchDir tree;
     ::CreateDirectoryA((tree / "Images").c_str(), nullptr);
@@ -180,44 +207,62 @@ TEST(WipeLook, AccessDeniedAndUnreadablePathsStopTheLookWithTheSystemsOwnReason)
                              "Images\\readonly.avi", "Images\\unreadable.avi"})
         testfiles::WriteAll(tree / name, name);
     ::SetFileAttributesA((tree / "Images\\readonly.avi").c_str(), FILE_ATTRIBUTE_READONLY);
-    const std::string leafName = tree.path().substr(tree.path().find_last_of('\\') + 1);
-    const std::wstring leaf(leafName.begin(), leafName.end());
+    const std::wstring leaf = NameOf(std::wstring(tree.path().begin(), tree.path().end()));
     AclCalls calls;
     const Installed installed(calls);
     VolumeHandler handler{DatabaseSettings(), GUID{}};
     const struct {
         std::set<std::wstring> AclCalls::*set;
         const wchar_t* name;
-        const char* blocker;
+        bool hide;           // Wine's answer; else Windows'
+        const char* blocker;  // null: the look passes
         DWORD code;
     } cases[] = {
-        {&AclCalls::denied, L"denied.avi", "Images\\denied.avi", ERROR_ACCESS_DENIED},
-        {&AclCalls::attributesDenied, L"readonly.avi", "Images\\readonly.avi", ERROR_ACCESS_DENIED},
+        {&AclCalls::denied, L"denied.avi", false, "Images\\denied.avi", ERROR_ACCESS_DENIED},
+        {&AclCalls::attributesDenied, L"readonly.avi", false, "Images\\readonly.avi", ERROR_ACCESS_DENIED},
         // Not ERROR_CANT_ACCESS_FILE: the path could not be read, it was not found outside.
-        {&AclCalls::unreadable, L"unreadable.avi", "Images\\unreadable.avi", ERROR_NOT_SUPPORTED},
-        {&AclCalls::unreadable, leaf.c_str(), "", ERROR_NOT_SUPPORTED},  // the tree itself
+        {&AclCalls::unreadable, L"unreadable.avi", true, "Images\\unreadable.avi", ERROR_NOT_SUPPORTED},
+        {&AclCalls::unreadable, L"Images", false, "Images", ERROR_NOT_SUPPORTED},
+        {&AclCalls::junctions, L"Images", false, "Images", ERROR_CANT_ACCESS_FILE},  // a link since it was listed
+        {&AclCalls::unreadable, leaf.c_str(), true, "", ERROR_NOT_SUPPORTED},       // the tree itself
+        // On Windows a file below a held directory lies inside: its path is not read.
+        {&AclCalls::unreadable, L"unreadable.avi", false, nullptr, 0},
     };
     for (const auto& c : cases) {
-        calls.denied.clear();
+        calls.denied = calls.unreadable = calls.junctions = {};
         calls.attributesDenied = {L"attributes.avi"};  // a file that is not read-only needs no attribute written
-        calls.unreadable.clear();
         (calls.*c.set).insert(c.name);
+        calls.hide = c.hide;
+        calls.pathsRead = 0;
         FailureCause cause;
         std::uint64_t bytes = 0;
-        EXPECT_EQ(-1, handler.CountFiles(tree.path(), bytes, &cause)) << c.blocker;
-        EXPECT_EQ(*c.blocker ? tree / c.blocker : tree.path(), cause.path);
-        EXPECT_EQ(c.code, cause.code) << c.blocker;
+        EXPECT_EQ(c.blocker ? -1 : 5, handler.CountFiles(tree.path(), bytes, &cause)) << NarrowName(c.name);
+        EXPECT_EQ(c.blocker ? (*c.blocker ? tree / c.blocker : tree.path()) : "", cause.path);
+        EXPECT_EQ(c.code, cause.code) << NarrowName(c.name);
     }
-    // With the access the privileges give: everything goes.
-    calls.denied.clear();
-    calls.attributesDenied = {L"attributes.avi"};
-    calls.unreadable.clear();
-    std::uint64_t bytes = 0;
-    EXPECT_EQ(5, handler.CountFiles(tree.path(), bytes));
+    EXPECT_EQ(3, calls.pathsRead);  // of the tree and its two directories, no file's
+
+    // With the access the privileges give, where the first listing class is refused: a file held once the look
+    // has passed stops the deletion, which has begun. Then, where both are refused and directories are listed by
+    // path, everything goes. No directory is renamed while the wipe is below it.
+    calls.refused = {FileFullDirectoryInfo};
+    calls.holdLater = L"plain.avi";
+    calls.held = JoinPath(LongPathForm(std::wstring(tree.path().begin(), tree.path().end())), L"Images");
     std::int32_t deleted = 0;
+    FailureCause cause;
+    bool leftWhole = true;
+    EXPECT_FALSE(handler.DeleteVolumeContents(tree.path(), deleted, &cause, &leftWhole));
+    EXPECT_FALSE(leftWhole);
+    EXPECT_EQ((std::vector<std::string>{tree / "Images\\plain.avi", "cannot be deleted"}),
+              (std::vector<std::string>{cause.path, cause.failure}));
+    EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, cause.code);
+    calls.holder.reset();
+    calls.holdLater.clear();
+    calls.refused.insert(FileIdBothDirectoryInfo);
     EXPECT_TRUE(handler.DeleteVolumeContents(tree.path(), deleted));
     EXPECT_EQ(5, deleted);
     EXPECT_FALSE(testfiles::Exists(tree / "Images"));
+    EXPECT_EQ(0, calls.renamed);
 }
 
 namespace {

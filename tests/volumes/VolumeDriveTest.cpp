@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -26,14 +27,14 @@ void Make(const std::string& path, DWORD attributes = 0)
     ASSERT_TRUE(!attributes || ::SetFileAttributesA(path.c_str(), attributes)) << path;
 }
 
-bool ReadOnly(const std::string& path) { return (::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) != 0; }
-
-// Files and directories below a directory, as "dir\" and "dir\file", sorted.
-Names Tree(const std::string& directory)
+// Files and directories below a directory, as "dir\" and "dir\file" (and
+// their attributes), sorted.
+Names Tree(const std::string& directory, bool attributes = false)
 {
     Names found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(directory + "\\"))
-        found.push_back(entry.path().string().substr(directory.size() + 1) + (entry.is_directory() ? "\\" : ""));
+        found.push_back(entry.path().string().substr(directory.size() + 1) + (entry.is_directory() ? "\\" : "") +
+                        (attributes ? " " + std::to_string(::GetFileAttributesW(entry.path().c_str())) : ""));
     std::sort(found.begin(), found.end());
     return found;
 }
@@ -46,10 +47,8 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     // Missing directories and drives: nothing counted, nothing deleted.
     std::int32_t counter = 10;
     std::uint64_t bytes = 0;
-    for (const char* missing : {"F:\\missing", "Q:\\"}) {
-        EXPECT_EQ(-1, handler.CountFiles(missing, bytes));
-        EXPECT_FALSE(handler.DeleteVolumeContents(missing, counter));
-    }
+    for (const char* missing : {"F:\\missing", "Q:\\"})
+        EXPECT_FALSE(handler.CountFiles(missing, bytes) != -1 || handler.DeleteVolumeContents(missing, counter));
     EXPECT_EQ(10, counter);
 
     // A root with only what every volume may hold, in any letter case, is blank to the probe.
@@ -73,24 +72,33 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     Make("F:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     Make("F:\\desktop.ini", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
     Make("F:\\Data\\Day 1\\Thumbs.db", FILE_ATTRIBUTE_SYSTEM);
-    // The look changes nothing; the deletion clears read-only attributes itself.
-    const auto attributes = [] {
-        std::vector<DWORD> found;
-        for (const char* path : {"F:\\Data\\Day 1\\IMG00002.dat", "F:\\Data\\Day 1\\KEY00002.dat",
-                                 "F:\\desktop.ini", "F:\\Data\\Day 1\\Thumbs.db"})
-            found.push_back(::GetFileAttributesA(path));
-        return found;
-    };
-    const std::vector<DWORD> before = attributes();
+    // What would stop the deletion stops the wipe at its look, before anything is deleted; no look changes
+    // anything. The deletion clears read-only attributes itself.
+    const std::tuple<const char*, const char*, DWORD> refusals[] = {
+        {"F:\\Data", "cannot be removed", ERROR_DIR_NOT_EMPTY},  // it keeps what the wipe leaves
+        {"F:\\Data\\Day 1", "cannot be removed", ERROR_SHARING_VIOLATION},  // held without delete sharing
+        {"F:\\Data\\Day 1\\KEY00002.dat", "cannot be deleted", ERROR_SHARING_VIOLATION}};
+    Make("F:\\Data\\System Volume Information\\");
+    for (const auto& [blocker, failure, code] : refusals) {
+        const Names before = Tree("F:", true);
+        const win32::UniqueFileHandle held(code == ERROR_DIR_NOT_EMPTY ? INVALID_HANDLE_VALUE
+                                           : ::CreateFileA(blocker, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        FailureCause cause;
+        EXPECT_EQ(-1, handler.CountFiles("F:", bytes, &cause)) << blocker;
+        EXPECT_EQ(std::string(blocker) + " " + failure + ": " + SystemMessage(code), CauseLine(cause));
+        EXPECT_EQ(before, Tree("F:", true));
+        ::RemoveDirectoryA("F:\\Data\\System Volume Information");
+    }
+    const Names before = Tree("F:", true);
     EXPECT_EQ(6, handler.CountFiles("F:", bytes));
-    EXPECT_EQ(before, attributes());
-    EXPECT_TRUE(ReadOnly("F:\\Data\\Day 1\\KEY00002.dat"));
+    EXPECT_EQ(before, Tree("F:", true));
     EXPECT_TRUE(handler.DeleteVolumeContents("F:\\", counter));
     EXPECT_EQ(16, counter);
     EXPECT_EQ((Names{".cache\\", ".cache\\inside.bin", "System Volume Information\\",
                      "System Volume Information\\tracking.log"}),
               Tree("F:"));
-    EXPECT_TRUE(ReadOnly("F:\\System Volume Information\\tracking.log"));
+    EXPECT_TRUE(::GetFileAttributesA("F:\\System Volume Information\\tracking.log") & FILE_ATTRIBUTE_READONLY);
 
     // Initialization refuses what it must not wipe.
     testfiles::WriteAll("E:\\keep.txt", "recording");
@@ -127,54 +135,6 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     EXPECT_EQ(0u, testfiles::ReadAll("F:\\VolumeInfo.xml").find("<SubVolumes>\r\n<SubVolume>\\Vol1<"));
     EXPECT_TRUE(testfiles::Exists("F:\\Vol1\\Images") && testfiles::Exists("F:\\Vol2") &&
                 !testfiles::Exists("F:\\Vol1\\VolumeInfo.xml"));
-}
-
-TEST(VolumeDrives, WhatWouldStopTheDeletionStopsTheWipeBeforeItDeletesAnything)
-{
-    VolumeHandler handler{DatabaseSettings(), GUID{}};
-    for (const char* path : {"E:\\Data\\", "E:\\Data\\Day 1\\", "E:\\Kept\\"})
-        Make(path);
-    Make("E:\\Data\\Day 1\\IMG00002.dat", FILE_ATTRIBUTE_READONLY);
-    Make("E:\\Data\\Day 1\\KEY00002.dat", FILE_ATTRIBUTE_READONLY);
-    Make("E:\\a.txt", FILE_ATTRIBUTE_READONLY);
-    const struct {
-        const char* held;  // opened without delete sharing meanwhile
-        const char* blocker;
-        const char* failure;
-        DWORD code;
-    } cases[] = {
-        {nullptr, "E:\\Kept", "cannot be removed", ERROR_DIR_NOT_EMPTY},  // keeps what the wipe leaves
-        {"E:\\Data\\Day 1\\KEY00002.dat", "E:\\Data\\Day 1\\KEY00002.dat", "cannot be deleted", ERROR_SHARING_VIOLATION},
-        {"E:\\Data\\Day 1", "E:\\Data\\Day 1", "cannot be removed", ERROR_SHARING_VIOLATION},
-    };
-    for (const auto& c : cases) {
-        if (c.held)
-            ::RemoveDirectoryA("E:\\Kept\\System Volume Information");
-        else
-            Make("E:\\Kept\\System Volume Information\\");
-        const Names before = Tree("E:");
-        win32::UniqueFileHandle held;
-        if (c.held)
-            held.reset(::CreateFileA(c.held, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        FailureCause cause;
-        std::uint64_t bytes = 0;
-        const DWORD attributes = ::GetFileAttributesA("E:\\a.txt");
-        EXPECT_EQ(-1, handler.CountFiles("E:", bytes, &cause)) << c.blocker;
-        EXPECT_EQ(attributes, ::GetFileAttributesA("E:\\a.txt"));  // left whole, it keeps its attributes
-        EXPECT_EQ((std::vector<std::string>{c.blocker, c.failure}), (std::vector<std::string>{cause.path, cause.failure}));
-        EXPECT_EQ(c.code, cause.code) << c.blocker;
-        EXPECT_EQ(before, Tree("E:"));
-    }
-    // Held only once the count has passed: the deletion stops there.
-    const win32::UniqueFileHandle held(
-        ::CreateFileA(cases[1].held, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::int32_t deleted = 0;
-    FailureCause cause;
-    EXPECT_FALSE(handler.DeleteVolumeContents("E:", deleted, &cause));
-    EXPECT_EQ((std::vector<std::string>{cases[1].blocker, "cannot be deleted"}),
-              (std::vector<std::string>{cause.path, cause.failure}));
-    EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, cause.code);
 }
 
 TEST(VolumeDrives, ADescriptionThatCannotBeWrittenLeavesNoVolumeAndPutsTheOthersBack)

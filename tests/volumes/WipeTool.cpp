@@ -1,5 +1,5 @@
-// The count, the wipe and the scan for test_volumes.py:
-//   count DIR  prints the count     wipe DIR  prints "deleted N", exits 1 on failure
+// The wipe and the scan for test_volumes.py:
+//   wipe DIR  prints "deleted N", exits 1 on failure (the look comes first: then nothing is deleted)
 //   scan TRACEDIR  the constructor's scan, tracing into TRACEDIR; prints
 //                  "PATH STATUS POSITION ALLOCATEDKB NUMFILES" per entry
 #include "recorderlibs/DbgLogger.h"
@@ -23,9 +23,6 @@ int main(int argc, char** argv)
                         static_cast<int>(v.allocatedSpaceKB), static_cast<int>(v.numFiles));
         }
         DbgLogger::Shutdown();
-    } else if (command == "count") {
-        std::uint64_t bytes = 0;
-        std::printf("%d\n", static_cast<int>(handler.CountFiles(argv[2], bytes)));
     } else if (command == "wipe") {
         const bool ok = handler.DeleteVolumeContents(argv[2], deleted);
         std::printf("deleted %d\n", static_cast<int>(deleted));

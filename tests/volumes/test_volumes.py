@@ -76,14 +76,12 @@ class Wipe(unittest.TestCase):
                 self.fill_drive()
                 (self.e / name).unlink(missing_ok=True)
                 os.symlink(target, self.e / name)
-                self.run_tool("count", "E:")
                 self.assertEqual(1, self.run_tool("wipe", "E:").code, what)
                 self.assert_canaries_untouched(what)
                 self.assertTrue(os.path.islink(self.e / name), what)
 
         # Without links, whatever the names: everything goes, nothing else.
         files = self.fill_drive()
-        self.assertEqual(str(files), self.run_tool("count", "E:").stdout.strip())
         result = self.run_tool("wipe", "E:")
         self.assertEqual((0, f"deleted {files}"), (result.code, result.stdout.strip()), result.stderr)
         self.assertEqual([], mptest.tree(self.e))
