@@ -103,9 +103,15 @@ std::string JoinPath(const std::string& directory, const std::string& name)
 
 bool DirectoryListing::Start(const std::wstring& directory, const wchar_t* pattern)
 {
-    // No short names, and large batches from the file system.
-    m_find.reset(::FindFirstFileExW(JoinPath(directory, pattern).c_str(), FindExInfoBasic, &m_entry,
-                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    // No short names, and large batches from the file system; where it does
+    // not know the class that asks for, the one every file system knows.
+    const std::wstring path = JoinPath(directory, pattern);
+    for (const FINDEX_INFO_LEVELS level : {FindExInfoBasic, FindExInfoStandard}) {
+        m_find.reset(::FindFirstFileExW(path.c_str(), level, &m_entry, FindExSearchNameMatch, nullptr,
+                                        FIND_FIRST_EX_LARGE_FETCH));
+        if (m_find || !ClassRefused(::GetLastError()))
+            break;
+    }
     if (m_find) {
         m_pending = true;
         return true;
