@@ -393,9 +393,9 @@ class DamagedRecorder(Scenario):
             3: "oversized-journal", 2: "torn-toc", 1: "stale-summary", 0: "garbage-header"})
         # Its summary says recorded, the file holds nothing: nothing to rebuild from.
         write(e / "Images" / "IMG0001.AVI", volwriter.fresh_image_bytes(volwriter.MIB))
-        volwriter.write_volume(rec.drive("f"), files=3, file_num_offset=4, position=1, version=0x2015,
-                               start_file=-1, record_file=-1, **small,
-                               damages={6: "missing-key-index", 5: "truncated", 4: "stale-summary"})
+        os.remove(volwriter.write_volume(rec.drive("f"), files=3, file_num_offset=4, position=1, version=0x2015,
+                                         start_file=-1, record_file=-1, **small, damages={
+                                             6: "missing-key-index", 5: "truncated", 4: "stale-summary"})["master_path"])
         volwriter.write_volume(rec.drive("g", "network"), files=2, position=0, **dict(small, db_guid=guid_text()))
         write(s.drive("g") / "Recordings" / "System Volume Information" / "keep.dat", b"system")
         rec.drive("h")                                             # blank
@@ -456,7 +456,8 @@ class DamagedRecorder(Scenario):
         first = {d: self.assertPrepared(d, 3, position) for d, position in (("e", 0), ("f", 2), ("h", 1))}
         self.assertEqual(kept, {d: contents(s.drive(d)) for d in "gl"})
 
-        # Released and prepared again in the order of the old positions.
+        # Released and prepared again in the order of the old positions, untraced.
+        s.reg_delete(r"HKLM\Software\Corvane-VG\Kestrix\DbgLogger", "Mediaprep")
         write(s.drive("e") / "Images" / "IMG0000.AVI", b"recorded since")
         rec.run()
         self.assertEqual(LOG_HEAD + left + "Message: Data drives found: E: H: F:\r\n", rec.log())
