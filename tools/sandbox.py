@@ -186,6 +186,13 @@ class Prefix:
         return subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
 
+    def kill_server(self):
+        """End every program of the prefix and its wineserver. Only once the
+        server is gone may the next program start: one that starts while it
+        goes down is taken down with it."""
+        self.wineserver("-k")
+        self.wineserver("-w")
+
     # -- creation --------------------------------------------------------
     def ensure(self):
         """Create the prefix once; afterwards only check that it is ready."""
@@ -199,7 +206,7 @@ class Prefix:
             if marker.exists():
                 # Made while only the 64-bit Wine was installed: once the 32-bit
                 # one is there, nothing starts in it any more.
-                self.wineserver("-k")
+                self.kill_server()
                 marker.unlink()
             _rmtree(self.path)
             self.path.parent.mkdir(parents=True, exist_ok=True)
@@ -215,8 +222,7 @@ class Prefix:
                             "/t", "REG_SZ", "/d", "N", "/f", "/reg:64"])
             for view in WINE_DRIVES_VIEWS:
                 self._wine_raw(["reg", "delete", WINE_DRIVES_KEY, "/f", *_view_args(view)])
-            self.wineserver("-k")
-            self.wineserver("-w")
+            self.kill_server()
             self._write_state({"drive_types": {}})
             marker.write_text("ready\n")
 
@@ -294,8 +300,7 @@ class Prefix:
                 for letter, kind in sorted(wanted.items()):
                     self._wine_raw(["reg", "add", WINE_DRIVES_KEY, "/v", f"{letter}:", "/t",
                                     "REG_SZ", "/d", kind, "/f", *_view_args(view)])
-            self.wineserver("-k")
-            self.wineserver("-w")
+            self.kill_server()
             state["drive_types"] = dict(wanted)
             self._write_state(state)
 
@@ -366,7 +371,7 @@ class Prefix:
                 # Other programs may be running in this prefix: wait until they
                 # are done (the caller's shared lock becomes an exclusive one).
                 self.prefix_lock.acquire(exclusive=True)
-                self.wineserver("-k")
+                self.kill_server()
                 timed_out = True
             out.seek(0)
             err.seek(0)
@@ -620,7 +625,7 @@ class Started:
         lock = _FileLock(self.prefix.prefix_lock.path)
         if lock.acquire(exclusive=True, timeout=60):
             try:
-                self.prefix.wineserver("-k")
+                self.prefix.kill_server()
             finally:
                 lock.release()
 

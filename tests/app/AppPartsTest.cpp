@@ -43,8 +43,6 @@ TEST(SystemMenu, NoAboutEntryWithoutAText)
     ::DestroyMenu(menu);
 }
 
-// The bar goes over the files of all the drives to wipe, the figures over
-// the current drive's.
 TEST(RunProgress, TheBarGoesOverAllDrivesTheFiguresOverTheCurrentOne)
 {
     RunProgressState progress;
@@ -115,10 +113,8 @@ BOOL WINAPI FakeDestroyReason(HWND)
 
 }  // namespace
 
-// What ends a run from outside, with what Wine cannot do faked: the block
-// reason (a stub there), Ctrl+Break and a closed console (which only a
-// console sends; the handler is called here). A drive under way holds the
-// session off, Ctrl+C waits for it, a closed console a while.
+// What Wine cannot do faked: the block reason (a stub there), Ctrl+Break and a closed console (the handler
+// is called here). A drive under way holds the session off, Ctrl+C waits for it, a closed console a while.
 TEST(RunGuards, ADriveUnderWayHoldsOffTheSessionAndEveryStop)
 {
     const auto create = std::exchange(SessionEndGuard::CreateReason, FakeCreateReason);

@@ -1,12 +1,9 @@
-// dlgprobe.exe: the GUI tests' eyes inside the sandbox. "dlgprobe wait SECONDS
-// caption=TEXT|child=ID [gone]" describes the first visible dialog window of any
-// process that matches, as soon as there is one, in JSON (its rectangle in screen
-// coordinates); "null" and exit code 1 when there is none within SECONDS. With
-// "gone": waits until none matches. "dlgprobe watch SECONDS child=ID" describes
-// the matching dialog every 0.1 s for SECONDS, each sample with whether it
-// answered a message within one second. "dlgprobe send MESSAGE WPARAM
-// caption=TEXT|child=ID|class=NAME" sends the message (numbers in any C form)
-// to the first such window, hidden ones too for class=, and prints its answer.
+// dlgprobe.exe: the GUI tests' eyes inside the sandbox; MATCH is caption=TEXT, child=ID or (send only,
+// hidden windows too) class=NAME, and a dialog is described in JSON, its rectangle on the screen.
+//   wait SECONDS MATCH [gone]  the first visible dialog that matches, once there is one ("null" and
+//                              exit 1 after SECONDS); with gone: once none matches
+//   watch SECONDS MATCH        the dialog every 0.1 s, each sample with whether it answered within 1 s
+//   send MESSAGE WPARAM MATCH  sends the message (numbers in any C form), prints its answer
 #include <windows.h>
 
 #include <cstdio>

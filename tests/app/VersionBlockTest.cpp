@@ -18,9 +18,8 @@ void Put16(Bytes& out, std::initializer_list<std::size_t> words)
     }
 }
 
-// A node as a resource compiler lays it out: length, value length
-// (characters for a text), type, the key, then the value and each child at
-// a 4-byte boundary.
+// A node as a resource compiler lays it out: length, value length (characters for a text), type, the key,
+// then the value and each child at a 4-byte boundary.
 Bytes Node(const std::u16string& key, const Bytes& value, bool text, const std::vector<Bytes>& children = {})
 {
     Bytes out;
@@ -46,7 +45,6 @@ Bytes Str(const std::u16string& key, const std::u16string& value)
     return Node(key, text, true);
 }
 
-// A string table of one language and code page, and StringFileInfo.
 Bytes Table(const std::u16string& name, const std::vector<Bytes>& values) { return Node(name, {}, true, values); }
 Bytes Strings(const std::vector<Bytes>& tables) { return Node(u"StringFileInfo", {}, true, tables); }
 
@@ -76,9 +74,8 @@ Bytes Typical(const std::u16string& productVersion)
     return Block(Fixed(9, 9, 9, 9), {Strings({table}), Translations({{0x0409, 1200}})});
 }
 
-// ProductVersionText and the US English ProductVersion of the block, read
-// from a copy at the very end of a readable page with a no-access page behind
-// it: any read past the block faults.
+// The block's US English ProductVersion (and ProductVersionText), read from the end of a readable page with
+// a no-access page behind it: any read past the block faults.
 std::string Guarded(const Bytes& block)
 {
     const DWORD page = 4096;
@@ -106,15 +103,13 @@ TEST(VersionBlock, TheProductVersionText)
         {"fixed", Block(Fixed(3, 2, 0, 0), {}), "3.2"},
         {"fixed", Block(Fixed(65535, 0, 10, 0), {}), "65535.0.10"},
         {"fixed", Block(Fixed(0, 0, 0, 0), {}), "0"},
-        // A string value wins, ", " and then "," turned into dots; keys match
-        // without regard to case.
+        // A string value wins, ", " and then "," turned into dots; keys match in any case.
         {"string", Typical(u"3, 2,0, 1"), "3.2.0.1"},
         {"string", Typical(u"1,,2"), "1..2"},
         {"string", Typical(u""), ""},
         // Without a version resource, all zeros.
         {"no file", ReadFileVersionBlock("C:\\missing\\Mediaprep.exe"), "0.0.0.0"},
-        // The first translation whose table has the value, in the order of
-        // the translation table; tables it does not name are not looked at.
+        // The first translation, in the table's order, whose strings have the value; no others are looked at.
         {"second translation",
          Block(Fixed(3, 2, 0, 0), {Strings({Table(u"040704e4", {Str(u"FileVersion", u"8, 0")}),
                                             Table(u"040904B0", {Str(u"ProductVersion", u"4, 1")})}),
@@ -134,7 +129,7 @@ TEST(VersionBlock, ADamagedBlockIsNeverReadBeyondItsEnd)
 {
     const Bytes block = Typical(u"3, 2, 0, 1");
     for (std::size_t at = 0; at < block.size(); ++at) {
-        // Cut after this byte: the text is the whole, a part of it or none.
+        // Cut after this byte: the whole text, a part of it or none.
         const std::string text = Guarded(Bytes(block.begin(), block.begin() + static_cast<long>(at + 1)));
         EXPECT_EQ(0u, std::string("3, 2, 0, 1").rfind(text, 0)) << at;
         // This byte replaced by 0x00 and by 0xFF, lengths included.

@@ -1,7 +1,6 @@
 """Mediaprep.exe as the technician meets it: its dialogs on a private X display,
 read back through dlgprobe.exe and compared with a silent run (screenshots in
-build/mingw/test-artifacts/gui/, MEDIAPREP_UPDATE_DOCS=1 also refreshes docs/),
-and /report, which changes nothing and names the drives /clean prepares."""
+build/mingw/test-artifacts/gui/, MEDIAPREP_UPDATE_DOCS=1 also refreshes docs/)."""
 
 import contextlib
 import json
@@ -11,13 +10,11 @@ import shutil
 import sys
 import time
 import unittest
-from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
 from mptest import sandbox  # noqa: E402
-from recorder import RECORDER_SETTINGS, ZERO_GUID, Recorder, description, guid_text, write  # noqa: E402
-import volwriter  # noqa: E402  (tools/, put on the path by mptest)
+from recorder import ZERO_GUID, Recorder, description, write  # noqa: E402
 
 KESTRIX_KEY = r"HKLM\Software\Corvane-VG\Kestrix"
 IDOK, IDCANCEL, PANEL, VERSION_LINE, SS_ICON, BS_DEFPUSHBUTTON = 1, 2, 1004, 1007, 0x3, 0x1
@@ -25,9 +22,8 @@ STEP, FIGURES, BAR, STOP = 1005, 1006, 1008, 1009
 BUSY_FILES = 30000  # on E:, enough for several seconds of wiping
 WARNING = "Media Preparation clears the Kestrix image database."
 DB_GUID = "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}"
-# E: a volume of another database full of small files, initialised. F: a volume of another database whose wipe leaves a
-# "System Volume Information" directory behind: it fails. G: too small, holds
-# the pre-alarm directory and lacks the restore directory's parent.
+# E: another database's volume full of small files, prepared. F: another database's volume whose wipe leaves
+# "System Volume Information" behind: it fails. G: too small, with the pre-alarm directory, no restore parent.
 SETTINGS = {"ImagePath": "\\Image\\", "IndexPath": "\\Index\\", "AlarmPath": "\\Alarm\\",
             "PreAlarmPath": "G:\\PreAlarm\\", "RestorePath": "G:\\missing\\Restore\\"}
 FAILURE = "Failure to initialize drive F:.  Mediaprep not completely successful.\n"
@@ -36,7 +32,6 @@ CREATE_FAILURE = "Failed attempting to create: G:\\missing\\Restore\\"
 # What stopped each, below it in its box and on the next line of the log.
 FAILURE_CAUSE = "F:\\Recordings cannot be removed: Directory is not empty. Nothing on F: was deleted."
 CREATE_CAUSE = "G:\\missing\\Restore\\ cannot be created: Path not found."
-REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
 LOG_HEAD = "Configuring Kestrix Drives\r\n"
 WM_QUERYENDSESSION, WM_ENDSESSION = 0x11, 0x16
 
@@ -150,10 +145,8 @@ class Technician(unittest.TestCase):
 
     def test_the_switch_runs_silently_escape_changes_nothing_and_ok_reports_over_the_dialog(self):
         with self.recorder() as rec:
-            # The switch among other arguments: no window at all, and the
-            # log's directory made when missing.
+            # The switch among other arguments: no window, the log's directory made, progress on standard output.
             shutil.rmtree(self.s.cpath(r"C:\Windows\Kestrix"), ignore_errors=True)
-            # Its progress goes to standard output as it goes.
             clean = self.s.start(mptest.exe("Mediaprep.exe"), ["report.txt", "-CLEAN", "-x"], display=self.display.name)
             self.assertTrue(clean.wait_for_output("Wiping drive E: 0 of 30,001 files deleted", timeout=120))
             windows = set()
@@ -183,8 +176,7 @@ class Technician(unittest.TestCase):
             self.assertEqual("Mediaprep", dialog["caption"])  # the taskbar's name for it
             self.assertEqual((WARNING, "OK", "Cancel"), tuple(texts(dialog)[i] for i in (PANEL, IDOK, IDCANCEL)))
             self.screenshot("dialog", dialog)
-            # The About entry is the system menu's last item: Up from the
-            # first item goes round to it.
+            # The About entry is the system menu's last item: Up from the first goes round to it.
             self.display.key("alt+space", "Up", "Return")
             about = self.wait("caption=About Mediaprep")
             version = re.search(r'MEDIAPREP_VERSION_TEXT "([^"]*)"',
@@ -245,9 +237,8 @@ class Technician(unittest.TestCase):
         stop, found = "Message: Stopped on request after drive E:; not prepared: F:", "Message: Data drives found: E:"
         with self.recorder(ours=True) as rec:
             e, f = self.s.drive("e"), self.s.drive("f")
-            # Ctrl+C twice on the console of /clean while E: is wiped: the run
-            # finishes E:, says so and leaves F:, which it had released. The
-            # system's question meanwhile is answered no.
+            # Ctrl+C twice on the console of /clean while E: is wiped: the run finishes E:, says so and leaves F:,
+            # which it had released. The system's question meanwhile is answered no.
             clean = self.s.start(mptest.exe("mptesthelper.exe"), ["console", "Wiping drive E:", "B:\\Mediaprep.exe",
                                                                   "/clean"], display=self.display.name)
             self.deleting(e)
@@ -274,8 +265,8 @@ class Technician(unittest.TestCase):
             self.assert_ended(program)
             self.assertEqual([DB_GUID] * 2, [rec.info(d)["DBGUID"] for d in "ef"])
 
-            # The session ended by force while E: is wiped: the log says where
-            # the run was. The next run prepares E:, and its stop button stops it after E:.
+            # The session ended by force while E: is wiped: the log says where the run was. The next run
+            # prepares E:, and its stop button stops it after E:.
             self.fill(e / "Yard")  # listed after the description, as on NTFS
             clean = self.s.start(mptest.exe("Mediaprep.exe"), ["/clean"], display=self.display.name)
             self.deleting(e / "Yard")
@@ -299,89 +290,6 @@ class Technician(unittest.TestCase):
             self.assertEqual(["Alarm/", "Image/", "Index/", "VolumeInfo.xml"],
                              [p for p in mptest.tree(e) if p != "VolumeInfoOld.xml"])
             self.assertEqual(untouched, {p: (f / p).read_bytes() for p in mptest.tree(f) if not p.endswith("/")})
-
-def snapshot(roots):
-    """Every file and directory below the roots: contents, attributes and the
-    times a writer changes (a file created and removed again changes its
-    directory's). Last-access times are left out: Wine's hosts record reads."""
-    found = {}
-    for root in roots:
-        for path in [Path(root)] + [Path(d) / n for d, ds, fs in os.walk(root) for n in ds + fs]:
-            st = os.lstat(path)
-            data = None if path.is_dir() else path.read_bytes()
-            found[str(path)] = (data, st.st_mode, st.st_mtime_ns, st.st_ctime_ns)
-    return found
-
-
-def registry(rec):
-    return {(name, view): rec.registry(name, view=view)
-            for name in ["GUID", "MultipleDir", *RECORDER_SETTINGS] for view in (32, 64)}
-
-
-class Preview(unittest.TestCase):
-    def test_report_changes_nothing_and_names_the_drives_clean_prepares(self):
-        with sandbox.Session() as session:
-            db = guid_text()
-            rec = Recorder(session, db)
-            small = dict(db_guid=db, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=2)
-            e = rec.drive("e")
-            volwriter.write_volume(e, files=3, position=0, **small, damages={2: "stale-summary"})
-            # Its summary says recorded, the file holds nothing: nothing to rebuild from.
-            write(e / "Images" / "IMG0001.AVI", volwriter.fresh_image_bytes(volwriter.MIB))
-            os.remove(volwriter.write_volume(rec.drive("f"), files=2, file_num_offset=3, position=1, version=0x2015,
-                                             start_file=-1, record_file=-1, **small)["master_path"])
-            volwriter.write_volume(rec.drive("g", "network"), files=2, position=0, **dict(small, db_guid=guid_text()))
-            write(session.drive("g") / "Recordings" / "System Volume Information" / "keep.dat", b"system")
-            rec.drive("h")                                             # blank
-            write(rec.drive("j") / "old" / "clip.avi", os.urandom(512))  # data without a description
-            write(rec.drive("k", size_kb=200 * 1024) / "VolumeInfo.xml.bak", description())  # too small
-            write(rec.drive("y", "removable", size_kb=None) / "notes.txt", b"a technician's stick")
-            roots = [session.drive(d) for d in "efghjky"] + [session.cpath("C:\\Kestrix")]
-            before, values = snapshot(roots), registry(rec)
-
-            usage = rec.run(["-clean", "/?"])                          # help wins, and only helps
-            self.assertEqual(0, usage.code)
-            self.assertIn("  1  the run reported at least one error", usage.stdout)
-            self.assertEqual((before, None), (snapshot(roots), rec.log()))
-            result = rec.run(["/Report", "-clean"])                    # report wins
-
-            self.assertEqual(before, snapshot(roots))
-            self.assertEqual(values, registry(rec))
-            self.assertIsNone(rec.log(), "no run log: nothing was prepared")
-            text = session.cpath(REPORT).read_text()
-            self.assertEqual(text.splitlines(), result.stdout.splitlines())
-            # Each drive's block: its "Drive" line and the indented lines below it.
-            blocks = {m[1]: m[0] for m in re.finditer(r"^Drive (\S+).*(?:\n  .*)*", text, re.M)}
-            for drive, expected in {
-                "E:": ["Scan status: Active", "Damaged image file 2: a run would rebuild its summary",
-                       "Damaged image file 1: a run would replace it", "A run would prepare it: delete 6 files"],
-                "F:": ["Scan status: Active", "A run would prepare it"],
-                "G:": ["Drive G: network", "volume of another database", "Scan status: Foreign",
-                       "A run would leave G: as it is: G:\\Recordings cannot be removed"],
-                "H:": ["Description: none", "Scan status: Blank", "delete 0 files (0 bytes)"],
-                "J:": ["Scan status: BlankWithData", "leave it alone: it holds files but no description"],
-                "K:": ["Candidate: no, too small"],
-                "Y:": ["Drive Y: removable", "Candidate: no, removable drives are never examined"],
-            }.items():
-                for line in expected:
-                    self.assertIn(line, blocks[drive], drive)
-            self.assertIn("Pre-alarm directory C:\\Kestrix\\PreAlarm\\: a run would empty it: 2 files", text)
-            self.assertIn("Restore directory C:\\Kestrix\\Restore\\: missing; a run would create it", text)
-            last = text.splitlines()[-1].split(": ", 1)
-            self.assertEqual("Drives a run would prepare", last[0])
-
-            # Without a database GUID the preview makes one in memory only.
-            session.reg_delete(mptest.DATABASE_KEY, "GUID")
-            again = rec.run(["-REPORT"])
-            self.assertIsNone(rec.registry("GUID"))
-            self.assertIn("none in the registry", again.stdout)
-            rec.set_settings({}, db)
-            self.assertEqual(before, snapshot(roots))
-
-            rec.run(["/clean"])
-            found = rec.log().splitlines()[-1]
-            self.assertEqual(f"Message: Data drives found: {last[1]}", found)
-            self.assertEqual(3, len(last[1].split()))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,4 @@
-// The exception text, with our message file ResErrorMsg.dll beside the test
-// program, where the platform's search rules find it first.
+// The exception text, with ResErrorMsg.dll beside the test program, where the search rules find it first.
 #include "tests/fileio/FileIoTest.h"
 
 TEST(AppException, TextsComeFromTheMessageFileAndTheSystem)
@@ -12,8 +11,7 @@ TEST(AppException, TextsComeFromTheMessageFileAndTheSystem)
     EXPECT_FALSE(GetAppErrorText(0, text));
     EXPECT_EQ(kTextNotFound, text);
 
-    // Each part only when it is there; lower-case hexadecimal without leading
-    // zeros; system error 1 never looked up, a code without text kept bare.
+    // Each part only when there; lower-case hexadecimal without leading zeros; system error 1 not looked up.
     const std::pair<AppException, std::string> layouts[] = {
         {AppException("SaveBuffer():  WriteFile error.", kAppErrorWrite, 5, "SequentialFile.cpp", 412),
          "App Error 0xc00403f5: " + kWriteText + "Sys error 0x5: " + denied +

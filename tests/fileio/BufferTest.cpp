@@ -1,5 +1,4 @@
-// The block table and the pools without files, in states that transfers reach
-// only by chance; and the worker thread.
+// The block table and the pools without files, in states that transfers reach only by chance; the worker thread.
 #include "fileio/WorkerThread.h"
 #include "tests/fileio/FileIoTest.h"
 
@@ -67,8 +66,7 @@ TEST(FileBufferManager, AFreedBlockIsFoundAgainUntilAnotherOwnerTakesItsBufferAn
             << c.error << " " << c.count;
     }
 
-    // Transfers pending: the first one in the range answers, by its kind
-    // (mode 0 reads, 1 writes, 2 either).
+    // Transfers pending: the first one in the range answers, by its kind (mode 0 reads, 1 writes, 2 either).
     EXPECT_FALSE(blocks.IsAnyIOPending());
     Mark(1, true, BufferOperation::Write);
     Mark(2, true, BufferOperation::ReadAhead);

@@ -1,8 +1,6 @@
-// fileio_child.exe MODE PATH ends its process while a file is open and
-// transfers are in flight. PATH must exist with 8 blocks and 300 bytes; the
-// writes leave byte (i * 7 + i / 65536) & 0xFF at each offset i.
-//   leak     writes through a file never closed; main returns 0
-//   exit     the same, then ExitProcess(7): no destructors run
+// fileio_child.exe leak|exit PATH ends its process with a file open and transfers in flight: leak returns
+// from main, exit calls ExitProcess(7) (no destructors). PATH must exist with 8 blocks and 300 bytes; the writes
+// leave byte (i * 7 + i / 65536) & 0xFF at each offset i.
 #include "fileio/SequentialFile.h"
 
 #include <windows.h>

@@ -27,16 +27,6 @@ inline std::string Pattern(std::size_t size, unsigned seed)
     return bytes;
 }
 
-// Where two byte strings first differ ("" when they do not).
-inline std::string Mismatch(const std::string& expected, const std::string& actual)
-{
-    if (expected == actual)
-        return "";
-    const auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end()).first;
-    return "sizes " + std::to_string(expected.size()) + " and " + std::to_string(actual.size()) +
-           ", first difference at " + std::to_string(at - expected.begin());
-}
-
 inline bool AllFree(const FileBufferPool& read, const FileBufferPool& write)
 {
     return read.FreeBufferCount() == read.BufferCount() && write.FreeBufferCount() == write.BufferCount();

@@ -1,6 +1,5 @@
-// The message file found through the recorder's event-log registration: in a
-// directory without ResErrorMsg.dll the search rules find nothing and the
-// registry decides (a sandbox session, as HKEY_LOCAL_MACHINE changes).
+// The message file found through the recorder's event-log registration: in a directory without
+// ResErrorMsg.dll the search rules find nothing and the registry decides.
 #include "fileio/WorkerThread.h"
 #include "recorderlibs/DbgLogger.h"
 #include "tests/fileio/FileIoTest.h"
@@ -13,8 +12,7 @@
 
 namespace {
 
-// Debugger output is raised as an exception that a vectored handler sees
-// first, debugger or not.
+// Debugger output is an exception that a vectored handler sees first, debugger or not.
 std::vector<std::string> g_debugOutput;
 
 LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info)
@@ -26,7 +24,7 @@ LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info)
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// Looks `code` up: whether its text was found, and what went to the debugger.
+// Whether the text of `code` was found, and what went to the debugger.
 std::pair<bool, std::vector<std::string>> LookUp(std::uint32_t code)
 {
     g_debugOutput.clear();
@@ -60,8 +58,7 @@ TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsR
 {
     ASSERT_EQ(0, testreg::SetString(kMessageFileKey, kMessageFileValue, installed));
     EXPECT_EQ(std::make_pair(true, std::vector<std::string>{}), LookUp(kAppErrorRead));
-    // Looked up afresh every time. What goes to the debugger at each step that
-    // fails: no key, no value, a value longer than the 256 bytes read, no file.
+    // Looked up afresh every time; each failing step says so: no key, no value, over the 256 bytes read, no file.
     const std::pair<std::string, std::string> steps[] = {
         {"", "Failed finding error message file in registry\n"},
         {"TypesSupported", "Failed finding error message location in registry\n"},
@@ -78,8 +75,8 @@ TEST_F(RegisteredMessageFile, TheRegistrationLeadsToTheTextsAndEachFailedStepIsR
     }
 }
 
-// Both builds see the native System32, not SysWOW64 (the 32-bit one runs under WOW64 here, as on a
-// 64-bit recorder): by the search rules, and through a registration that names a folder there.
+// Both builds see the native System32 (the 32-bit one under WOW64, as on a 64-bit recorder): by the search
+// rules, and through a registration that names a folder there.
 TEST_F(RegisteredMessageFile, TheNativeSystemDirectoryIsSeenByBothBuilds)
 {
     BOOL wow64 = FALSE;

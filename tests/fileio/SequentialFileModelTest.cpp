@@ -1,9 +1,7 @@
-// Random Read, Write, Seek, Close and reopen on several files at once, checked
-// byte for byte against a plain model of each file. A write at or past what was
-// written since Open does not load its blocks, whose rest becomes unknown; whole
-// blocks go to disk. Partly written blocks stay out of the pools until Close and
-// the pools wait without limit: a run closes a file before it keeps more of them
-// than its share of the pools can spare.
+// Random Read, Write, Seek, Close and reopen on several files at once, checked byte for byte against a
+// plain model. A write at or past what was written since Open does not load its blocks, whose rest becomes
+// unknown. Partly written blocks stay out of the pools until Close and the pools wait without limit: a run
+// closes a file before it keeps more of them than its share of the pools can spare.
 #include "tests/fileio/FileIoTest.h"
 
 #include <algorithm>
@@ -103,8 +101,7 @@ private:
                  std::to_string(f.extent) + ")";
     }
 
-    // A length whose blocks from offset stay within limit blocks: small,
-    // about a block, up to the end of the block, or anything up to the limit.
+    // Small, about a block, up to the block's end, or anything within limitBlocks blocks from offset.
     std::uint32_t Length(std::uint64_t offset, std::uint32_t limitBlocks)
     {
         const std::size_t kind = Pick(5);
@@ -122,7 +119,7 @@ private:
         const std::uint64_t size = f.bytes.size();
         const std::uint64_t offset = Pick(3) == 0 && f.pos->Offset() < size ? f.pos->Offset() : Between(0, size - 1);
         std::uint32_t length = Length(offset, kReadBlocks);
-        if (Pick(4) != 0)  // now and then past the end; else not
+        if (Pick(4) != 0)  // else past the end now and then
             length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, size - offset));
         // Not into bytes whose contents this session left unknown.
         const auto from = f.bytes.begin() + static_cast<std::ptrdiff_t>(offset);
@@ -158,8 +155,7 @@ private:
     void Write(ModelFile& f)
     {
         const std::uint64_t size = f.bytes.size();
-        // Append, go on where the cursor is, just before a block end (to meet
-        // the write just issued for it), or anywhere.
+        // Append, at the cursor, just before a block end (to meet the write just issued for it), or anywhere.
         const std::size_t kind = Pick(4);
         const std::uint64_t offset =
             kind == 0   ? size
@@ -180,9 +176,8 @@ private:
         f.file->Write(*f.pos, data.data(), length);
         ASSERT_EQ(end, f.pos->Offset()) << Where();
 
-        // Writing at or past the extent may skip the old contents of the
-        // blocks: what lies past the extent there becomes unknown. What was
-        // written before stays, even where the block left the cache.
+        // At or past the extent the blocks' old contents may be skipped: what lies past the extent there
+        // becomes unknown. What was written before stays, even where the block left the cache.
         const bool skipsOldContents = f.extent != 0 && offset >= f.extent;
         for (std::uint64_t block = offset / kBlock; block <= (end - 1) / kBlock; ++block)
             f.partlyWritten.erase(block);
@@ -201,8 +196,7 @@ private:
         ASSERT_EQ(f.bytes.size(), f.file->Size()) << Where();
     }
 
-    // Fills a block to its end, so that its write starts, and changes it again
-    // at once: the change meets the write in flight, or just after it.
+    // Fills a block to its end, so that its write starts, and changes it at once: the change meets the write.
     void Refill(ModelFile& f)
     {
         const std::uint64_t blockEnd = (Between(0, f.bytes.size() - 1) / kBlock + 1) * kBlock;
@@ -213,8 +207,7 @@ private:
             WriteAt(f, offset + Between(0, length - 1), 1 + static_cast<std::uint32_t>(Between(0, 40)));
     }
 
-    // Closes the file with the most partly written blocks when there is no
-    // room for another; false when that file is closed now.
+    // Without room for another partly written block, closes the file with the most; false when that is this one.
     bool RoomForAPartBlock()
     {
         std::size_t open = 0;
@@ -278,9 +271,8 @@ private:
 
 }  // namespace
 
-// Pools far smaller than the files, shared by three threads with three files
-// each: buffers go from file to file all the time. A thread may hold a read
-// range with its read-ahead or a write range at once, and the pools' rest.
+// Pools far smaller than the files, shared by three threads with three files each: buffers go from file to
+// file all the time. A thread may hold a read range with its read-ahead or a write range, and its part blocks.
 TEST(SequentialFileModel, MatchesThePlainModelWithThreadsOnSmallPools)
 {
     testfiles::ScratchDir dir;

@@ -1,6 +1,5 @@
-// The recorder's settings read through the sandbox registry; what the whole
-// runs leave out of directory clearing; a stop before the first drive (E: is
-// an empty drive of the sandbox).
+// The recorder's settings, what the whole runs leave out of directory clearing, and a stop before the
+// first drive (E: is an empty drive of the sandbox).
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
 #include "prep/RunPreparation.h"
@@ -61,8 +60,7 @@ TEST(DatabaseSettings, ValuesAsStoredWithinTheirLimitsElseTheirDefaults)
     ASSERT_EQ(0, testreg::SetString(key.c_str(), "PreAlarmPath", fits + "b"));
     EXPECT_EQ("\\ImagePath\\|\\IndexPath\\|" + fits + "|\\AlarmPath\\|C:\\|\\SelArchivePath\\", Paths(Read()));
 
-    // The pre-alarm size is clamped to 2..150 as an unsigned number; a
-    // threshold outside 90..98 percent is 90 percent.
+    // The pre-alarm size is clamped to 2..150 as an unsigned number; a threshold outside 90..98 percent is 90.
     const struct {
         DWORD stored;
         std::uint32_t preAlarm;
@@ -107,8 +105,8 @@ TEST(ClearDirectory, ReportsWhatStaysAndWhyAndNeverEntersTheSystemDirectory)
     EXPECT_TRUE(testfiles::Exists(readOnly));
 }
 
-// Asked for before the release, a stop leaves this database's volumes as
-// they were; after it, the report names those that are no volumes any more.
+// A stop before the release leaves this database's volumes as they were; after it, the report names those
+// that are no volumes any more.
 TEST(PrepareDrives, AStopBeforeTheFirstDriveLeavesEveryDriveAndSaysWhich)
 {
     const std::string key = DatabaseKeyPath();

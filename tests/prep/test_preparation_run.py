@@ -1,12 +1,14 @@
-"""Mediaprep.exe /clean on simulated recorders in the sandbox, checked from
-Linux: the run log byte for byte, drive trees, descriptions and the registry."""
+"""Mediaprep.exe /clean and /report on simulated recorders in the sandbox, checked
+from Linux: the run log byte for byte, drive trees, descriptions and the registry."""
 
 import os
+import re
 import stat
 import subprocess
 import sys
 import time
 import unittest
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
 import mptest  # noqa: E402
@@ -22,6 +24,7 @@ IN_USE, DENIED, NOT_EMPTY = "Sharing violation.", "Access denied.", "Directory i
 DISK_FULL = "Disk full."
 HOLDING = ".Mediaprep-deleted"
 TRACE = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepTrace.log"
+REPORT = r"C:\Windows\Kestrix\MediaprepLogs\MediaprepReport.log"
 
 
 def failure(path):
@@ -69,9 +72,9 @@ class Scenario(unittest.TestCase):
 
 class OnlyGuardedDrives(Scenario):
     def test_each_guarded_drive_is_reported_and_no_link_in_the_pre_alarm_directory_followed(self):
-        # Every data drive, D: and Z: too, holds the program, a paging file (in its root or
-        # named in the registry) or hiberfil.sys: none is touched. Wine cannot remove a host
-        # link without acting on its target, so each link in the pre-alarm directory is reported.
+        # Every data drive holds the program, a paging file (in its root or named in the registry) or
+        # hiberfil.sys: none is touched. Each host link in the pre-alarm directory (Wine would act on
+        # its target) is reported.
         s, memory = self.session, MixedRecorder.MEMORY
         s.unmap("y")
         for name in ("PagingFiles", "ExistingPageFiles"):
@@ -124,8 +127,7 @@ class HeldAndDenied(Scenario):
         volwriter.write_volume(ours, files=2, position=0, db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL,
                                seconds=20, active_volumes=1)
         write(ours / "Alarm" / "alarm0001.jpg", os.urandom(256))
-        # Access denied: a read-only file on a read-only mount, so that its
-        # attribute cannot be cleared and Wine refuses its deletion.
+        # Access denied: a read-only file on a read-only mount, its attribute cannot be cleared.
         denied = rec.drive("g")
         foreign(denied)
         write(denied / "Locked" / "IMG0009.AVI", os.urandom(256))
@@ -184,8 +186,7 @@ class HeldWithSharing(Scenario):
         with rec.holding(*held, how="share"):
             report = rec.run(["/report"])
             result = rec.run()
-            # Each drive is prepared; the held entries wait in the holding
-            # directory until their holder lets go.
+            # Each drive is prepared; the held entries wait in the holding directory until let go.
             for letter, count in (("e", 1), ("f", 1), ("g", 2)):
                 drive = s.drive(letter)
                 self.assertEqual(count, len(os.listdir(drive / HOLDING)), letter)
@@ -249,8 +250,7 @@ class UnreleasableVolume(Scenario):
     db_guid = guid_text()
 
     def test_missing_placeholders_are_reported_with_an_empty_path(self):
-        # A volume whose description is held open keeps its claim of three
-        # active volumes: the two Missing positions are reported, path empty.
+        # A volume whose description is held keeps its claim of three: the two Missing ones are reported, path empty.
         ours = self.rec.drive("e")
         claim = description(NumFiles=12, Position=0, VolumeGUID=guid_text(), StartFile=0, RecordFile=0,
                             DBGUID=self.db_guid, ActiveVolumes=3, AllocatedSpaceKB=SIZE_KB)
@@ -297,8 +297,7 @@ class MixedRecorder(Scenario):
         piped = s.run(mptest.exe("mptesthelper.exe"), ["pipe", "B:\\Mediaprep.exe", "/clean"], timeout=300)
         self.assertEqual("exit 0", piped.stdout.strip())
 
-        # After the releasing rescan: M: -1, H: 0, G: 1, then the blank
-        # drives, each placed right behind M:.
+        # After the releasing rescan: M: -1, H: 0, G: 1, then the blank drives, each right behind M:.
         self.assertEqual(LOG_HEAD + "Message: Data drives found: M: H: G: E:\r\n", rec.log())
         for letter, position, start in (("m", 0, 0), ("e", 1, -1), ("g", 2, -1), ("h", 3, -1)):
             info = self.assertPrepared(letter, 4, position, size_kb=205832 if letter == "e" else SIZE_KB)
@@ -336,11 +335,21 @@ class PreviewAndRun(Scenario):
                                  [line for line in rec.log().splitlines() if line])
 
 
+def snapshot(roots):
+    """Every entry below the roots: contents, mode and the times a writer changes (not the last
+    access, which Wine's hosts record on reads)."""
+    found = {}
+    for root in roots:
+        for path in [Path(root)] + [Path(d) / n for d, ds, fs in os.walk(root) for n in ds + fs]:
+            st = os.lstat(path)
+            found[str(path)] = (None if path.is_dir() else path.read_bytes(), st.st_mode, st.st_mtime_ns, st.st_ctime_ns)
+    return found
+
+
 class RegistryViews(Scenario):
     def test_the_view_that_holds_the_settings_is_read_and_written(self):
         e = self.rec.drive("e")
-        # Without settings in either view every directory is a root: E: fails
-        # at its own, C: is never cleared, and a 32-bit recorder's view is used.
+        # Without settings every directory is a root: E: fails at its own, C: is never cleared, the 32-bit view used.
         for views, used in (((32,), 32), ((64,), 64), ((32, 64), 32), ((), 32)):
             with self.subTest(views=views):
                 self.rec.forget_settings()
@@ -375,37 +384,86 @@ class RegistryViews(Scenario):
 class DamagedRecorder(Scenario):
     db_guid = guid_text()
 
-    def test_damaged_files_are_examined_and_reported_then_prepared_then_prepared_again(self):
-        self.session.reg_set(r"HKLM\Software\Corvane-VG\Kestrix\DbgLogger", "Mediaprep", 3)
-        trace = self.session.cpath(TRACE)
-        trace.unlink(missing_ok=True)
+    def test_the_report_changes_nothing_then_damaged_files_are_rebuilt_and_the_drives_prepared_twice(self):
+        rec, s = self.rec, self.session
+        s.reg_set(r"HKLM\Software\Corvane-VG\Kestrix\DbgLogger", "Mediaprep", 3)
         small = dict(db_guid=self.db_guid, size_mb=1, layout=volwriter.SMALL, seconds=20, active_volumes=2)
-        volwriter.write_volume(self.rec.drive("e"), files=4, position=0, **small, damages={
+        e = rec.drive("e")
+        volwriter.write_volume(e, files=4, position=0, **small, damages={
             3: "oversized-journal", 2: "torn-toc", 1: "stale-summary", 0: "garbage-header"})
-        volwriter.write_volume(self.rec.drive("f"), files=3, file_num_offset=4, position=1, version=0x2015,
-                               start_file=-1, record_file=-1, **small,
-                               damages={6: "missing-key-index", 5: "truncated", 4: "stale-summary"})
+        # Its summary says recorded, the file holds nothing: nothing to rebuild from.
+        write(e / "Images" / "IMG0001.AVI", volwriter.fresh_image_bytes(volwriter.MIB))
+        os.remove(volwriter.write_volume(rec.drive("f"), files=3, file_num_offset=4, position=1, version=0x2015,
+                                         start_file=-1, record_file=-1, **small, damages={
+                                             6: "missing-key-index", 5: "truncated", 4: "stale-summary"})["master_path"])
+        volwriter.write_volume(rec.drive("g", "network"), files=2, position=0, **dict(small, db_guid=guid_text()))
+        write(s.drive("g") / "Recordings" / "System Volume Information" / "keep.dat", b"system")
+        rec.drive("h")                                             # blank
+        write(rec.drive("j") / "old" / "clip.avi", os.urandom(512))  # data without a description
+        write(rec.drive("k", size_kb=200 * 1024) / "VolumeInfo.xml.bak", description())  # too small
         # Excluded from the database: never examined, never prepared.
-        excluded = self.rec.drive("g")
+        excluded = rec.drive("l")
         info = volwriter.write_volume(excluded, files=2, position=2, **small, damages={1: "torn-toc"})
         write(excluded / "VolumeInfo.xml", description(**dict(info["description"], Excluded=1)))
-        before = contents(excluded)
+        roots = [s.drive(d) for d in "efghjkly"] + [s.cpath("C:\\Kestrix")]
+        kept = {d: contents(s.drive(d)) for d in "gl"}  # left whole, excluded
 
-        self.rec.run()
+        def registry():
+            return {(n, view): rec.registry(n, view=view) for n in ["GUID", "MultipleDir", *RECORDER_SETTINGS]
+                    for view in (32, 64)}
+        before, values = snapshot(roots), registry()
 
+        usage = rec.run(["-clean", "/?"])                          # help wins, and only helps
+        self.assertEqual(0, usage.code)
+        self.assertIn("  1  the run reported at least one error", usage.stdout)
+        self.assertEqual((before, None), (snapshot(roots), rec.log()))
+        result = rec.run(["/Report", "-clean"])                    # report wins
+        self.assertEqual((before, values, None), (snapshot(roots), registry(), rec.log()))
+        text = s.cpath(REPORT).read_text()
+        self.assertEqual(text.splitlines(), result.stdout.splitlines())
+        # Each drive's block: its "Drive" line and the indented lines below it.
+        blocks = {m[1]: m[0] for m in re.finditer(r"^Drive (\S+).*(?:\n  .*)*", text, re.M)}
+        for drive, expected in {
+            "E:": ["Scan status: Active", "Damaged image file 2: a run would rebuild its summary",
+                   "Damaged image file 1: a run would replace it", "A run would prepare it: delete 7 files"],
+            "F:": ["Scan status: Active", "A run would prepare it"],
+            "G:": ["Drive G: network", "volume of another database", "Scan status: Foreign",
+                   "A run would leave G: as it is: G:\\Recordings cannot be removed"],
+            "H:": ["Description: none", "Scan status: Blank", "delete 0 files (0 bytes)"],
+            "J:": ["Scan status: BlankWithData", "leave it alone: it holds files but no description"],
+            "K:": ["Candidate: no, too small"],
+            "Y:": ["Drive Y: removable", "Candidate: no, removable drives are never examined"],
+        }.items():
+            for line in expected:
+                self.assertIn(line, blocks[drive], drive)
+        self.assertIn("Pre-alarm directory C:\\Kestrix\\PreAlarm\\: a run would empty it: 2 files", text)
+        self.assertIn("Restore directory C:\\Kestrix\\Restore\\: missing; a run would create it", text)
+        self.assertEqual("Drives a run would prepare: E: F: H:", text.splitlines()[-1])
+        # Without a database GUID the preview makes one in memory only.
+        s.reg_delete(mptest.DATABASE_KEY, "GUID")
+        self.assertIn("none in the registry", rec.run(["-REPORT"]).stdout)
+        self.assertIsNone(rec.registry("GUID"))
+        rec.set_settings({}, self.db_guid)
+        self.assertEqual(before, snapshot(roots))
+
+        trace = s.cpath(TRACE)
+        trace.unlink(missing_ok=True)
+        rec.run()
         self.assertEqual([f"File {n} corrupted, rebuilding." for n in (2, 1, 0, 6, 5, 4)],
                          [line.split("] ", 1)[1] for line in trace.read_text().splitlines() if "corrupted" in line])
-        self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F:\r\n", self.rec.log())
-        first = {d: self.assertPrepared(d, 2, position) for d, position in (("e", 0), ("f", 1))}
-        self.assertEqual(before, contents(excluded))
+        left = failure("G:") + "Error:G:\\Recordings cannot be removed: Directory is not empty. Nothing on G: was deleted.\r\n"
+        self.assertEqual(LOG_HEAD + left + "Message: Data drives found: E: F: H:\r\n", rec.log())
+        first = {d: self.assertPrepared(d, 3, position) for d, position in (("e", 0), ("f", 2), ("h", 1))}
+        self.assertEqual(kept, {d: contents(s.drive(d)) for d in "gl"})
 
-        # Released and prepared again in the order of the old positions.
-        write(self.session.drive("e") / "Images" / "IMG0000.AVI", b"recorded since")
-        self.rec.run()
-        self.assertEqual(LOG_HEAD + "Message: Data drives found: E: F:\r\n", self.rec.log())
-        for d, position in (("e", 0), ("f", 1)):
-            self.assertNotEqual(first[d]["VolumeGUID"], self.assertPrepared(d, 2, position)["VolumeGUID"])
-        self.assertEqual((self.db_guid, before), (self.rec.registry("GUID"), contents(excluded)))
+        # Released and prepared again in the order of the old positions, untraced.
+        s.reg_delete(r"HKLM\Software\Corvane-VG\Kestrix\DbgLogger", "Mediaprep")
+        write(s.drive("e") / "Images" / "IMG0000.AVI", b"recorded since")
+        rec.run()
+        self.assertEqual(LOG_HEAD + left + "Message: Data drives found: E: H: F:\r\n", rec.log())
+        for d, position in (("e", 0), ("f", 1), ("h", 2)):  # each right behind E:, the one that records
+            self.assertNotEqual(first[d]["VolumeGUID"], self.assertPrepared(d, 3, position)["VolumeGUID"])
+        self.assertEqual((self.db_guid, kept), (rec.registry("GUID"), {d: contents(s.drive(d)) for d in "gl"}))
 
 
 def files(kb):  # image files in 99.5 % of kb

@@ -16,8 +16,7 @@
 
 namespace {
 
-// The texts of a trace file's lines, each checked for its stamp
-// ("2026-12-06 19:41:03.123 [1234] text") and its CR LF.
+// The texts of a trace file's lines, each checked for its stamp ("2026-12-06 19:41:03.123 [1234] text") and CR LF.
 std::vector<std::string> Texts(const std::string& path)
 {
     static const std::regex line(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] )?([^\r\n]*)(\r\n)?)");
@@ -42,12 +41,20 @@ struct DbgLoggerTest : ::testing::Test {
 TEST_F(DbgLoggerTest, LevelsComeFromTheRegistryLinesLandWholeAndOnlyWhileInitialized)
 {
     // Read on every call; 0 when missing or not a number.
-    testreg::ScopedKey key(kDbgLoggerKey);
+    const std::string database = std::string(kKestrixKeyPath) + "Database";
+    testreg::ScopedKey key(kDbgLoggerKey), settings(database);
     EXPECT_EQ(0, DbgLogger::GetDebugLevel("Mediaprep"));
-    ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Mediaprep", 3));
-    EXPECT_EQ(3, DbgLogger::GetDebugLevel("Mediaprep"));
     ASSERT_EQ(0, testreg::SetString(kDbgLoggerKey, "Mediaprep", "3"));
     EXPECT_EQ(0, DbgLogger::GetDebugLevel("Mediaprep"));
+    // The level is read in the view of the recorder's settings.
+    ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Mediaprep", 1, KEY_WOW64_32KEY));
+    ASSERT_EQ(0, testreg::SetDword(kDbgLoggerKey, "Mediaprep", 3, KEY_WOW64_64KEY));
+    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Mediaprep")) << "no settings yet: where a 32-bit recorder makes them";
+    ASSERT_EQ(0, testreg::SetDword(database.c_str(), "FileSizeMB", 20, KEY_WOW64_64KEY));
+    EXPECT_EQ(3, DbgLogger::GetDebugLevel("Mediaprep")) << "settings only in the 64-bit view";
+    ASSERT_EQ(0, testreg::SetDword(database.c_str(), "FileSizeMB", 20, KEY_WOW64_32KEY));
+    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Mediaprep")) << "settings in both views";
+
     *DbgLogger::GetLog("Mediaprep") << "dropped" << std::endl;
     const std::string logs = dir / "Windows\\Kestrix\\MediaprepLogs";
     ASSERT_TRUE(DbgLogger::Initialize(logs.c_str(), 1000000, 900000));  // creates the parents too
@@ -67,29 +74,7 @@ TEST_F(DbgLoggerTest, LevelsComeFromTheRegistryLinesLandWholeAndOnlyWhileInitial
     EXPECT_NE(std::string::npos, testfiles::ReadAll(path).find(thread));
 }
 
-// The level follows the recorder's settings into their registry view.
-TEST(DbgLogger, TheLevelIsReadInTheViewOfTheRecordersSettings)
-{
-    const std::string database = std::string(kKestrixKeyPath) + "Database";
-    testreg::ScopedKey settings(database), key(kDbgLoggerKey);
-    auto Set = [](REGSAM view, const std::string& name, DWORD level) {
-        win32::UniqueRegKey handle;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_WRITE | view,
-                                                   nullptr, handle.put(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(handle.get(), "Mediaprep", 0, REG_DWORD,
-                                                  reinterpret_cast<const BYTE*>(&level), sizeof level));
-    };
-    Set(KEY_WOW64_32KEY, kDbgLoggerKey, 1);
-    Set(KEY_WOW64_64KEY, kDbgLoggerKey, 3);
-    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Mediaprep")) << "no settings yet: where a 32-bit recorder makes them";
-    Set(KEY_WOW64_64KEY, database, 0);
-    EXPECT_EQ(3, DbgLogger::GetDebugLevel("Mediaprep")) << "settings only in the 64-bit view";
-    Set(KEY_WOW64_32KEY, database, 0);
-    EXPECT_EQ(1, DbgLogger::GetDebugLevel("Mediaprep")) << "settings in both views";
-}
-
-// Two threads write far past the limit: each trim keeps the newest whole
-// lines, and lines written in several pieces never interleave.
+// Two threads write far past the limit: each trim keeps the newest whole lines, and lines never interleave.
 TEST_F(DbgLoggerTest, TheFileKeepsTheNewestWholeLinesAtItsLimitAndLinesNeverInterleave)
 {
     ASSERT_TRUE(DbgLogger::Initialize(dir.path().c_str(), 60000, 40000));
@@ -139,7 +124,7 @@ TEST(CRegistry, ReadsWhatIsThereAndCreatesTheKeyOnTheFirstSet)
 
 TEST(CVkUtility, DriveFilesSpaceAndReadOnlyAttribute)
 {
-    // space in KB, file size in MB, result, count (-7: left alone)
+    // -7: the count left alone
     const struct { long spaceKB, fileSizeMB; BOOL ok; long count; } cases[] = {
         {20480, 20, TRUE, 1}, {20479, 20, TRUE, 0}, {0, 20, TRUE, 0}, {2147483647, 20, TRUE, 104857},
         {1000, 0, FALSE, -7}};

@@ -1,6 +1,5 @@
-// Bytes for the store tests and fuzz targets: hex spelled out, small image
-// files assembled record by record, and the check that written tables load
-// again.
+// Bytes for the store tests and fuzz targets: hex, small image files record by record, and written tables
+// loaded again.
 #pragma once
 
 #include "store/format/ImageFormat.h"
@@ -21,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace imagebuilder {
 
-// "44332211 55 @19 3C": hex bytes, blanks only for reading; "@N" goes on at
-// offset N. Padded with zeros to size.
+// "44332211 55 @19 3C": hex bytes, blanks only for reading, "@N" goes on at offset N; zeros up to size.
 inline std::vector<std::uint8_t> Hex(const char* text, std::size_t size = 0)
 {
     std::vector<std::uint8_t> bytes(size, 0);
@@ -49,8 +47,7 @@ inline Rec V(int stream, std::uint32_t sequence, bool key = false) { return Rec{
 inline Rec A(int stream, std::uint32_t sequence) { return Rec{kAudio, stream, sequence}; }
 inline Rec T(int stream, std::uint32_t sequence) { return Rec{kText, stream, sequence}; }
 
-// The record's bytes after its length field: the newest header of its kind
-// and a few payload bytes.
+// The record after its length field: the newest header of its kind and a few payload bytes.
 inline std::vector<std::uint8_t> RecordBody(const Rec& r)
 {
     const std::uint32_t headerSize = r.kind == kVideo ? (r.key ? 29 : 21) : (r.kind == kAudio ? 28 : 30);
@@ -70,8 +67,7 @@ inline std::vector<std::uint8_t> RecordBody(const Rec& r)
     return body;
 }
 
-// A file of fileSize bytes (or just large enough, with 0): the header of
-// version, the records from 48 and, after them, an empty table of contents.
+// A file of fileSize bytes (0: just large enough): the header, the records from 48, an empty table of contents.
 inline std::vector<std::uint8_t> BuildFile(std::uint32_t version, const std::vector<Rec>& records,
                                            std::uint32_t fileSize = 0)
 {
@@ -103,8 +99,8 @@ inline int ScanAll(ImageTables& tables, ByteSource& file)
     return taken;
 }
 
-// For the fuzz targets: whatever write-back stores into a copy of the file,
-// the loader reads back as it was, as far as the file's generation stores it.
+// For the fuzz targets: what write-back stores into a copy of the file loads back as it was, as far as the
+// file's generation stores it.
 inline bool WriteBackLoadsAgain(ImageTables tables, BufferFile file)
 {
     ImageTables loaded;

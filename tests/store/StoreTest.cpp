@@ -1,7 +1,5 @@
-// The image store: the byte-level formats over buffers in memory (frame
-// headers, master records, image tables, the cache journal), then its files
-// on a real (Wine) file system, and the fuzz targets over their seeds. Files
-// as the recorder writes them are left to the last-files check's scenario.
+// The image store's formats in memory, its files on a Wine file system and the fuzz targets over their
+// seeds; files as the recorder writes them are the last-files check's.
 #include "recorderlibs/CDateTime.h"
 #include "store/ImageFile.h"
 #include "store/ImageRepair.h"
@@ -28,18 +26,6 @@ extern "C" int FuzzRecordScan(const std::uint8_t*, std::size_t);
 
 namespace {
 
-using Record = std::array<std::uint8_t, kMasterRecordSize>;
-
-std::int32_t At(const Record& r, std::size_t offset) { return static_cast<std::int32_t>(le::Load32(&r[offset])); }
-
-Record Empty(std::uint32_t capacity = 0)
-{
-    Record r;
-    r.fill(0xAB);
-    InitRecord(r, capacity);
-    return r;
-}
-
 template <class Bytes>
 std::string Str(const Bytes& bytes)
 {
@@ -58,8 +44,7 @@ struct Refusing : File {
 
 }  // namespace
 
-// One record, every field its own bytes, in each key-index form (D, 90, is
-// stored as 10 below a base of 100 where it is relative).
+// One record, every field its own bytes, in each key-index form (D, 90, is 10 below a base of 100 where relative).
 TEST(FrameHeader, KeyIndexFormatsAsStored)
 {
     KeyRecord r;
@@ -80,8 +65,7 @@ TEST(FrameHeader, KeyIndexFormatsAsStored)
     }
 }
 
-// Stored headers and the in-memory record they read as (its 39 bytes; none
-// when the header is incomplete).
+// Stored headers and the 39 bytes of the record they read as (none when incomplete).
 TEST(FrameHeader, ReadingStoredHeaders)
 {
     const struct {
@@ -119,22 +103,22 @@ TEST(FrameHeader, ReadingStoredHeaders)
     }
 }
 
-// (The layouts are held against the volume writer's by the last-files check.)
 TEST(MasterRecord, EmptyAndUsedRecords)
 {
-    const Record r = Empty(0x12345678);
+    std::array<std::uint8_t, kMasterRecordSize> r, empty;
+    for (auto [record, capacity] : {std::pair{&r, 0x12345678u}, {&empty, 0u}}) {
+        record->fill(0xAB);
+        InitRecord(*record, capacity);
+    }
     for (std::size_t mask : {28, 292, 492})  // 16-bit masks; the padding after them is left alone
-        EXPECT_EQ(At(r, mask), static_cast<std::int32_t>(0xABAB0000)) << mask;
+        EXPECT_EQ(le::Load32(&r[mask]), 0xABAB0000u) << mask;
     EXPECT_FALSE(IsRecordUsed(r));
-    EXPECT_TRUE(IsEmptyRecord(Empty()));
+    EXPECT_TRUE(IsEmptyRecord(empty));
     EXPECT_FALSE(IsEmptyRecord(r));  // the capacity is one of the compared words
-    EXPECT_EQ(MasterRecordOffset(12, 10), 6 + 2 * 688);
-    EXPECT_LT(MasterRecordOffset(9, 10), 0);
 }
 
-// The journal's meta data follow the video frames one to one; a pending text
-// record gets the next number of its stream and is stored on write-back,
-// one the file already holds is dropped. An entry over 131072 bytes ends it.
+// The journal's meta data follow the video frames one to one; a pending text record gets the next number of
+// its stream and is stored on write-back, one the file holds is dropped. An entry over 131072 bytes ends it.
 TEST(CacheJournal, MergeAndWriteBack)
 {
     for (const std::uint32_t length : {131072u, 131073u}) {
@@ -176,15 +160,13 @@ TEST(CacheJournal, MergeAndWriteBack)
     ASSERT_EQ(loaded.MetaData(0).size(), 2u);
     EXPECT_EQ(loaded.MetaData(0)[0].length, 2u);
     EXPECT_EQ(loaded.MetaData(0)[1].length, 0u);
-    // The running total of the tables' size matches what was written.
     EXPECT_EQ(loaded.Header().tablesEnd, loaded.Header().metaDataOffset + 132 + (2 + 2) + 2);
 }
 
 TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
 {
     testfiles::ScratchDir dir;
-    // A file whose read-only attribute can be cleared opens for writing (one
-    // that another program keeps from being written opens for reading only).
+    // A file whose read-only attribute can be cleared opens for writing.
     testfiles::WriteAll(dir / "readonly", "abc");
     ::SetFileAttributesA((dir / "readonly").c_str(), FILE_ATTRIBUTE_READONLY);
     MmioFile file;
@@ -260,8 +242,7 @@ TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
     EXPECT_FALSE(unsized.Open(7, true));
     EXPECT_FALSE(testfiles::Exists(unsized.MakePath(7)));
 
-    // Falling times are flagged in memory and both entries kept; a Close with
-    // nothing changed leaves every byte of the file as it was, flags included.
+    // Falling times are flagged in memory, both entries kept, and the file left as it was by a Close.
     std::vector<std::uint8_t> bytes = BuildFile(0x3010, {}, 65536);
     const std::vector<std::uint8_t> entries = Hex("@4 0A @16 09", 24);  // times 10, then 9
     bytes[48 + 4] = 2;  // video stream 0: two entries
@@ -276,8 +257,8 @@ TEST(StoreFiles, NamesOpenSequenceIndexRecordsAndImageFilesAsStored)
     EXPECT_EQ(ReadAll(dir / "IMG0001.AVI"), Str(bytes));
 }
 
-// Every generation: a summary stale in any kind's numbering is found out and rebuilt; a record damaged in
-// any field the scan reads ends the scan before it (a record counts only when the next one continues it).
+// Every generation: a summary stale in any kind's numbering is rebuilt; a record damaged in any field the scan
+// reads ends the scan before it (a record counts only when the next one continues it).
 TEST(ImageRepair, EveryGenerationRebuiltUpToItsFirstDamage)
 {
     testfiles::ScratchDir dir;
@@ -339,14 +320,12 @@ TEST(ImageRepair, EveryGenerationRebuiltUpToItsFirstDamage)
         EXPECT_EQ(ImageFileExists(ImageStoreLocation{directory, directory, 65536}, number), exists) << directory;
 }
 
-// The fuzz targets' checks over their seeds: the recorder's files of every
-// generation, damaged ones, journals and headers of every format.
+// The fuzz targets' checks over their seeds; a target aborts the test when its checks fail.
 TEST(FuzzTargets, PassTheirSeeds)
 {
     const std::pair<const char*, int (*)(const std::uint8_t*, std::size_t)> targets[] = {
         {"FuzzCacheJournal", FuzzCacheJournal}, {"FuzzFrameHeaders", FuzzFrameHeaders},
         {"FuzzImageLoad", FuzzImageLoad}, {"FuzzMasterRecord", FuzzMasterRecord}, {"FuzzRecordScan", FuzzRecordScan}};
-    // A target aborts the test when its checks fail on a seed.
     for (const auto& [name, run] : targets) {
         const std::string dir = testfiles::ModuleDirectory() + "\\corpus\\" + name;
         bool seeded = false;

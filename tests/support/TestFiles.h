@@ -28,8 +28,7 @@ inline void RemoveTree(const std::string& path)
     ::RemoveDirectoryA(path.c_str());
 }
 
-// A new empty directory under the system's temporary directory (on C:),
-// removed with everything in it when the object goes.
+// A new empty directory in the system's temporary directory (on C:), removed with its contents at the end.
 class ScratchDir {
 public:
     ScratchDir()

@@ -1,15 +1,12 @@
-// mptesthelper.exe: another process for the tests. "sleep S" waits S
-// seconds; "hold PATH... S" also keeps the files (created if missing) open
-// without any sharing meanwhile, as a recorder's own software holds the file
-// it records into ("read" instead of "hold": existing files, for reading,
-// others may read; "share": existing files or directories, for reading,
-// others may read and delete, as indexers, virus scanners, backup agents and
-// Explorer windows hold them), or ends with exit code 1 when it cannot.
-// "console TEXT PROGRAM ARGS..." runs the program on a console of its own,
-// which the program attaches to, presses Ctrl+C there once the console shows
-// TEXT and again a second later, then prints the console's lines and
-// "exit CODE". "pipe PROGRAM ARGS..." runs the program with a 64-byte pipe
-// that nobody reads as its standard output and prints "exit CODE".
+// mptesthelper.exe: another process for the tests.
+//   sleep S                 waits S seconds
+//   hold|read|share PATH... S  keeps the files open meanwhile, then "held"; exit 1 when it cannot:
+//       hold   created if missing, no sharing (the recorder's file being recorded)
+//       read   for reading, others may read
+//       share  files or directories, others may read and delete (indexers, virus scanners, Explorer)
+//   console TEXT PROGRAM ARGS...  the program on a console of its own; Ctrl+C once TEXT shows and
+//       again a second later; prints the console's lines and "exit CODE"
+//   pipe PROGRAM ARGS...    the program's output into a 64-byte pipe nobody reads; prints "exit CODE"
 #include <windows.h>
 
 #include <cstdio>
@@ -41,9 +38,7 @@ std::string Screen(HANDLE screen)
     return lines;
 }
 
-// Runs argv[0] ARGS... with `output` as its standard output and error (none
-// when null), waits for its end (killing it after the longest run) and
-// prints its exit code; `tick` is called every 50 ms meanwhile.
+// Runs argv with `output` (may be null) as standard output and error; `tick` every 50 ms until it ends.
 template <typename Tick>
 int Run(char** argv, HANDLE output, Tick tick)
 {

@@ -1,5 +1,5 @@
-// Registry values under HKEY_LOCAL_MACHINE set with the platform's own calls,
-// in the view CRegistry chooses; keys are removed from both views.
+// Registry values under HKEY_LOCAL_MACHINE set with the platform's own calls, in the view
+// CRegistry chooses unless one is named; keys are removed from both views.
 #pragma once
 
 #include "recorderlibs/CRegistry.h"
@@ -21,17 +21,20 @@ inline void DeleteKeyTree(const char* key)
     }
 }
 
-inline LONG SetRaw(const char* key, const char* name, DWORD type, const void* data, DWORD size)
+inline LONG SetRaw(const char* key, const char* name, DWORD type, const void* data, DWORD size, REGSAM view = 0)
 {
     HKEY handle = nullptr;
-    const REGSAM access = KEY_WRITE | CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key);
+    const REGSAM access = KEY_WRITE | (view ? view : CRegistry::ViewFor(HKEY_LOCAL_MACHINE, key));
     const LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, access, nullptr, &handle, nullptr);
     return result != ERROR_SUCCESS ? result
                                    : ::RegSetValueExA(win32::UniqueRegKey(handle).get(), name, 0, type,
                                                       static_cast<const BYTE*>(data), size);
 }
 
-inline LONG SetDword(const char* key, const char* name, DWORD value) { return SetRaw(key, name, REG_DWORD, &value, 4); }
+inline LONG SetDword(const char* key, const char* name, DWORD value, REGSAM view = 0)
+{
+    return SetRaw(key, name, REG_DWORD, &value, 4, view);
+}
 inline LONG SetString(const char* key, const char* name, const std::string& value)
 {
     return SetRaw(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));

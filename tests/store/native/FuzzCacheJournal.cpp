@@ -1,5 +1,4 @@
-// Merging any bytes as the cache journal of an image file that holds a few
-// frames, then writing the tables back and loading them again.
+// Any bytes merged as the cache journal of an image file of a few frames, the tables written back and loaded.
 #include "store/format/CacheJournal.h"
 #include "tests/store/ImageBuilder.h"
 
@@ -7,17 +6,12 @@
 
 using namespace imagebuilder;
 
-// The input is a list of pieces, so that a few bytes can stand for an entry
-// of 128 KiB and the fuzzer stays fast around the journal's size limit:
-//   even byte, n, n bytes          copied as they are
-//   odd byte t, kind, stream, 24-bit length, fill, m, m bytes
-//                                  an entry with tag (t >> 1) ^ 1 whose data
-//                                  start with the m bytes and go on with fill
-// Data are written only up to one byte past the limit (a longer entry ends
-// the journal by its head alone), and the journal stops growing a little
-// past one entry at the limit: larger ones find nothing new and are slow.
-// Kept from one input to the next: fresh pages for every large journal
-// would cost more than the merge itself.
+// The input is a list of pieces, so that a few bytes stand for an entry of 128 KiB near the size limit:
+//   even byte, n, n bytes                                      copied as they are
+//   odd byte t, kind, stream, 24-bit length, fill, m, m bytes  an entry tagged (t >> 1) ^ 1, its data the
+//                                                              m bytes and then fill
+// Data go only one byte past the limit (a longer entry ends the journal by its head alone), and the journal
+// stops a little past one entry at the limit. Kept from input to input: fresh pages would cost more.
 static std::vector<std::uint8_t> out;
 static std::uint32_t fitting;  // bytes of entries short enough for the tables
 

@@ -1,5 +1,4 @@
-// Video frame headers: reading any bytes under every file version, and
-// writing a KeyRecord into each key-index form and reading it back.
+// Video frame headers: any bytes read under every version; a KeyRecord written in each key-index form, read back.
 #include "store/format/FrameHeader.h"
 #include "tests/store/ImageBuilder.h"
 
@@ -10,8 +9,7 @@ namespace {
 constexpr std::uint32_t kVersions[] = {0, 0x1000, 0x2000, 0x2010, 0x2015, 0x3000, 0x3010, 0x3020};
 constexpr std::uint32_t kHeaderSizes[] = {14, 20, 21, 22, 25, 29, 31, 33, 39};
 
-// What the key-index form of each version keeps of a record; eMask is for
-// non-key records, 0 when E is not stored.
+// What the key-index form of each version keeps of a record; eMask for non-key records, 0 when E is not stored.
 constexpr struct Form {
     std::uint32_t version;
     int format;
@@ -32,8 +30,7 @@ void WriteThenRead(const KeyRecord& in, std::uint32_t base)
     for (const Form& form : kForms) {
         const std::size_t size = WriteKeyIndexRecord(in, form.version, base, stored, sizeof stored);
         CHECK(size == KeyIndexRecordSize(form.version) && size != 0);
-        // The unmarked formats cannot tell their own bytes 5 to 9 from a
-        // marker: a record whose sequence and C spell it reads as marked.
+        // The unmarked formats cannot tell bytes 5 to 9 that spell a marker from one: such a record reads as marked.
         if (VideoHeaderFormat(stored, size, form.version) != form.format)
             continue;
         KeyRecord out;

@@ -1,6 +1,5 @@
-// Loading an image file from any bytes: the header in every generation's
-// form, the table of contents and the meta data; what loads is written back
-// and must load again unchanged.
+// An image file of any bytes loaded: header, table of contents and meta data; what loads is written back and
+// loads again unchanged.
 #include "tests/store/ImageBuilder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -1,5 +1,4 @@
-// Master records: any stored 688 bytes (or the empty record), then entries
-// of any kind and channel added to them.
+// Entries of any kind and channel added to any stored 688 bytes of a master record, or to the empty record.
 #include "store/format/MasterRecord.h"
 #include "tests/store/ImageBuilder.h"
 

@@ -1,5 +1,4 @@
-// Rebuilding the tables of an image file from any bytes by scanning its
-// records, then writing them back and loading them again.
+// The tables of an image file of any bytes rebuilt by scanning its records, written back and loaded again.
 #include "tests/store/ImageBuilder.h"
 
 using namespace imagebuilder;
