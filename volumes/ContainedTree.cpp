@@ -293,7 +293,8 @@ win32::UniqueFileHandle ContainedTree::HoldDirectory(const std::wstring& path, D
     if (!calls.AttributeTag(handle.get(), tag))
         error = LastFailure();
     // Replaced by a link since it was listed, it might lead anywhere. The tree
-    // itself may be a mount point (Wine calls a drive on a mount of its own one).
+    // itself may be a mount point: Wine marks a drive's root so where the
+    // drive is a mount of its own.
     else if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
              (IsLink(tag) && !EqualNoCase(JoinPath(path, L""), m_root)))
         error = ERROR_CANT_ACCESS_FILE;

@@ -56,13 +56,12 @@ enum class Listing {
     Unknown,     // not asked yet
     Full,        // FileFullDirectoryInfo through a handle: no short names
     IdBoth,      // FileIdBothDirectoryInfo through a handle, where the first is not known
-    ByPath,      // neither: FindFirstFileExW by path, which no holder of DELETE access may share
+    ByPath,      // neither: FindFirstFileExW by path, which shares nothing with a holder of DELETE access
 };
 
 // The entries of a directory held open, read through its handle in batches
 // of up to 64 KB, or listed by path where the system or the file system knows
-// neither class (some SMB servers and FAT drivers refuse such classes). The
-// directory's "." and ".." come too.
+// neither class. The directory's "." and ".." come too.
 class DirectoryEntries {
 public:
     // `how`: the way found for the file system so far; Unknown tries each in
@@ -79,7 +78,7 @@ private:
     HANDLE m_directory = INVALID_HANDLE_VALUE;
     Listing m_how = Listing::Unknown;
     std::vector<ULONGLONG>* m_batch = nullptr;
-    std::size_t m_next = 0;  // byte offset of the next record, or npos when the batch is used up
+    std::size_t m_next = 0;  // byte offset of the next record; none once the batch is used up
     bool m_ended = false;
     bool m_failed = false;
     DirectoryListing m_listing;

@@ -77,18 +77,30 @@ struct WipeWalk {
     bool keepGoing = false;
     std::int32_t files = 0;  // counted (List, Look) or deleted (Delete)
     std::uint64_t bytes = 0;
-    // When given, the root's description files are left out of the walk and
-    // gathered here, for the caller to delete last.
-    std::vector<ListedEntry>* descriptions = nullptr;
+    // The root's description files left for last, the previous one before
+    // the current: a wipe cut short (the process ended, the drive gone)
+    // leaves the drive as the volume it was, which the next run prepares
+    // again, not as a drive with data and no description, which every run
+    // leaves alone.
+    bool descriptionsLast = false;
+    std::vector<ListedEntry> descriptions{};
     Listing listing = Listing::Unknown;  // the tree's file system's, once its root is listed
     std::vector<ULONGLONG> batch{};      // of the one listing under way
 
-    // Everything below the tree's own directory.
+    // Everything below the tree's own directory, which is held meanwhile.
     bool Root(const std::wstring& root)
     {
         bool attributesWritable = false;
         const win32::UniqueFileHandle held = Hold(root, 0, false, attributesWritable);
-        return held ? Below(root, held.get(), true) : Blocked(cause, root, "cannot be listed");
+        if (!held)
+            return Blocked(cause, root, "cannot be listed");
+        bool whole = Below(root, held.get(), true);
+        std::sort(descriptions.begin(), descriptions.end(), [](const ListedEntry& a, const ListedEntry& b) {
+            return a.name.size() > b.name.size();
+        });
+        for (const ListedEntry& entry : descriptions)
+            whole = whole && Entry(root, entry);
+        return whole;
     }
 
     // A directory the wipe removes, with everything below it.
@@ -124,8 +136,8 @@ struct WipeWalk {
                 return Blocked(cause, directory, "cannot be listed");
             ListedEntry entry;
             while (entries.Next(entry)) {
-                if (isRoot && descriptions && IsRootDescription(entry)) {
-                    descriptions->push_back(entry);
+                if (isRoot && descriptionsLast && IsRootDescription(entry)) {
+                    descriptions.push_back(entry);
                     continue;
                 }
                 const WipeEntry kind = ClassifyWipeEntry(entry.attributes, entry.tag, entry.name);
@@ -413,18 +425,8 @@ bool VolumeHandler::DeleteVolumeContents(const std::string& directory, std::int3
     WipeWalk walk{WalkMode::Delete, &tree, &deletion, cause, m_progress};
     walk.files = counter;
     walk.listing = look.listing;
-    // The description goes last, the previous one before the current: a wipe
-    // cut short (the process ended, the drive gone) leaves the drive as the
-    // volume it was, which the next run prepares again, not as a drive with
-    // data and no description, which every run leaves alone.
-    std::vector<ListedEntry> descriptions;
-    walk.descriptions = &descriptions;
-    bool deleted = walk.Root(wide);
-    std::sort(descriptions.begin(), descriptions.end(), [](const ListedEntry& a, const ListedEntry& b) {
-        return a.name.size() > b.name.size();
-    });
-    for (const ListedEntry& entry : descriptions)
-        deleted = deleted && walk.Entry(wide, entry);
+    walk.descriptionsLast = true;
+    const bool deleted = walk.Root(wide);
     counter = walk.files;
     EmptyHoldingDirectory(tree, wide, look.listing);
     return deleted;
