@@ -12,13 +12,6 @@ constexpr DWORD kDeletionAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATT
 constexpr DWORD kBatchBytes = 64 * 1024;
 constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
 
-// Answers of a system or file system that does not know an information class.
-bool ClassRefused(DWORD error)
-{
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
-           error == ERROR_INVALID_LEVEL;
-}
-
 // The last error of a call that failed; one that failed without saying why
 // must not pass for an answer.
 DWORD LastFailure()

@@ -21,14 +21,6 @@ struct DispositionInfoEx {
 constexpr DWORD kRetries = 5;
 constexpr DWORD kFirstWaitMs = 16;
 
-// The system or the file system does not take this way of deleting (an
-// information class or flag it does not know, or POSIX semantics it lacks):
-// the next way is tried. Every other answer is the entry's own.
-bool NotTaken(DWORD error)
-{
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
-}
-
 // The thread's last error; a call that failed without one must not pass
 // for done.
 DWORD Failure()
@@ -71,6 +63,12 @@ FileCalls*& Replacement()
 
 }  // namespace
 
+bool ClassRefused(DWORD error)
+{
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_LEVEL;
+}
+
 HANDLE FileCalls::OpenEntry(const std::wstring& path, DWORD access, DWORD share, DWORD flags)
 {
     return ::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
@@ -98,7 +96,18 @@ bool FileCalls::FinalPath(HANDLE handle, std::wstring& path)
 
 bool FileCalls::AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info)
 {
-    return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) != FALSE;
+    if (::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info))
+        return true;
+    const DWORD error = ::GetLastError();
+    BY_HANDLE_FILE_INFORMATION basic{};
+    if (!ClassRefused(error) || !::GetFileInformationByHandle(handle, &basic)) {
+        ::SetLastError(error);
+        return false;
+    }
+    // A reparse point of no tag is taken for a link by the wipe: the worst case.
+    info.FileAttributes = basic.dwFileAttributes;
+    info.ReparseTag = 0;
+    return true;
 }
 
 bool FileCalls::ReadDirectory(HANDLE directory, FILE_INFO_BY_HANDLE_CLASS listing, void* buffer, DWORD size)
@@ -206,12 +215,15 @@ DWORD EntryDeletion::Delete(HANDLE handle, const std::wstring& path, DWORD attri
     return error;
 }
 
+// Where the system or the file system does not take a way of deleting (an
+// information class or flag it does not know, or POSIX semantics it lacks),
+// the next way is tried. Every other answer is the entry's own.
 DWORD EntryDeletion::Dispose(FileCalls& calls, HANDLE handle, DWORD& attributes, bool& moved)
 {
     if (m_way == Way::PosixIgnoringReadOnly) {
         const DWORD error = Answer(calls.SetDispositionEx(
             handle, kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly));
-        if (!NotTaken(error))
+        if (!ClassRefused(error))
             return error;
         m_way = Way::Posix;
     }
@@ -223,7 +235,7 @@ DWORD EntryDeletion::Dispose(FileCalls& calls, HANDLE handle, DWORD& attributes,
     }
     if (m_way == Way::Posix) {
         const DWORD error = Answer(calls.SetDispositionEx(handle, kDispositionDelete | kDispositionPosixSemantics));
-        if (!NotTaken(error))
+        if (!ClassRefused(error))
             return error;
         m_way = Way::Old;
     }

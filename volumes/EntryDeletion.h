@@ -25,6 +25,10 @@ inline constexpr const wchar_t* kHoldingDirectoryName = L".Mediaprep-deleted";
 
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Whether an answer says that the system or the file system does not know an
+// information class or flag asked for (rather than refusing the entry).
+bool ClassRefused(DWORD error);
+
 // The platform calls of the wipe's look and deletion, each answering as the
 // system does: false (or INVALID_HANDLE_VALUE) with the thread's last error.
 class FileCalls {
@@ -35,6 +39,8 @@ public:
     virtual HANDLE OpenEntry(const std::wstring& path, DWORD access, DWORD share = kShareAll, DWORD flags = 0);
     // GetFinalPathNameByHandleW: normalised, in DOS form ("\\?\E:\x").
     virtual bool FinalPath(HANDLE handle, std::wstring& path);
+    // FileAttributeTagInfo; where the file system does not know that class,
+    // the attributes alone, a reparse point then of no tag.
     virtual bool AttributeTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& info);
     // The next batch of a directory's entries (GetFileInformationByHandleEx,
     // FileFullDirectoryInfo or FileIdBothDirectoryInfo): ERROR_NO_MORE_FILES

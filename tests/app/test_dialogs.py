@@ -19,7 +19,7 @@ from recorder import ZERO_GUID, Recorder, description, write  # noqa: E402
 KESTRIX_KEY = r"HKLM\Software\Corvane-VG\Kestrix"
 IDOK, IDCANCEL, PANEL, VERSION_LINE, SS_ICON, BS_DEFPUSHBUTTON = 1, 2, 1004, 1007, 0x3, 0x1
 STEP, FIGURES, BAR, STOP = 1005, 1006, 1008, 1009
-BUSY_FILES = 30000  # on E:, enough for several seconds of wiping
+BUSY_FILES = 60000  # on E:, enough for several seconds of wiping
 WARNING = "Media Preparation clears the Kestrix image database."
 DB_GUID = "{5EC0B2D1-7A44-4E0B-9C3F-1D2E3F405162}"
 # E: another database's volume full of small files, prepared. F: another database's volume whose wipe leaves
@@ -148,7 +148,7 @@ class Technician(unittest.TestCase):
             # The switch among other arguments: no window, the log's directory made, progress on standard output.
             shutil.rmtree(self.s.cpath(r"C:\Windows\Kestrix"), ignore_errors=True)
             clean = self.s.start(mptest.exe("Mediaprep.exe"), ["report.txt", "-CLEAN", "-x"], display=self.display.name)
-            self.assertTrue(clean.wait_for_output("Wiping drive E: 0 of 30,001 files deleted", timeout=120))
+            self.assertTrue(clean.wait_for_output(f"Wiping drive E: 0 of {BUSY_FILES + 1:,} files deleted", 120))
             windows = set()
             while clean.running():
                 windows.update(self.display.windows(class_regex=r"^mediaprep\.exe$"))
@@ -273,7 +273,7 @@ class Technician(unittest.TestCase):
             self.assertEqual("0", self.send(WM_ENDSESSION, 1, "class=MediaprepSession"))
             clean.kill()
             self.assertRegex(rec.log().splitlines()[-1], r"^Error:Mediaprep was ended by the system while it prepared "
-                             r"drive E: \(Wiping drive E: [\d,]+ of 30,\d{3} files deleted\); the next run prepares "
+                             r"drive E: \(Wiping drive E: [\d,]+ of 60,\d{3} files deleted\); the next run prepares "
                              r"that drive again\.$")
             self.assertTrue((e / "VolumeInfo.xml").exists() and mptest.tree(e / "Yard"))
             untouched = {p: (f / p).read_bytes() for p in mptest.tree(f) if not p.endswith("/")}

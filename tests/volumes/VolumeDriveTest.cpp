@@ -27,8 +27,7 @@ void Make(const std::string& path, DWORD attributes = 0)
     ASSERT_TRUE(!attributes || ::SetFileAttributesA(path.c_str(), attributes)) << path;
 }
 
-// Files and directories below a directory, as "dir\" and "dir\file" (and
-// their attributes), sorted.
+// Files and directories below a directory, as "dir\" and "dir\file" (and their attributes), sorted.
 Names Tree(const std::string& directory, bool attributes = false)
 {
     Names found;
@@ -81,9 +80,10 @@ TEST(VolumeDrives, AWipeAndAnInitializationLeaveWhatTheyMust)
     Make("F:\\Data\\System Volume Information\\");
     for (const auto& [blocker, failure, code] : refusals) {
         const Names before = Tree("F:", true);
-        const win32::UniqueFileHandle held(code == ERROR_DIR_NOT_EMPTY ? INVALID_HANDLE_VALUE
-                                           : ::CreateFileA(blocker, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        win32::UniqueFileHandle held;
+        if (code == ERROR_SHARING_VIOLATION)
+            held.reset(::CreateFileA(blocker, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         FailureCause cause;
         EXPECT_EQ(-1, handler.CountFiles("F:", bytes, &cause)) << blocker;
         EXPECT_EQ(std::string(blocker) + " " + failure + ": " + SystemMessage(code), CauseLine(cause));
