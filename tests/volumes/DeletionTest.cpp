@@ -155,6 +155,7 @@ class AclCalls : public FileCalls {
 public:
     std::set<std::wstring> denied, attributesDenied, unreadable, junctions;
     std::set<FILE_INFO_BY_HANDLE_CLASS> refused;
+    DWORD listingAnswer = 0;  // ERROR_FILE_NOT_FOUND: nothing listed; ERROR_INVALID_DATA: a record overruns
     bool hide = true;
     int pathsRead = 0, renamed = 0;
     std::wstring holdLater, held;
@@ -190,9 +191,14 @@ public:
     }
     bool ReadDirectory(HANDLE directory, FILE_INFO_BY_HANDLE_CLASS listing, void* buffer, DWORD size) override
     {
-        if (refused.count(listing))
-            ::SetLastError(ERROR_INVALID_PARAMETER);  // as some SMB servers and FAT drivers answer
-        return !refused.count(listing) && FileCalls::ReadDirectory(directory, listing, buffer, size);
+        if (refused.count(listing) || listingAnswer == ERROR_FILE_NOT_FOUND) {
+            ::SetLastError(listingAnswer ? listingAnswer : ERROR_INVALID_PARAMETER);  // as some SMB servers answer
+            return false;
+        }
+        const bool read = FileCalls::ReadDirectory(directory, listing, buffer, size);
+        if (read && listingAnswer == ERROR_INVALID_DATA)
+            static_cast<FILE_FULL_DIR_INFO*>(buffer)->NextEntryOffset = 2 * size;
+        return read;
     }
     bool LinksMayHide() override { return hide; }
 };
@@ -241,6 +247,16 @@ TEST(WipeLook, AccessDeniedUnreadablePathsAndLinksStopTheLookWithTheSystemsOwnRe
         EXPECT_EQ(c.code, cause.code) << NarrowName(c.name);
     }
     EXPECT_EQ(3, calls.pathsRead);  // of the tree and its two directories, no file's
+    // A record that reaches beyond its batch is a listing gone wrong; one that finds nothing at once, an empty
+    // directory (a root has not even "." and "..").
+    for (const DWORD answer : {DWORD{ERROR_INVALID_DATA}, DWORD{ERROR_FILE_NOT_FOUND}}) {
+        calls.listingAnswer = answer;
+        FailureCause cause;
+        std::uint64_t bytes = 0;
+        EXPECT_EQ(answer == ERROR_INVALID_DATA ? -1 : 0, handler.CountFiles(tree.path(), bytes, &cause));
+        EXPECT_EQ(answer == ERROR_INVALID_DATA ? answer : DWORD{0}, cause.code);
+    }
+    calls.listingAnswer = 0;
 
     // With the access the privileges give, where the first listing class is refused: a file held once the look
     // has passed stops the deletion, which has begun. Then, where both are refused and directories are listed by
@@ -259,6 +275,7 @@ TEST(WipeLook, AccessDeniedUnreadablePathsAndLinksStopTheLookWithTheSystemsOwnRe
     calls.holder.reset();
     calls.holdLater.clear();
     calls.refused.insert(FileIdBothDirectoryInfo);
+    ::SetFileAttributesA((tree / "Images").c_str(), FILE_ATTRIBUTE_READONLY);  // removed all the same
     EXPECT_TRUE(handler.DeleteVolumeContents(tree.path(), deleted));
     EXPECT_EQ(5, deleted);
     EXPECT_FALSE(testfiles::Exists(tree / "Images"));
