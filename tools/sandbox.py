@@ -186,6 +186,19 @@ class Prefix:
         return subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
 
+    def _end_server_if_alone(self, lock):
+        """With no other program of ours running, end the server; `lock`
+        stays shared."""
+        try:
+            fcntl.flock(lock.fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            return False
+        try:
+            self.kill_server()
+        finally:
+            fcntl.flock(lock.fd, fcntl.LOCK_SH)
+        return True
+
     def kill_server(self):
         """End every program of the prefix and its wineserver. Only once the
         server is gone may the next program start: one that starts while it
@@ -325,18 +338,22 @@ class Prefix:
             found.append((int(pid), values.get(b"DISPLAY", b"").decode(errors="replace") or None))
         return found
 
-    def _wait_for_desktop(self, display, timeout=30):
+    def _wait_for_desktop(self, display, lock, timeout=30):
         """Every window of a prefix goes through the display driver of its one
         desktop process, whichever program started that. A desktop process
         left by a program without a display (or on another display) ends about
         a second after its last program; a program started on `display`
-        before then would open its windows nowhere."""
+        before then would open its windows nowhere. One that outlives every
+        program of ours (`lock`, our shared hold of the prefix, is then the
+        only one) is ended with the server."""
         deadline = time.time() + timeout
         while True:
             foreign = [p for p in self.desktop_processes() if p[1] != display]
             if not foreign:
                 return
-            if time.time() >= deadline:
+            if time.time() >= deadline and lock is not None and self._end_server_if_alone(lock):
+                lock, deadline = None, time.time() + timeout
+            elif time.time() >= deadline:
                 owners = ", ".join(f"pid {pid} on {shown or 'no display'}" for pid, shown in foreign)
                 raise SandboxError(
                     f"Wine's desktop process of {self.path} belongs to another display ({owners}) "
@@ -351,7 +368,7 @@ class Prefix:
         refuse_32bit_here(Path(cwd or self.build) / args[0])
         self._keep_server_warm()
         if display:
-            self._wait_for_desktop(display)
+            self._wait_for_desktop(display, self.prefix_lock)
         # Output goes to files, not pipes: processes that Wine starts beside the
         # program (the wineserver, its services) inherit the handles and would
         # hold a pipe open long after the program has ended.
@@ -408,7 +425,7 @@ class Prefix:
             refuse_32bit_here(Path(cwd or self.build) / args[0])
             self._keep_server_warm()
             if display:
-                self._wait_for_desktop(display)
+                self._wait_for_desktop(display, lock)
             out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
             try:
                 proc = subprocess.Popen([wine_loader(), *args], env=self.env(display, env_extra),
