@@ -2,6 +2,7 @@
 // first drive (E: is an empty drive of the sandbox).
 #include "prep/DatabaseSettings.h"
 #include "prep/DirectoryClearing.h"
+#include "prep/PreviewReport.h"
 #include "prep/RunPreparation.h"
 #include "recorderlibs/FailureCause.h"
 #include "tests/support/RecordingRunLog.h"
@@ -10,6 +11,8 @@
 #include "tests/support/TestRegistry.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -128,5 +131,41 @@ TEST(PrepareDrives, AStopBeforeTheFirstDriveLeavesEveryDriveAndSaysWhich)
         EXPECT_EQ(0u, log.reports.at(0).rfind("Message: Stopped on request before the first drive" + stop, 0)) << log.reports[0];
         EXPECT_EQ("Message: Data drives found:", log.reports.at(1));
         EXPECT_EQ(beforeRelease, testfiles::ReadAll("E:\\VolumeInfo.xml").find(guid) != std::string::npos);
+    }
+}
+
+// Why /report leaves a drive out, as the technician reads it; and a recorder without drives.
+TEST(PreviewReport, EachDriveLeftOutSaysWhy)
+{
+    PreviewFacts facts;
+    const std::vector<std::string> empty = FormatPreviewReport(facts);
+    EXPECT_EQ(1, std::count(empty.begin(), empty.end(), "No drive from D: to Z:."));
+    const struct {
+        UINT type;
+        LeftOutReason reason;
+        std::optional<WriteJudgement> judgement;
+        const char* head;
+        const char* why;
+    } cases[] = {
+        {DRIVE_CDROM, LeftOutReason::NotDataDrive, {}, "optical", "optical drives are never examined"},
+        {DRIVE_RAMDISK, LeftOutReason::NotDataDrive, {}, "RAM disk", "only fixed and network drives are examined"},
+        {DRIVE_FIXED, LeftOutReason::Protected, {}, "fixed", "held by the guard: it holds a system file"},
+        {DRIVE_REMOTE, LeftOutReason::NotWritable, WriteJudgement::ReadOnlyVolume, "network",
+         "not writable: the volume is read-only"},
+        {DRIVE_FIXED, LeftOutReason::NotWritable, WriteJudgement::RootFileRefused, "fixed",
+         "not writable: a file in its root cannot be opened for writing"},
+        {DRIVE_UNKNOWN, LeftOutReason::NoSize, {}, "of unknown type", "no description, and its size cannot be read"},
+    };
+    for (const auto& c : cases) {
+        PreviewDrive drive;
+        drive.path = "E:";
+        drive.driveType = c.type;
+        drive.leftOut = c.reason;
+        drive.judgement = c.judgement;
+        facts.drives = {drive};
+        const std::vector<std::string> lines = FormatPreviewReport(facts);
+        const auto head = std::find(lines.begin(), lines.end(), std::string("Drive E: ") + c.head);
+        ASSERT_NE(lines.end(), head) << c.why;
+        EXPECT_EQ(std::string("  Candidate: no, ") + c.why, *(head + 1));
     }
 }
