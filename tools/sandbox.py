@@ -18,6 +18,12 @@ Layout under the build directory:
                           rebuild or restart the prefix), drives.lock (held by the
                           one session that maps drives or changes the registry)
     sandbox/.state.json   the drive types the running wineserver was started with
+    wineprefix-NAME/, sandbox-NAME/
+                          the same for a test that asks for a prefix of its own
+                          (Session(prefix="gui")): the GUI test, whose windows go
+                          through the desktop process of the first program that
+                          needs one, which must not be another test's program
+                          without a display
 """
 
 import contextlib
@@ -150,12 +156,15 @@ class _FileLock:
 
 
 class Prefix:
-    """The Wine prefix of one build directory."""
+    """The Wine prefix of one build directory (or one of its named others)."""
 
-    def __init__(self, build_dir=None):
+    def __init__(self, build_dir=None, name=None):
+        if name is not None and not re.fullmatch(r"[a-z0-9]+", name):
+            raise SandboxError(f"no prefix name {name!r}")
+        suffix = f"-{name}" if name else ""
         self.build = Path(build_dir or _default_build_dir()).resolve()
-        self.path = self.build / "wineprefix"
-        self.root = self.build / "sandbox"
+        self.path = self.build / f"wineprefix{suffix}"
+        self.root = self.build / f"sandbox{suffix}"
         self.dosdevices = self.path / "dosdevices"
         self.state_file = self.root / ".state.json"
         self.prefix_lock = _FileLock(self.root / ".locks" / "prefix.lock")
@@ -661,8 +670,8 @@ class Session:
     an interrupt; a session killed outright is cleaned up by the next one.
     """
 
-    def __init__(self, build_dir=None, keep=None):
-        self.prefix = Prefix(build_dir)
+    def __init__(self, build_dir=None, keep=None, prefix=None):
+        self.prefix = Prefix(build_dir, prefix)
         self.keep = os.environ.get("SANDBOX_KEEP") == "1" if keep is None else keep
         self.drives = {}       # letter -> (directory, type)
         self.dir = None

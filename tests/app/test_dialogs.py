@@ -47,7 +47,9 @@ class Technician(unittest.TestCase):
     @contextlib.contextmanager
     def recorder(self, ours=False):
         """ours: E: and F: are this database's two volumes, and nothing fails."""
-        with sandbox.Session() as self.s:
+        # A prefix of its own: a program without a display that another test starts there must never be the
+        # one that starts the desktop process through which every window of the prefix goes.
+        with sandbox.Session(prefix="gui") as self.s:
             rec = Recorder(self.s, DB_GUID, {**SETTINGS, "RestorePath": "G:\\Restore\\"} if ours else SETTINGS)
             e = rec.drive("e", size_kb=307200)
             f = rec.drive("f", size_kb=307200)
