@@ -198,14 +198,12 @@ class Prefix:
     def _end_server_if_alone(self, lock):
         """With no other program of ours running, end the server; `lock`
         stays shared."""
-        try:
-            fcntl.flock(lock.fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except BlockingIOError:
+        if not lock.acquire(exclusive=True, timeout=0):
             return False
         try:
             self.kill_server()
         finally:
-            fcntl.flock(lock.fd, fcntl.LOCK_SH)
+            lock.acquire(exclusive=False)
         return True
 
     def kill_server(self):

@@ -2,42 +2,37 @@
 
 #include "recorderlibs/TextCase.h"
 #include "volumes/EntryDeletion.h"
+#include "volumes/VolumeRoot.h"
 
 #include <cstddef>
 #include <vector>
 
 namespace {
 
-constexpr DWORD kDeletionAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 constexpr DWORD kBatchBytes = 64 * 1024;
 constexpr std::size_t kNoRecord = static_cast<std::size_t>(-1);
 
-// The last error of a call that failed; one that failed without saying why
-// must not pass for an answer.
-DWORD LastFailure()
-{
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-}
-
-// A link in the wipe's sense (volumes/VolumeRoot.h: IsLinkTag): a name
-// surrogate, or a reparse point of no tag.
-bool IsLink(const FILE_ATTRIBUTE_TAG_INFO& tag)
-{
-    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag));
-}
-
-// Opens the entry itself, for deleting it and changing its attributes, or
-// when the latter is denied, for deleting it alone.
-win32::UniqueFileHandle OpenEntryForDeletion(const std::wstring& path, bool& attributesWritable)
+// Opens the entry itself with `access` and, where `writeAttributes`, the
+// right to change its attributes too, or when that is denied, without it
+// (`attributesWritable` tells which).
+win32::UniqueFileHandle OpenEntryWith(const std::wstring& path, DWORD access, DWORD share, bool writeAttributes,
+                                      bool& attributesWritable)
 {
     FileCalls& calls = FileCalls::Current();
-    win32::UniqueFileHandle handle(calls.OpenEntry(path, kDeletionAccess));
+    win32::UniqueFileHandle handle;
+    if (writeAttributes)
+        handle.reset(calls.OpenEntry(path, access | FILE_WRITE_ATTRIBUTES, share));
     attributesWritable = handle.valid();
-    if (!handle && ::GetLastError() == ERROR_ACCESS_DENIED)
-        handle.reset(calls.OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES));
+    if (!handle && (!writeAttributes || ::GetLastError() == ERROR_ACCESS_DENIED))
+        handle.reset(calls.OpenEntry(path, access, share));
     return handle;
+}
+
+// Opens the entry itself for deleting it and, where granted, changing its
+// attributes.
+win32::UniqueFileHandle OpenEntryForDeletion(const std::wstring& path, bool& attributesWritable)
+{
+    return OpenEntryWith(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, true, attributesWritable);
 }
 
 // The handle's path below the root of its volume ("\Images\x.dat"), of any
@@ -269,27 +264,22 @@ DWORD ContainedTree::Where(HANDLE handle, const std::wstring& path) const
 win32::UniqueFileHandle ContainedTree::HoldDirectory(const std::wstring& path, DWORD attributes, bool deletion,
                                                      bool& attributesWritable) const
 {
-    FileCalls& calls = FileCalls::Current();
     const DWORD access = (deletion ? DELETE : 0) | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    win32::UniqueFileHandle handle;
-    const bool readOnly = deletion && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (readOnly)
-        handle.reset(calls.OpenEntry(path, access | FILE_WRITE_ATTRIBUTES, kShare));
-    attributesWritable = handle.valid();
-    if (!handle && (!readOnly || ::GetLastError() == ERROR_ACCESS_DENIED))
-        handle.reset(calls.OpenEntry(path, access, kShare));
+    win32::UniqueFileHandle handle =
+        OpenEntryWith(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      deletion && (attributes & FILE_ATTRIBUTE_READONLY), attributesWritable);
     if (!handle)
         return handle;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     DWORD error = ERROR_SUCCESS;
-    if (!calls.AttributeTag(handle.get(), tag))
+    if (!FileCalls::Current().AttributeTag(handle.get(), tag))
         error = LastFailure();
     // Replaced by a link since it was listed, it might lead anywhere. The tree
     // itself may be a mount point: Wine marks a drive's root so where the
     // drive is a mount of its own.
     else if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-             (IsLink(tag) && !EqualNoCase(JoinPath(path, L""), m_root)))
+             ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag) &&
+              !EqualNoCase(JoinPath(path, L""), m_root)))
         error = ERROR_CANT_ACCESS_FILE;
     else
         error = Where(handle.get(), path);
@@ -303,15 +293,9 @@ win32::UniqueFileHandle ContainedTree::HoldDirectory(const std::wstring& path, D
 win32::UniqueFileHandle ContainedTree::OpenFile(const std::wstring& path, DWORD attributes,
                                                 bool& attributesWritable) const
 {
-    FileCalls& calls = FileCalls::Current();
-    win32::UniqueFileHandle handle;
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly)
-        handle.reset(calls.OpenEntry(path, kDeletionAccess));
-    attributesWritable = handle.valid();
-    if (!handle && (!readOnly || ::GetLastError() == ERROR_ACCESS_DENIED))
-        handle.reset(calls.OpenEntry(path, DELETE | FILE_READ_ATTRIBUTES));
-    if (handle && calls.LinksMayHide()) {
+    win32::UniqueFileHandle handle = OpenEntryWith(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                                   (attributes & FILE_ATTRIBUTE_READONLY) != 0, attributesWritable);
+    if (handle && FileCalls::Current().LinksMayHide()) {
         const DWORD where = Where(handle.get(), path);
         if (where != ERROR_SUCCESS) {
             handle.reset();

@@ -21,17 +21,9 @@ struct DispositionInfoEx {
 constexpr DWORD kRetries = 5;
 constexpr DWORD kFirstWaitMs = 16;
 
-// The thread's last error; a call that failed without one must not pass
-// for done.
-DWORD Failure()
-{
-    const DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-}
-
 DWORD Answer(bool succeeded)
 {
-    return succeeded ? ERROR_SUCCESS : Failure();
+    return succeeded ? ERROR_SUCCESS : LastFailure();
 }
 
 // The attributes without read-only; 0 would leave them unchanged.
@@ -62,6 +54,12 @@ FileCalls*& Replacement()
 }
 
 }  // namespace
+
+DWORD LastFailure()
+{
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
 
 bool ClassRefused(DWORD error)
 {
@@ -230,7 +228,7 @@ DWORD EntryDeletion::Dispose(FileCalls& calls, HANDLE handle, DWORD& attributes,
     // Every other way is refused on a read-only entry.
     if ((attributes & FILE_ATTRIBUTE_READONLY) && m_unprotect) {
         if (!calls.SetAttributes(handle, WithoutReadOnly(attributes)))
-            return Failure();
+            return LastFailure();
         attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     }
     if (m_way == Way::Posix) {

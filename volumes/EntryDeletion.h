@@ -29,6 +29,10 @@ inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHA
 // information class or flag asked for (rather than refusing the entry).
 bool ClassRefused(DWORD error);
 
+// The thread's last error after a call that failed; one that failed without
+// saying why must not pass for done (ERROR_GEN_FAILURE then).
+DWORD LastFailure();
+
 // The platform calls of the wipe's look and deletion, each answering as the
 // system does: false (or INVALID_HANDLE_VALUE) with the thread's last error.
 class FileCalls {
